@@ -1,0 +1,18 @@
+# The Debian packages marlod needs to build, test and run its demo, and a
+# function that installs whichever of them are missing.
+MARLOD_PACKAGES=(
+  cmake ninja-build g++ libcrypt-dev libgtest-dev libgmock-dev
+  python3 python3-pytest curl lftp busybox-static systemd
+)
+
+install_missing_packages() {
+  local missing=()
+  for pkg in "${MARLOD_PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "ok installed" || missing+=("$pkg")
+  done
+  if [ "${#missing[@]}" -gt 0 ]; then
+    echo "installing: ${missing[*]}"
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+  fi
+}

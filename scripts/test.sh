@@ -1,0 +1,30 @@
+#!/bin/bash
+# Installs every missing package, builds marlod twice (release, and debug
+# under AddressSanitizer + UndefinedBehaviorSanitizer) and runs the whole
+# suite: the unit tests under both builds, the end-to-end tests against the
+# sanitized daemon started by the real super-server.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/packages.sh
+install_missing_packages
+
+jobs=$(nproc)
+
+cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMARLOD_SANITIZE=ON \
+      -DCMAKE_INSTALL_PREFIX="$PWD/build/asan-prefix" >/dev/null
+cmake --build build/asan -j "$jobs"
+cmake --install build/asan >/dev/null
+
+cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      -DCMAKE_INSTALL_PREFIX="$PWD/build/release-prefix" >/dev/null
+cmake --build build/release -j "$jobs"
+
+export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+ctest --test-dir build/release --output-on-failure -j "$jobs"
+ctest --test-dir build/asan --output-on-failure -j "$jobs"
+
+status=0
+MARLOD_PREFIX="$PWD/build/asan-prefix" /usr/bin/python3 -m pytest -q tests/e2e || status=$?
+# pytest exits 5 when it collected no test; that is not a failure of ours.
+if [ "$status" -ne 0 ] && [ "$status" -ne 5 ]; then exit "$status"; fi

@@ -1,0 +1,40 @@
+// The configuration file: read once at start-up into an ordered list of
+// lines (keyword + up to 50 arguments), queried by keyword.
+#pragma once
+
+#include <string_view>
+
+namespace config {
+
+inline constexpr int kMaxArgs = 50;
+
+struct ConfigEntry {
+  ConfigEntry* next = nullptr;
+  char keyword[20] = {};
+  const char* args[kMaxArgs] = {};  // args[0] is the first argument
+
+  // The n-th argument counting from 1 (arg(1) is the first), or nullptr.
+  const char* arg(int n) const { return n >= 1 && n <= kMaxArgs ? args[n - 1] : nullptr; }
+};
+
+// The client's dotted address, which `ifip` masks are matched against; set
+// by start-up before the file is read.
+void set_client_address(std::string_view dotted);
+
+// Reads a configuration file and appends its lines; 1 on success, 0 on
+// failure (logged through syslog).
+int read_config_file(const char* path);
+
+// Walks the lines with keyword `key`: an empty cursor starts at the head,
+// otherwise the search starts after the cursor. Stores and returns the
+// match, or nullptr at the end.
+const ConfigEntry* next_config(const char* key, const ConfigEntry*& cursor);
+
+// First-match convenience: the first argument of the first `key` line, or
+// nullptr when the key or its argument is missing.
+const char* config_value(const char* key);
+
+// Forgets every line read so far (tests read several files per process).
+void clear_config();
+
+}  // namespace config

@@ -1,0 +1,79 @@
+// Reply output on the control connection.
+#include "protocol/reply.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "session/logout.h"
+#include "session/session.h"
+#include "text/strings.h"
+
+namespace protocol {
+namespace {
+
+std::FILE* control_stream = nullptr;
+
+void write_unfiltered(std::FILE* out, std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), out);
+}
+
+OutputFilter output_filter = write_unfiltered;
+
+void write_text(std::string_view text) {
+  std::FILE* out = reply_stream();
+  if (session::session().raw_replies)
+    write_unfiltered(out, text);
+  else
+    output_filter(out, text);
+}
+
+}  // namespace
+
+std::FILE* reply_stream() { return control_stream ? control_stream : stdout; }
+void set_reply_stream(std::FILE* out) { control_stream = out; }
+void set_output_filter(OutputFilter filter) { output_filter = filter ? filter : write_unfiltered; }
+
+void reply_text(int code, std::string_view text) {
+  std::FILE* out = reply_stream();
+  // The code goes out first and on its own, so no text can change it.
+  std::fprintf(out, "%d ", code);
+  write_text(text.substr(0, 8191));
+  std::fputs("\r\n", out);
+  std::fflush(out);
+}
+
+void lreply_text(int code, std::string_view text) {
+  const session::Session& s = session::session();
+  if (!s.show_continuations) return;
+  std::FILE* out = reply_stream();
+  if (s.color_mode)
+    std::fprintf(out, "%d- %c[1;37m", code, 27);
+  else
+    std::fprintf(out, "%d- ", code);
+  write_text(text.substr(0, 8191));
+  if (s.color_mode)
+    std::fprintf(out, "%c[0m%c[0;37m\r\n", 27, 27);
+  else
+    std::fputs("\r\n", out);
+  std::fflush(out);
+}
+
+void perror_reply(int code, std::string_view what) {
+  const char* error = std::strerror(errno);
+  reply(code, "%s: %s.", what, error);
+}
+
+void perror_string_reply(int code, int number) {
+  const char* error = std::strerror(errno);
+  text::string_reply(code, number, 0, error);
+}
+
+void nack(std::string_view command) { text::string_reply(502, 555, 0, command); }
+
+void fatal(std::string_view message) {
+  text::string_reply(451, 552, 0, message);
+  text::string_reply(221, 553, 0);
+  session::dologout(0);
+}
+
+}  // namespace protocol

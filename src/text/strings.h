@@ -1,0 +1,27 @@
+// The strings file: numbered reply texts loaded once at start-up and sent
+// by number with typed printf-style arguments.
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "text/format.h"
+
+namespace text {
+
+// Loads the binary strings file; 0 on success, 1 on any failure (logged
+// through syslog).
+int load_strings(const std::string& path);
+
+// Sends record `number` with reply code `code`: with `continued` every line
+// is a continuation line, otherwise the last line is the final reply.
+void string_reply_args(int code, int number, bool continued, std::span<const FormatArg> args);
+
+template <typename... Args>
+void string_reply(int code, int number, int continued, const Args&... args) {
+  const FormatArg list[] = {FormatArg(args)..., FormatArg("")};
+  string_reply_args(code, number, continued != 0, std::span<const FormatArg>(list, sizeof...(Args)));
+}
+
+}  // namespace text
