@@ -46,4 +46,9 @@ inline std::string format(std::string_view fmt, std::initializer_list<FormatArg>
   return format(fmt, std::span<const FormatArg>(args.begin(), args.size()), limit);
 }
 
+// The arguments `format` takes, one letter each in order: 's' text, 'd'
+// integer (d i u o x X and every '*'), 'f' floating point, 'c' character.
+// Lets a site's texts be checked against the arguments the server passes.
+std::string format_argument_kinds(std::string_view format);
+
 }  // namespace text

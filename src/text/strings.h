@@ -7,12 +7,16 @@
 #include <string_view>
 
 #include "text/format.h"
+#include "text/strings_codec.h"
 
 namespace text {
 
 // Loads the binary strings file; 0 on success, 1 on any failure (logged
-// through syslog).
+// through syslog). A successful load replaces the records loaded before.
 int load_strings(const std::string& path);
+
+// The first loaded record with `number`, or nullptr.
+const StringRecord* find_string(int number);
 
 // Sends record `number` with reply code `code`: with `continued` every line
 // is a continuation line, otherwise the last line is the final reply.

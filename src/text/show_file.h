@@ -1,0 +1,11 @@
+// Sends a text file to the client as continuation lines of one reply.
+#pragma once
+
+namespace text {
+
+// Sends each line of the file at `path` as a continuation line with `code`;
+// the caller sends the final reply. 0 on success, -1 when the file cannot
+// be read.
+int show_file(int code, const char* path);
+
+}  // namespace text

@@ -1,0 +1,123 @@
+// The numbered reply texts: loading the binary strings file and sending a
+// record as reply lines.
+#include "text/strings.h"
+
+#include <syslog.h>
+
+#include <cstdio>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "protocol/reply.h"
+#include "text/show_file.h"
+
+namespace text {
+namespace {
+
+// The loaded records in file order; a number that occurs twice resolves to
+// its first occurrence. Lookups walk the list: a few hundred records are
+// cheaper to scan than to index.
+std::vector<StringRecord>& loaded_records() {
+  static std::vector<StringRecord> records;
+  return records;
+}
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+bool read_whole_file(const std::string& path, std::string& bytes) {
+  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+  if (!file) return false;
+  char buffer[65536];
+  std::size_t count;
+  while ((count = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) bytes.append(buffer, count);
+  return !std::ferror(file.get());
+}
+
+void log_error(std::string_view message) {
+  const std::string line(message);
+  syslog(LOG_ERR, "%s", line.c_str());
+}
+
+constexpr std::string_view kFilePrefix = "%file:/";
+
+bool is_file_line(std::string_view line) { return line.substr(0, kFilePrefix.size()) == kFilePrefix; }
+
+// The path of a "%file:/..." line starts at its "/".
+std::string file_line_path(std::string_view line) {
+  return std::string(line.substr(kFilePrefix.size() - 1));
+}
+
+}  // namespace
+
+int load_strings(const std::string& path) {
+  try {
+    std::string bytes;
+    if (!read_whole_file(path, bytes)) return 1;
+    std::vector<StringRecord> records;
+    const DecodeResult result = decode_strings(bytes, true, records);
+    switch (result.status) {
+      case DecodeStatus::Ok: break;
+      case DecodeStatus::Corrupted:
+        log_error(format("mrstrings record #%d corrupted", {static_cast<int>(result.number)}));
+        return 1;
+      case DecodeStatus::MissingText:
+        log_error(format("mrstrings missing text: corrupted record #%d",
+                         {static_cast<int>(result.number)}));
+        return 1;
+    }
+    loaded_records() = std::move(records);
+    return 0;
+  } catch (const std::bad_alloc&) {
+    log_error("malloc failed");
+    return 1;
+  }
+}
+
+const StringRecord* find_string(int number) {
+  for (const StringRecord& record : loaded_records())
+    if (static_cast<long long>(record.number) == number) return &record;
+  return nullptr;
+}
+
+void string_reply_args(int code, int number, bool continued, std::span<const FormatArg> args) {
+  auto send_last = [&](std::string_view line) {
+    if (continued)
+      protocol::lreply_text(code, line);
+    else
+      protocol::reply_text(code, line);
+  };
+
+  const StringRecord* record = find_string(number);
+  if (!record || record->lines.empty()) {
+    send_last(format("No such string (number %d) found!", {number}));
+    return;
+  }
+
+  const std::size_t last = record->lines.size() - 1;
+  for (std::size_t i = 0; i < last; ++i) {
+    const std::string& line = record->lines[i];
+    if (!is_file_line(line)) {
+      protocol::lreply_text(code, line);  // earlier lines take no arguments
+      continue;
+    }
+    const std::string file = file_line_path(line);
+    if (show_file(code, file.c_str()) != 0)
+      protocol::lreply_text(code, format("Invalid file %s", {file}));
+  }
+
+  const std::string& line = record->lines[last];
+  if (!is_file_line(line)) {
+    send_last(format(line, args, 8191));
+    return;
+  }
+  const std::string file = file_line_path(line);
+  if (show_file(code, file.c_str()) != 0)
+    send_last(format("Invalid file %s", {file}));
+  else if (!continued)
+    protocol::reply_text(code, " ");
+}
+
+}  // namespace text
