@@ -2,6 +2,7 @@
 // lines (keyword + up to 50 arguments), queried by keyword.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace config {
@@ -12,6 +13,8 @@ struct ConfigEntry {
   ConfigEntry* next = nullptr;
   char keyword[20] = {};
   const char* args[kMaxArgs] = {};  // args[0] is the first argument
+  // The keyword had 20 or more characters and was cut: it matches no key.
+  bool keyword_cut = false;
 
   // The n-th argument counting from 1 (arg(1) is the first), or nullptr.
   const char* arg(int n) const { return n >= 1 && n <= kMaxArgs ? args[n - 1] : nullptr; }
@@ -36,5 +39,11 @@ const char* config_value(const char* key);
 
 // Forgets every line read so far (tests read several files per process).
 void clear_config();
+
+// Where the reader's messages go. The site's own logs are not known before
+// the configuration is, so by default they go to syslog at LOG_ERR; tests
+// install a sink to see them. nullptr restores syslog.
+using ConfigLogSink = void (*)(const std::string& message);
+void set_config_log_sink(ConfigLogSink sink);
 
 }  // namespace config
