@@ -1,0 +1,131 @@
+// The base commands whose whole work is the grammar's: transfer parameters
+// (TYPE, STRU, MODE, ALLO, REST), SYST, NOOP, ABOR outside a transfer,
+// PORT's address, the bouncer's IDNT and, until logout is complete, QUIT.
+#include <unistd.h>
+
+#include "online/online_table.h"
+#include "protocol/command_handlers.h"
+#include "session/logout.h"
+#include "session/peer_identity.h"
+#include "session/session.h"
+#include "text/strings.h"
+
+namespace protocol::handlers {
+namespace {
+
+session::Session& s() { return session::session(); }
+
+}  // namespace
+
+// TYPE keeps the old type on every refusal.
+int type(const CommandArgs& args) {
+  session::Session& session = s();
+  switch (args.type_code) {
+    case 'A':
+      if (args.form_code != 0 && args.form_code != 'N') {
+        text::string_reply(504, 174, 0);
+        return 1;
+      }
+      text::string_reply(200, 16, 0, "A");
+      session.type = 1;
+      session.form = 1;
+      return 0;
+    case 'E':
+      text::string_reply(504, 175, 0);
+      return 1;
+    case 'I':
+      text::string_reply(200, 16, 0, "I");
+      session.type = 3;
+      return 0;
+    case 'L':
+      if (args.number.value_or(0) != 8) {
+        text::string_reply(504, 178, 0, args.number.value_or(0));
+        return 1;
+      }
+      text::string_reply(200, 177, 0, 8);
+      session.type = 4;
+      return 0;
+    default:
+      return 1;
+  }
+}
+
+int stru(const CommandArgs& args) {
+  if (args.type_code == 'F') {
+    text::string_reply(200, 179, 0);
+    return 0;
+  }
+  text::string_reply(504, 180, 0);
+  s().command_failed = 1;
+  return 1;
+}
+
+int mode(const CommandArgs& args) {
+  if (args.type_code == 'S') {
+    text::string_reply(200, 181, 0);
+    return 0;
+  }
+  text::string_reply(502, 182, 0);
+  return 1;
+}
+
+// Nothing is reserved.
+int allo(const CommandArgs&) {
+  text::string_reply(202, 183, 0);
+  return 0;
+}
+
+int rest(const CommandArgs& args) {
+  const long long offset = args.number.value_or(0);
+  s().restart_point = static_cast<off_t>(offset);
+  text::string_reply(350, 176, 0, offset);
+  return 0;
+}
+
+int syst(const CommandArgs&) {
+  text::string_reply(215, 213, 0);
+  return 0;
+}
+
+int noop(const CommandArgs&) {
+  text::string_reply(200, 9, 0, "NOOP");
+  return 0;
+}
+
+// A running transfer sees ABOR as urgent data; this is ABOR between
+// transfers.
+int abor(const CommandArgs&) {
+  text::string_reply(225, 9, 0, "ABOR");
+  return 0;
+}
+
+// Only a bouncer announces the real client, and only once: accepting the
+// line ends bouncer mode, so a second IDNT is ignored. No reply.
+int idnt(const CommandArgs& args) {
+  session::Session& session = s();
+  if (session.bouncer_mode == 0 || !args.text) return 0;
+  if (session::take_idnt_argument(*args.text))
+    online::set_own_host(session.ident_user, session.remote_host);
+  return 0;
+}
+
+// Stores the active-mode destination; a passive socket is given up.
+int port(const CommandArgs& args) {
+  session::Session& session = s();
+  session.data_dest_addr = args.host_port;
+  session.use_default_data_port = 0;
+  if (session.pasv_fd >= 0) {
+    ::close(session.pasv_fd);
+    session.pasv_fd = -1;
+  }
+  text::string_reply(200, 9, 0, "PORT");
+  return 0;
+}
+
+// The goodbye texts and the message purge arrive with logout's own module.
+int quit(const CommandArgs&) {
+  text::string_reply(221, 173, 0);
+  session::dologout(0);
+}
+
+}  // namespace protocol::handlers

@@ -1,0 +1,134 @@
+// The handler of every command row. The tables name these functions; each
+// is defined by the module that does the work. Handlers whose work has not
+// been written yet are defined in protocol/unimplemented_handlers.cc, where
+// they answer "not implemented": to plug in a real handler, define it in
+// its module and delete its line there.
+#pragma once
+
+#include "config/config_store.h"
+#include "protocol/command_table.h"
+
+namespace protocol::handlers {
+
+// Base commands.
+int user(const CommandArgs&);
+int pass(const CommandArgs&);
+int idnt(const CommandArgs&);
+int quit(const CommandArgs&);
+int port(const CommandArgs&);
+int pasv(const CommandArgs&);
+int type(const CommandArgs&);
+int stru(const CommandArgs&);
+int mode(const CommandArgs&);
+int retr(const CommandArgs&);
+int stor(const CommandArgs&);
+int appe(const CommandArgs&);
+int allo(const CommandArgs&);
+int rest(const CommandArgs&);
+int rnfr(const CommandArgs&);
+int rnto(const CommandArgs&);
+int abor(const CommandArgs&);
+int dele(const CommandArgs&);
+int cwd(const CommandArgs&);
+int list(const CommandArgs&);
+int nlst(const CommandArgs&);
+int syst(const CommandArgs&);
+int stat(const CommandArgs&);
+int help(const CommandArgs&);
+int noop(const CommandArgs&);
+int mkd(const CommandArgs&);
+int rmd(const CommandArgs&);
+int pwd(const CommandArgs&);
+int cdup(const CommandArgs&);
+int stou(const CommandArgs&);
+int size(const CommandArgs&);
+int mdtm(const CommandArgs&);
+
+// SITE sub-commands: the access rule has allowed them already; `text` is
+// empty for the bare form.
+int site_chmod(const CommandArgs&);
+int site_time(const CommandArgs&);
+int site_new(const CommandArgs&);
+int site_nukes(const CommandArgs&);
+int site_unnukes(const CommandArgs&);
+int site_who(const CommandArgs&);
+int site_swho(const CommandArgs&);
+int site_stat(const CommandArgs&);
+int site_stats(const CommandArgs&);
+int site_update(const CommandArgs&);
+int site_traffic(const CommandArgs&);
+int site_nuketop(const CommandArgs&);
+int site_syslog(const CommandArgs&);
+int site_errlog(const CommandArgs&);
+int site_reqlog(const CommandArgs&);
+int site_logins(const CommandArgs&);
+int site_wkup(const CommandArgs&);
+int site_wkdn(const CommandArgs&);
+int site_alup(const CommandArgs&);
+int site_aldn(const CommandArgs&);
+int site_welcome(const CommandArgs&);
+int site_vers(const CommandArgs&);
+int site_help(const CommandArgs&);
+int site_tagline(const CommandArgs&);
+int site_msg(const CommandArgs&);
+int site_kill(const CommandArgs&);
+int site_kick(const CommandArgs&);
+int site_emulate(const CommandArgs&);
+int site_renuser(const CommandArgs&);
+int site_adduser(const CommandArgs&);
+int site_gadduser(const CommandArgs&);
+int site_deluser(const CommandArgs&);
+int site_readd(const CommandArgs&);
+int site_grpadd(const CommandArgs&);
+int site_grpdel(const CommandArgs&);
+int site_chgrp(const CommandArgs&);
+int site_give(const CommandArgs&);
+int site_take(const CommandArgs&);
+int site_nuke(const CommandArgs&);
+int site_unnuke(const CommandArgs&);
+int site_search(const CommandArgs&);
+int site_addip(const CommandArgs&);
+int site_delip(const CommandArgs&);
+int site_change(const CommandArgs&);
+int site_flags(const CommandArgs&);
+int site_dupe(const CommandArgs&);
+int site_undupe(const CommandArgs&);
+int site_predupe(const CommandArgs&);
+int site_user(const CommandArgs&);
+int site_users(const CommandArgs&);
+int site_group(const CommandArgs&);
+int site_groups(const CommandArgs&);
+int site_grpnfo(const CommandArgs&);
+int site_grpren(const CommandArgs&);
+int site_grplog(const CommandArgs&);
+int site_color(const CommandArgs&);
+int site_ginfo(const CommandArgs&);
+int site_onel(const CommandArgs&);
+int site_reqfilled(const CommandArgs&);
+int site_seen(const CommandArgs&);
+int site_laston(const CommandArgs&);
+int site_request(const CommandArgs&);
+int site_gpal(const CommandArgs&);
+int site_gpwk(const CommandArgs&);
+int site_gpwd(const CommandArgs&);
+int site_gpad(const CommandArgs&);
+int site_purge(const CommandArgs&);
+int site_wipe(const CommandArgs&);
+int site_chpass(const CommandArgs&);
+int site_passwd(const CommandArgs&);
+int site_monthup(const CommandArgs&);
+int site_monthdn(const CommandArgs&);
+int site_dayup(const CommandArgs&);
+int site_daydn(const CommandArgs&);
+int site_idle(const CommandArgs&);
+int site_show(const CommandArgs&);
+int site_alias(const CommandArgs&);
+int site_cdpath(const CommandArgs&);
+int site_xdupe(const CommandArgs&);
+
+// A `site_cmd` command that is not an alias: the site's text file or
+// program, answered with `code`; `arguments` is the rest of the line as
+// typed, nullptr when none.
+int site_custom(int code, const config::ConfigEntry& line, const char* arguments);
+
+}  // namespace protocol::handlers

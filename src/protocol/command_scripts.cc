@@ -1,0 +1,96 @@
+// cscript pre and post hooks.
+#include "protocol/command_scripts.h"
+
+#include <strings.h>
+
+#include <cctype>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "protocol/reply.h"
+#include "text/external.h"
+#include "text/strings.h"
+
+namespace protocol {
+namespace {
+
+const session::CustomScript* find_script(int when, std::string_view line) {
+  for (const session::CustomScript& script : session::session().cscripts)
+    if (script.when == when && script_matches(script, line)) return &script;
+  return nullptr;
+}
+
+std::FILE* start_script(const session::CustomScript& script, std::string_view line) {
+  const session::Session& s = session::session();
+  const std::vector<std::string> argv = {script.script, std::string(line), s.user.name,
+                                         s.user.groups[0]};
+  return text::run_command(script.script, argv);
+}
+
+// One output line of a pre-command script: its reply code and the text
+// from the fourth character on.
+struct HeldLine {
+  int code = 0;
+  std::string text;
+};
+
+HeldLine split_output_line(const std::string& line) {
+  HeldLine held;
+  for (std::size_t i = 0; i < 3 && i < line.size(); ++i) {
+    if (!std::isdigit(static_cast<unsigned char>(line[i]))) break;
+    held.code = held.code * 10 + (line[i] - '0');
+  }
+  if (line.size() > 3) held.text = line.substr(3);
+  return held;
+}
+
+}  // namespace
+
+bool script_matches(const session::CustomScript& script, std::string_view line) {
+  const std::size_t length = std::strlen(script.command);
+  if (length == 0 || line.size() < length) return false;
+  if (::strncasecmp(script.command, line.data(), length) != 0) return false;
+  return line.size() == length || line[length] == ' ' || line[length] == '\r' ||
+         line[length] == '\n';
+}
+
+bool run_pre_command_script(std::string_view line) {
+  const session::CustomScript* script = find_script(1, line);
+  if (script == nullptr) return true;
+  std::FILE* output = start_script(*script, line);
+  if (output == nullptr) return true;  // a script that cannot start is ignored
+
+  std::optional<HeldLine> held;
+  std::string text_line;
+  while (text::read_output_line(output, text_line, 8191)) {
+    if (held) lreply(held->code, "%s", held->text);
+    held = split_output_line(text_line);
+  }
+  const int status = text::close_command(output);
+
+  if (status == 0) {
+    if (held && !held->text.empty()) lreply(held->code, "%s", held->text);
+    return true;
+  }
+  session::session().pre_script_status = status;
+  if (held && held->code != 0)
+    reply(held->code, "%s", held->text);
+  else
+    text::string_reply(500, 227, 0);
+  return false;
+}
+
+void run_post_command_script(std::string_view line) {
+  const session::CustomScript* script = find_script(2, line);
+  if (script == nullptr) return;
+  if (std::FILE* output = start_script(*script, line)) {
+    std::string ignored;
+    while (text::read_output_line(output, ignored, 8191)) {
+    }
+    text::close_command(output);
+  }
+}
+
+}  // namespace protocol

@@ -1,0 +1,290 @@
+// cmdtab and sitetab, in the order HELP lists them.
+//
+// A row names its handler from protocol/command_handlers.h. Commands whose
+// module has not been written answer "not implemented" through the stubs in
+// protocol/unimplemented_handlers.cc; a module plugs in its real handler by
+// defining the function and deleting the stub, without touching this table.
+#include "protocol/command_table.h"
+
+#include <array>
+
+#include "protocol/command_handlers.h"
+
+namespace protocol {
+namespace {
+
+using session::LexState;
+namespace h = handlers;
+
+constexpr CommandEntry base(const char* name, Token token, LexState state, bool implemented,
+                            const char* help, Handler handler, bool tracks_failure = false) {
+  return CommandEntry{name, token, state, implemented, help, handler, tracks_failure,
+                      nullptr, nullptr, 0};
+}
+
+constexpr CommandEntry unimplemented(const char* name, Token token, LexState state,
+                                     const char* help) {
+  return base(name, token, state, false, help, nullptr);
+}
+
+constexpr CommandEntry site(const char* name, Token token, LexState state, const char* help,
+                            Handler handler, const char* bare_key, const char* argument_key,
+                            unsigned forms, bool tracks_failure = false) {
+  return CommandEntry{name,     token,          state,    true, help, handler, tracks_failure,
+                      bare_key, argument_key,   forms};
+}
+
+constexpr CommandEntry end_of_table() {
+  return CommandEntry{nullptr, kEndOfInput, LexState::Cmd, false, nullptr, nullptr, false,
+                      nullptr, nullptr, 0};
+}
+
+constexpr LexState kArgs = LexState::Args, kStr1 = LexState::Str1, kOstr = LexState::Ostr,
+                   kZstr1 = LexState::Zstr1, kSiteCmd = LexState::SiteCmd,
+                   kNstr = LexState::Nstr;
+constexpr unsigned kBoth = kBareForm | kStringForm;
+constexpr bool kTracksFailure = true;
+
+constexpr std::array kCmdTab = {
+    base("USER", kUSER, kStr1, true, "<sp> username", h::user),
+    base("PASS", kPASS, kZstr1, true, "<sp> password", h::pass),
+    base("IDNT", kIDNT, kStr1, true, "IDNT ident@ip:host", h::idnt),
+    unimplemented("ACCT", kACCT, kStr1, "(specify account)"),
+    unimplemented("SMNT", kSMNT, kArgs, "(structure mount)"),
+    unimplemented("REIN", kREIN, kArgs, "(reinitialize server state)"),
+    base("QUIT", kQUIT, kArgs, true, "(terminate service)", h::quit),
+    base("PORT", kPORT, kArgs, true, "<sp> b0, b1, b2, b3, b4", h::port),
+    base("PASV", kPASV, kArgs, true, "(set server in passive mode)", h::pasv, kTracksFailure),
+    base("TYPE", kTYPE, kArgs, true, "<sp> [ A | E | I | L ]", h::type, kTracksFailure),
+    base("STRU", kSTRU, kArgs, true, "(specify file structure)", h::stru),
+    base("MODE", kMODE, kArgs, true, "(specify transfer mode)", h::mode),
+    base("RETR", kRETR, kStr1, true, "<sp> file-name", h::retr, kTracksFailure),
+    base("STOR", kSTOR, kStr1, true, "<sp> file-name", h::stor, kTracksFailure),
+    base("APPE", kAPPE, kStr1, true, "<sp> file-name", h::appe, kTracksFailure),
+    unimplemented("MLFL", kMLFL, kOstr, "(mail file)"),
+    unimplemented("MAIL", kMAIL, kOstr, "(mail to user)"),
+    unimplemented("MSND", kMSND, kOstr, "(mail send to terminal)"),
+    unimplemented("MSOM", kMSOM, kOstr, "(mail send to terminal or mailbox)"),
+    unimplemented("MSAM", kMSAM, kOstr, "(mail send to terminal and mailbox)"),
+    unimplemented("MRSQ", kMRSQ, kOstr, "(mail recipient scheme question)"),
+    unimplemented("MRCP", kMRCP, kStr1, "(mail recipient)"),
+    base("ALLO", kALLO, kArgs, true, "allocate storage (vacuously)", h::allo),
+    base("REST", kREST, kArgs, true, "(restart command)", h::rest),
+    base("RNFR", kRNFR, kStr1, true, "<sp> file-name", h::rnfr),
+    base("RNTO", kRNTO, kStr1, true, "<sp> file-name", h::rnto, kTracksFailure),
+    base("ABOR", kABOR, kArgs, true, "(abort operation)", h::abor),
+    base("DELE", kDELE, kStr1, true, "<sp> file-name", h::dele, kTracksFailure),
+    base("CWD", kCWD, kOstr, true, "[ <sp> directory-name ]", h::cwd, kTracksFailure),
+    base("LIST", kLIST, kOstr, true, "[ <sp> path-name ]", h::list),
+    base("NLST", kNLST, kOstr, true, "[ <sp> path-name ]", h::nlst),
+    base("SITE", kSITE, kSiteCmd, true, "site-cmd [ <sp> arguments ]", nullptr),
+    base("SYST", kSYST, kArgs, true, "(get type of operating system)", h::syst),
+    base("STAT", kSTAT, kOstr, true, "[ <sp> path-name ]", h::stat),
+    base("HELP", kHELP, kOstr, true, "[ <sp> <string> ]", h::help),
+    base("NOOP", kNOOP, kArgs, true, "", h::noop),
+    base("MKD", kMKD, kStr1, true, "<sp> path-name", h::mkd, kTracksFailure),
+    base("RMD", kRMD, kStr1, true, "<sp> path-name", h::rmd, kTracksFailure),
+    base("PWD", kPWD, kArgs, true, "(return current directory)", h::pwd),
+    base("CDUP", kCDUP, kArgs, true, "(change to parent directory)", h::cdup, kTracksFailure),
+    base("STOU", kSTOU, kStr1, true, "<sp> file-name", h::stou, kTracksFailure),
+    base("SIZE", kSIZE, kOstr, true, "<sp> path-name", h::size),
+    base("MDTM", kMDTM, kOstr, true, "<sp> path-name", h::mdtm),
+    end_of_table(),
+};
+
+constexpr std::array kSiteTab = {
+    site("CHMOD", kCHMOD, kNstr, "<sp> mode <sp> file-name", h::site_chmod, "-chmod", "-chmod",
+         kModePathForm),
+    site("TIME", kTIME, kArgs, "[ <sp> ]: Show current local time", h::site_time, "-misc",
+         nullptr, kBareForm),
+    site("NEW", kNEW, kOstr, "[ <sp> num ]: View recent uploads", h::site_new, "-dirs", "-dirs",
+         kBoth),
+    site("NUKES", kNUKES, kOstr, "[ <sp> num ]: Show nukes from today/yesterday", h::site_nukes,
+         "-dirs", "-dirs", kBoth),
+    site("UNNUKES", kUNNUKES, kOstr, "[ <sp> num ]: Show UnNukes from today/yesterday",
+         h::site_unnukes, "-dirs", "-dirs", kBoth),
+    site("WHO", kWHO, kArgs, "[ <sp> ]: Show who's online", h::site_who, "-who", nullptr,
+         kBareForm),
+    site("SWHO", kSWHO, kArgs, "[ <sp> ]: Show who's online (PID+TIME+IDLE+ACTION)", h::site_swho,
+         "-swho", nullptr, kBareForm),
+    site("STAT", kSTAT, kArgs, "[ <sp> ]: Show site statistics", h::site_stat, "-stat", nullptr,
+         kBareForm),
+    site("STATS", kSTATS, kOstr, "[ <sp> user ]: User xfer statistics", h::site_stats, "-stats",
+         "-stats", kBoth),
+    site("UPDATE", kUPDATE, kOstr, "[ <sp> ]: Update DIRLOG database", h::site_update, "-update",
+         "-update", kBoth),
+    site("TRAFFIC", kTRAFFIC, kArgs, ": View site traffic", h::site_traffic, "-stats", nullptr,
+         kBareForm),
+    site("NUKETOP", kNUKETOP, kOstr, "[num] [section] [=group]: Display NukeTop", h::site_nuketop,
+         "-stats", "-stats", kBoth),
+    site("SYSLOG", kSYSLOG, kOstr,
+         "[number] [string]: View user changes log [for last <number> of days] [only entries "
+         "matching this string]",
+         h::site_syslog, "-syslog", "-syslog", kBoth),
+    site("ERRLOG", kERRLOG, kOstr,
+         "[number] [string]: View the error log [for last <number> of days] [only entries "
+         "matching this string]",
+         h::site_errlog, "-errlog", "-errlog", kBoth),
+    site("REQLOG", kREQLOG, kOstr,
+         "[number] [string]: View request log [for last <number> of days] [only entries matching "
+         "this string]",
+         h::site_reqlog, "-reqlog", "-reqlog", kBoth),
+    site("LOGINS", kLOGINS, kOstr,
+         "[number] [string]: View login log [for last <number> of days] [only entries matching "
+         "this string]",
+         h::site_logins, "-logins", "-logins", kBoth),
+    site("WKUP", kWKUP, kOstr, "[num] [section] [=group]: Week Top Uploaders", h::site_wkup,
+         "-stats", "-stats", kBoth),
+    site("WKDN", kWKDN, kOstr, "[num] [section] [=group]: Week Top Downloaders", h::site_wkdn,
+         "-stats", "-stats", kBoth),
+    site("ALUP", kALUP, kOstr, "[num] [section] [=group]: Top Uploaders", h::site_alup, "-stats",
+         "-stats", kBoth),
+    site("ALDN", kALDN, kOstr, "[num] [section] [=group]: Top Downloaders", h::site_aldn,
+         "-stats", "-stats", kBoth),
+    site("WELCOME", kWELCOME, kArgs, "[ <sp> ]: Read the welcome message", h::site_welcome,
+         "-info", nullptr, kBareForm),
+    site("VERS", kVERS, kArgs, "[ <sp> ]: Version information", h::site_vers, "-misc", nullptr,
+         kBareForm),
+    site("HELP", kHELP, kOstr, "[ <sp> <string> ]", h::site_help, "-help", "-help", kBoth),
+    site("TAGLINE", kTAGLINE, kOstr, "[ <sp> tagline ]: View/set tagline", h::site_tagline,
+         "-user", "-user", kBoth),
+    site("MSG", kMSG, kOstr, "[ <sp> username <sp> message ]: View/send message(s)", h::site_msg,
+         "-msg", "-msg", kBoth),
+    site("KILL", kKILL, kOstr, "[ <sp> pidtokill ]: Kill a PID.", h::site_kill, "-kill", "-kill",
+         kBoth, kTracksFailure),
+    site("KICK", kKICK, kOstr, "[ <sp> usertokill ]: Kick user.", h::site_kick, "-kick", "-kick",
+         kBoth, kTracksFailure),
+    // The -emulate test is the handler's: quiet, and skipped once emulating.
+    site("EMULATE", kEMULATE, kOstr, "[ <sp> username ]: Become user.", h::site_emulate, nullptr,
+         nullptr, kStringForm),
+    site("RENUSER", kRENUSER, kOstr, "[ <sp> old_username <sp> new_username ]: Rename user.",
+         h::site_renuser, "-renuser", "-renuser", kBoth),
+    site("ADDUSER", kADDUSER, kOstr, "[ <sp> username <sp> password ]: Add user.",
+         h::site_adduser, "-adduser", "-adduser", kBoth, kTracksFailure),
+    site("GADDUSER", kGADDUSER, kOstr, "[ <sp> group <sp> username <sp> password ]: Add user.",
+         h::site_gadduser, "-gadduser", "-gadduser", kBoth, kTracksFailure),
+    site("DELUSER", kDELUSER, kOstr, "[ <sp> username ]: Delete user.", h::site_deluser,
+         "-deluser", "-deluser", kBoth, kTracksFailure),
+    site("READD", kREADD, kOstr, "[ <sp> username ]: Re-add a deleted user.", h::site_readd,
+         "-readd", "-readd", kBoth),
+    site("GRPADD", kGRPADD, kOstr, "[ <sp> group name <sp> group info ]: Add group.",
+         h::site_grpadd, "-grpadd", "-grpadd", kBoth),
+    site("GRPDEL", kGRPDEL, kOstr, "[ <sp> group name ]: Delete group.", h::site_grpdel,
+         "-grpdel", "-grpdel", kBoth),
+    site("CHGRP", kCHGRP, kOstr,
+         "[ <sp> username <sp> group [<sp> group]]: Change a users group(s).", h::site_chgrp,
+         "-chgrp", "-chgrp", kBoth),
+    site("GIVE", kGIVE, kOstr, "[ <sp> username <sp> kilobytes <sp> message (optional)]:",
+         h::site_give, "-give", "-give", kBoth),
+    site("TAKE", kTAKE, kOstr, "[ <sp> username <sp> kilobytes <sp> message (optional)]:",
+         h::site_take, "-take", "-take", kBoth),
+    site("NUKE", kNUKE, kOstr,
+         "[ <sp> directory <sp> ratio <sp> message ]: Nuke directory & credits.", h::site_nuke,
+         "-nuke", "-nuke", kBoth, kTracksFailure),
+    site("UNNUKE", kUNNUKE, kOstr, "[ <sp> directory <sp> message ]: UnNuke directory & credits.",
+         h::site_unnuke, "-unnuke", "-unnuke", kBoth, kTracksFailure),
+    site("SEARCH", kSEARCH, kOstr,
+         "<sp> searchstr1 [searchstr2 ...] : Find a directory on the site.", h::site_search,
+         "-dirs", "-dirs", kBoth),
+    site("ADDIP", kADDIP, kOstr, "[ <sp> username <sp> ip [...<sp> ip10] ]: Add new IP to user.",
+         h::site_addip, "-addip", "-addip", kBoth),
+    site("DELIP", kDELIP, kOstr,
+         "[ <sp> username <sp> ip [...<sp> ip10] ]: Remove IP from user.", h::site_delip,
+         "-delip", "-delip", kBoth),
+    // With an argument the handler applies its own per-field keys.
+    site("CHANGE", kCHANGE, kOstr,
+         "[ <sp> username <sp> field <sp> value ]: Change user information.", h::site_change,
+         "-change", nullptr, kBoth, kTracksFailure),
+    site("FLAGS", kFLAGS, kOstr, "[ <sp> username ]: Display FLAGS for user.", h::site_flags,
+         "-flags", "-flags", kBoth),
+    site("DUPE", kDUPE, kOstr,
+         "[-max <num>] searchstr1 [searchstr2 ...] : Search dupe database.", h::site_dupe,
+         "-dirs", "-dirs", kBoth),
+    site("UNDUPE", kUNDUPE, kOstr, "[ <sp> file ]: Delete a file from the dupe library.",
+         h::site_undupe, "-undupe", "-undupe", kBoth),
+    site("PREDUPE", kPREDUPE, kOstr, "[ <sp> file ]: Add a file to the dupe database.",
+         h::site_predupe, "-predupe", "-predupe", kBoth),
+    site("USER", kUSER, kOstr, "[ <sp> username ]: View all users or a specific user.",
+         h::site_user, "-users", "-user", kBoth),
+    site("USERS", kUSERS, kOstr,
+         "[ <sp> option ]: Options: leech, siteop, gadmin, deleted, anonymous, glock, exempt, "
+         "useredit, nuke, unnuke, undupe, kick, kill, take, give, users, idler, X (a flag), "
+         "=groupname, usern*",
+         h::site_users, "-users", "-users", kBoth),
+    site("GROUP", kGROUP, kOstr, "[ <sp> groupname ]: Change group(s).", h::site_group, "-group",
+         "-group", kBoth),
+    site("GROUPS", kGROUPS, kOstr, "[ <sp> ]: Display available groups.", h::site_groups,
+         "-groups", nullptr, kBareForm),
+    site("GRPNFO", kGRPNFO, kOstr, "[ <sp> groupname <sp> group nfo]: Change group nfo.",
+         h::site_grpnfo, "-grpnfo", "-grpnfo", kBoth),
+    site("GRPREN", kGRPREN, kOstr, "[ <sp> oldname <sp> newname ]: Change group names.",
+         h::site_grpren, "-grpren", "-grpren", kBoth),
+    site("GRPLOG", kGRPLOG, kOstr,
+         "[ <sp> groupname <sp> Num]: Number of logins allowed for group.", h::site_grplog,
+         "-grplog", "-grplog", kBoth),
+    site("COLOR", kCOLOR, kOstr,
+         "[ <sp> color [on/off/show]]: Toggle use of VT-100 color codes.", h::site_color,
+         "-misc", "-misc", kBoth),
+    site("GINFO", kGINFO, kOstr, "[ <sp> groupname ]: Show detailed group info.", h::site_ginfo,
+         "-ginfo", "-ginfo", kBoth),
+    site("ONEL", kONEL, kOstr, "[ <sp> message ]: View/Add Oneliner.", h::site_onel, "-onel",
+         "-oneladd", kBoth, kTracksFailure),
+    site("REQFILLED", kREQFILLED, kOstr, "[ <sp> request #]: Mark a request as filled.",
+         h::site_reqfilled, "-request", "-request", kBoth),
+    site("SEEN", kSEEN, kOstr, "[ <sp> user ]: Show last time a user logged on.", h::site_seen,
+         "-user", "-user", kBoth),
+    site("LASTON", kLASTON, kOstr, "[ <sp> laston ]: Display a BBS style LASTONLINE listing.",
+         h::site_laston, "-info", nullptr, kBareForm),
+    site("REQUEST", kREQUEST, kOstr, "[ <sp> request ]: View/Add requests.", h::site_request,
+         "-request", "-requestadd", kBoth, kTracksFailure),
+    site("GPAL", kGPAL, kOstr, "[num] [section]: Show alltime top groups.", h::site_gpal,
+         "-stats", "-stats", kBoth),
+    site("GPWK", kGPWK, kOstr, "[num] [section]: Show week top groups.", h::site_gpwk, "-stats",
+         "-stats", kBoth),
+    site("GPWD", kGPWD, kOstr, "[num] [section]: Show group weektop downloaders.", h::site_gpwd,
+         "-stats", "-stats", kBoth),
+    site("GPAD", kGPAD, kOstr, "[num] [section]: Show group alltime top downloaders.",
+         h::site_gpad, "-stats", "-stats", kBoth),
+    site("PURGE", kPURGE, kOstr, "[ <sp> user ]: Purge deleted users from system.", h::site_purge,
+         "-purge", "-purge", kBoth),
+    site("WIPE", kWIPE, kOstr, "[ <sp> file ]: Wipe a file or directory.", h::site_wipe, "-wipe",
+         "-wipe", kBoth, kTracksFailure),
+    site("CHPASS", kCHPASS, kOstr, "[ <sp> user <sp> password ]: Change a User's Password.",
+         h::site_chpass, "-chpass", "-chpass", kBoth),
+    site("PASSWD", kPASSWD, kOstr, "[ <sp> password ]: Change password.", h::site_passwd,
+         "-passwd", "-passwd", kBoth),
+    site("MONTHUP", kMONTHUP, kOstr, "[num] [section] [=group]: Month's Top Uploaders.",
+         h::site_monthup, "-stats", "-stats", kBoth),
+    site("MONTHDN", kMONTHDN, kOstr, "[num] [section] [=group]: Month's Top Downloaders.",
+         h::site_monthdn, "-stats", "-stats", kBoth),
+    site("DAYUP", kDAYUP, kOstr, "[num] [section] [=group]: Day's Top Uploaders.", h::site_dayup,
+         "-stats", "-stats", kBoth),
+    site("DAYDN", kDAYDN, kOstr, "[num] [section] [=group]: Day's Top Downloaders.",
+         h::site_daydn, "-stats", "-stats", kBoth),
+    site("IDLE", kIDLE, kArgs, "[ <sp> maximum-idle-time ]", h::site_idle, "-misc", "-misc",
+         kBareForm | kNumberForm),
+    site("SHOW", kSHOW, kOstr, "[ <sp> user ]: Show RAW UserFile.", h::site_show, "-show",
+         "-show", kBoth),
+    site("ALIAS", kALIAS, kOstr, "[ <sp> alias ] ", h::site_alias, "-dirs", "-dirs", kBoth),
+    site("CDPATH", kCDPATH, kOstr, "[ <sp> ] ", h::site_cdpath, "-dirs", nullptr, kBareForm),
+    site("XDUPE", kXDUPE, kOstr, "[0/1]: Toggle extended dupe information", h::site_xdupe,
+         nullptr, nullptr, kBoth),
+    end_of_table(),
+};
+
+}  // namespace
+
+std::span<const CommandEntry> cmdtab() { return kCmdTab; }
+std::span<const CommandEntry> sitetab() { return kSiteTab; }
+
+std::span<const CommandEntry> rows(std::span<const CommandEntry> table) {
+  return table.empty() ? table : table.first(table.size() - 1);
+}
+
+const CommandEntry* lookup(std::span<const CommandEntry> table, std::string_view word) {
+  for (const CommandEntry& entry : rows(table))
+    if (word == entry.name) return &entry;
+  return nullptr;
+}
+
+}  // namespace protocol

@@ -1,0 +1,110 @@
+// Handlers whose modules have not been written yet: each answers "not
+// implemented". A module that takes over a command defines the handler
+// itself and deletes its line here.
+#include <cctype>
+#include <string>
+
+#include "config/access_rules.h"
+#include "protocol/command_handlers.h"
+#include "protocol/reply.h"
+
+namespace protocol::handlers {
+namespace {
+
+int not_implemented(const CommandArgs& args) {
+  nack(args.entry && args.entry->name ? args.entry->name : "");
+  return 1;
+}
+
+}  // namespace
+
+int stor(const CommandArgs& args) { return not_implemented(args); }
+int appe(const CommandArgs& args) { return not_implemented(args); }
+int rnfr(const CommandArgs& args) { return not_implemented(args); }
+int rnto(const CommandArgs& args) { return not_implemented(args); }
+int dele(const CommandArgs& args) { return not_implemented(args); }
+int mkd(const CommandArgs& args) { return not_implemented(args); }
+int rmd(const CommandArgs& args) { return not_implemented(args); }
+int pwd(const CommandArgs& args) { return not_implemented(args); }
+int cdup(const CommandArgs& args) { return not_implemented(args); }
+int stou(const CommandArgs& args) { return not_implemented(args); }
+int site_new(const CommandArgs& args) { return not_implemented(args); }
+int site_nukes(const CommandArgs& args) { return not_implemented(args); }
+int site_unnukes(const CommandArgs& args) { return not_implemented(args); }
+int site_who(const CommandArgs& args) { return not_implemented(args); }
+int site_swho(const CommandArgs& args) { return not_implemented(args); }
+int site_stats(const CommandArgs& args) { return not_implemented(args); }
+int site_update(const CommandArgs& args) { return not_implemented(args); }
+int site_traffic(const CommandArgs& args) { return not_implemented(args); }
+int site_nuketop(const CommandArgs& args) { return not_implemented(args); }
+int site_syslog(const CommandArgs& args) { return not_implemented(args); }
+int site_errlog(const CommandArgs& args) { return not_implemented(args); }
+int site_reqlog(const CommandArgs& args) { return not_implemented(args); }
+int site_logins(const CommandArgs& args) { return not_implemented(args); }
+int site_wkup(const CommandArgs& args) { return not_implemented(args); }
+int site_wkdn(const CommandArgs& args) { return not_implemented(args); }
+int site_alup(const CommandArgs& args) { return not_implemented(args); }
+int site_aldn(const CommandArgs& args) { return not_implemented(args); }
+int site_welcome(const CommandArgs& args) { return not_implemented(args); }
+int site_msg(const CommandArgs& args) { return not_implemented(args); }
+int site_kill(const CommandArgs& args) { return not_implemented(args); }
+int site_kick(const CommandArgs& args) { return not_implemented(args); }
+int site_emulate(const CommandArgs& args) { return not_implemented(args); }
+int site_renuser(const CommandArgs& args) { return not_implemented(args); }
+int site_adduser(const CommandArgs& args) { return not_implemented(args); }
+int site_gadduser(const CommandArgs& args) { return not_implemented(args); }
+int site_deluser(const CommandArgs& args) { return not_implemented(args); }
+int site_readd(const CommandArgs& args) { return not_implemented(args); }
+int site_grpadd(const CommandArgs& args) { return not_implemented(args); }
+int site_grpdel(const CommandArgs& args) { return not_implemented(args); }
+int site_chgrp(const CommandArgs& args) { return not_implemented(args); }
+int site_give(const CommandArgs& args) { return not_implemented(args); }
+int site_take(const CommandArgs& args) { return not_implemented(args); }
+int site_nuke(const CommandArgs& args) { return not_implemented(args); }
+int site_unnuke(const CommandArgs& args) { return not_implemented(args); }
+int site_search(const CommandArgs& args) { return not_implemented(args); }
+int site_addip(const CommandArgs& args) { return not_implemented(args); }
+int site_delip(const CommandArgs& args) { return not_implemented(args); }
+int site_change(const CommandArgs& args) { return not_implemented(args); }
+int site_flags(const CommandArgs& args) { return not_implemented(args); }
+int site_dupe(const CommandArgs& args) { return not_implemented(args); }
+int site_undupe(const CommandArgs& args) { return not_implemented(args); }
+int site_predupe(const CommandArgs& args) { return not_implemented(args); }
+int site_user(const CommandArgs& args) { return not_implemented(args); }
+int site_users(const CommandArgs& args) { return not_implemented(args); }
+int site_group(const CommandArgs& args) { return not_implemented(args); }
+int site_groups(const CommandArgs& args) { return not_implemented(args); }
+int site_grpnfo(const CommandArgs& args) { return not_implemented(args); }
+int site_grpren(const CommandArgs& args) { return not_implemented(args); }
+int site_grplog(const CommandArgs& args) { return not_implemented(args); }
+int site_ginfo(const CommandArgs& args) { return not_implemented(args); }
+int site_onel(const CommandArgs& args) { return not_implemented(args); }
+int site_reqfilled(const CommandArgs& args) { return not_implemented(args); }
+int site_seen(const CommandArgs& args) { return not_implemented(args); }
+int site_laston(const CommandArgs& args) { return not_implemented(args); }
+int site_request(const CommandArgs& args) { return not_implemented(args); }
+int site_gpal(const CommandArgs& args) { return not_implemented(args); }
+int site_gpwk(const CommandArgs& args) { return not_implemented(args); }
+int site_gpwd(const CommandArgs& args) { return not_implemented(args); }
+int site_gpad(const CommandArgs& args) { return not_implemented(args); }
+int site_purge(const CommandArgs& args) { return not_implemented(args); }
+int site_wipe(const CommandArgs& args) { return not_implemented(args); }
+int site_chpass(const CommandArgs& args) { return not_implemented(args); }
+int site_passwd(const CommandArgs& args) { return not_implemented(args); }
+int site_monthup(const CommandArgs& args) { return not_implemented(args); }
+int site_monthdn(const CommandArgs& args) { return not_implemented(args); }
+int site_dayup(const CommandArgs& args) { return not_implemented(args); }
+int site_daydn(const CommandArgs& args) { return not_implemented(args); }
+int site_show(const CommandArgs& args) { return not_implemented(args); }
+int site_xdupe(const CommandArgs& args) { return not_implemented(args); }
+
+int site_custom(int, const config::ConfigEntry& line, const char*) {
+  std::string word = line.arg(1) ? line.arg(1) : "";
+  for (char& c : word) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::string key = "custom-" + word;
+  if (!config::acl_match(key.c_str(), 0, 1, nullptr)) return 1;
+  nack(word);
+  return 1;
+}
+
+}  // namespace protocol::handlers

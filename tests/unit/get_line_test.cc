@@ -1,0 +1,291 @@
+// The control connection reader and one turn of the command loop: telnet
+// answers, line splitting, urgent-data leftovers, end of input, the idle
+// timer, the time limit and the cscript hooks.
+#include "protocol/control_reader.h"
+
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "protocol/command_loop.h"
+#include "protocol/command_scripts.h"
+#include "protocol/idle_timer.h"
+#include "protocol_test_support.h"
+
+namespace {
+
+using protocol_test::count;
+
+class ControlReaderTest : public protocol_test::ProtocolTest {
+ protected:
+  void SetUp() override {
+    ProtocolTest::SetUp();
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds_), 0);
+    protocol::set_control_fd(fds_[0]);
+  }
+  void TearDown() override {
+    ::alarm(0);
+    protocol::set_control_fd(0);
+    ::close(fds_[0]);
+    if (fds_[1] >= 0) ::close(fds_[1]);
+    ProtocolTest::TearDown();
+  }
+  void send(const std::string& bytes) {
+    ASSERT_EQ(::write(fds_[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  }
+  void hang_up() {
+    ::close(fds_[1]);
+    fds_[1] = -1;
+  }
+  // get_line with the reader's usual limit; "<EOF>" for no line.
+  std::string line(std::size_t size = 1023) {
+    std::vector<char> buffer(size + 1, 'Z');
+    const char* got = protocol::get_line(buffer.data(), size);
+    return got ? std::string(got) : std::string("<EOF>");
+  }
+
+  int fds_[2] = {-1, -1};
+};
+
+TEST_F(ControlReaderTest, LinesComeOneAtATimeFromOneRead) {
+  send("USER a\r\nPASS b\r\nNOOP");
+  hang_up();
+  EXPECT_EQ(line(), "USER a\r\n");
+  EXPECT_EQ(line(), "PASS b\r\n");
+  EXPECT_EQ(line(), "NOOP");  // end of input after some bytes
+  EXPECT_EQ(line(), "<EOF>");
+}
+
+TEST_F(ControlReaderTest, TelnetNegotiationIsRefusedAtOnce) {
+  send("NO\xff\xfb\x01OP\xff\xfd\x03\r\n");
+  EXPECT_EQ(line(), "NOOP\r\n");
+  EXPECT_EQ(replies_.text(), "\xff\xfe\x01\xff\xfc\x03");
+  replies_.clear();
+  send("A\xff\xfc\x05" "B\xff\xfe\x06\n");
+  EXPECT_EQ(line(), "AB\n");
+  EXPECT_EQ(replies_.text(), "\xff\xfe\x05\xff\xfc\x06");
+}
+
+TEST_F(ControlReaderTest, DoubledIacIsOneByteAndOtherCommandsVanish) {
+  send("X\xff\xffY\xff\xf1Z\n");
+  EXPECT_EQ(line(), "X\xffYZ\n");
+  EXPECT_EQ(replies_.text(), "");
+}
+
+TEST_F(ControlReaderTest, LongLineIsSplitAtTheBufferSize) {
+  const std::string long_line(2000, 'a');
+  send(long_line + "\r\n");
+  const std::string first = line();
+  EXPECT_EQ(first, std::string(1023, 'a'));
+  EXPECT_EQ(line(), std::string(977, 'a') + "\r\n");
+}
+
+TEST_F(ControlReaderTest, UrgentDataLeftoversStartTheNextLine) {
+  std::strcpy(session::session().oob_line, "AB");
+  send("OR\r\n");
+  EXPECT_EQ(line(), "ABOR\r\n");
+  EXPECT_STREQ(session::session().oob_line, "");
+  // A whole line left over is returned without reading.
+  std::strcpy(session::session().oob_line, "STAT\r\n");
+  EXPECT_EQ(line(), "STAT\r\n");
+  EXPECT_FALSE(protocol::control_has_input());
+}
+
+TEST_F(ControlReaderTest, HasInputSeesBufferedAndPendingBytes) {
+  EXPECT_FALSE(protocol::control_has_input());
+  send("NOOP\r\nSTAT\r\n");
+  EXPECT_TRUE(protocol::control_has_input());
+  line();
+  EXPECT_TRUE(protocol::control_has_input());  // STAT waits in the buffer
+  line();
+  EXPECT_FALSE(protocol::control_has_input());
+}
+
+TEST_F(ControlReaderTest, EndOfInputEndsTheSession) {
+  hang_up();
+  EXPECT_EXIT(protocol::parse_one_command(), ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(ControlReaderTest, LoopRunsOneCommandPerCall) {
+  send("noop\r\nTYPE I\r\n");
+  protocol::parse_one_command();
+  EXPECT_EQ(replies_.text(), "200 #9|NOOP|||\r\n");
+  replies_.clear();
+  protocol::parse_one_command();
+  EXPECT_EQ(replies_.text(), "200 #16|I|||\r\n");
+}
+
+TEST_F(ControlReaderTest, SplitLineBecomesTwoCommands) {
+  send(std::string(2000, 'X') + "\r\n");
+  protocol::parse_one_command();
+  protocol::parse_one_command();
+  EXPECT_EQ(count(replies_.text(), "500 #5|"), 2);
+}
+
+TEST_F(ControlReaderTest, SyntaxErrorIsReportedOncePerLine) {
+  send("TYPE Q Q Q\r\nTYPE Q\r\n");
+  protocol::parse_one_command();
+  protocol::parse_one_command();
+  EXPECT_EQ(count(replies_.text(), "500 #5|"), 2);
+  EXPECT_EQ(count(replies_.text(), "\r\n"), 2);
+}
+
+TEST_F(ControlReaderTest, TimeLimitEndsTheSessionBeforeReading) {
+  session::Session& s = session::session();
+  s.logged_in = 1;
+  s.user.time_limit = 1;
+  s.login_time = session::now() - 61;
+  EXPECT_EXIT(protocol::parse_one_command(), ::testing::ExitedWithCode(1), "");
+  s.login_time = session::now();
+  send("NOOP\r\n");
+  protocol::parse_one_command();
+  EXPECT_EQ(replies_.text(), "200 #9|NOOP|||\r\n");
+}
+
+TEST_F(ControlReaderTest, IdleCommandsKeepTheAlarmRunning) {
+  protocol_test::use_config("idle_commands NOOP stat*\n");
+  session::session().idle_timeout = 900;
+  EXPECT_TRUE(protocol::is_idle_command("noop"));
+  EXPECT_TRUE(protocol::is_idle_command("STAT /x"));
+  EXPECT_FALSE(protocol::is_idle_command("LIST"));
+  protocol::install_idle_timer();
+  ::alarm(100);
+  protocol::rearm_idle_alarm("NOOP");
+  EXPECT_LE(::alarm(0), 100u);
+  ::alarm(100);
+  protocol::rearm_idle_alarm("LIST");
+  EXPECT_GT(::alarm(0), 100u);
+}
+
+TEST_F(ControlReaderTest, IdleCommandAfterTheAlarmRanOutTimesOut) {
+  protocol_test::use_config("idle_commands NOOP\n");
+  session::session().idle_timeout = 900;
+  ::alarm(0);
+  EXPECT_EXIT(protocol::rearm_idle_alarm("NOOP"), ::testing::ExitedWithCode(1), "");
+}
+
+TEST_F(ControlReaderTest, FiredIdleAlarmEndsTheBlockedRead) {
+  session::session().idle_timeout = 900;
+  protocol::install_idle_timer();
+  // The alarm fires before anything arrives: the read returns EINTR and
+  // the reader acts on the flag.
+  EXPECT_EXIT(
+      {
+        ::raise(SIGALRM);
+        protocol::parse_one_command();
+      },
+      ::testing::ExitedWithCode(1), "");
+}
+
+TEST_F(ControlReaderTest, PasswordLinesStayOutOfTheOnlineTable) {
+  EXPECT_TRUE(protocol::status_may_show("RETR file\r\n"));
+  EXPECT_FALSE(protocol::status_may_show("pass secret\r\n"));
+  EXPECT_FALSE(protocol::status_may_show("SITE CHPASS bob newpass\r\n"));
+  EXPECT_FALSE(protocol::status_may_show("site gadduser grp bob pw\r\n"));
+  EXPECT_FALSE(protocol::status_may_show("SITE PASSWD x\r\n"));
+}
+
+// A scratch directory with executable scripts.
+class ScriptTest : public ControlReaderTest {
+ protected:
+  void SetUp() override {
+    ControlReaderTest::SetUp();
+    char dir[] = "/tmp/marlod-cscript-XXXXXX";
+    ASSERT_NE(::mkdtemp(dir), nullptr);
+    dir_ = dir;
+    session::Session& s = session::session();
+    s.logged_in = 1;
+    std::strcpy(s.user.name, "alice");
+    std::strcpy(s.user.groups[0], "staff");
+  }
+  void TearDown() override {
+    std::system(("rm -rf " + dir_).c_str());
+    ControlReaderTest::TearDown();
+  }
+  std::string script(const std::string& name, const std::string& body) {
+    const std::string path = dir_ + "/" + name;
+    std::ofstream(path) << "#!/bin/sh\n" << body;
+    ::chmod(path.c_str(), 0755);
+    return path;
+  }
+  void hook(const char* command, int when, const std::string& path) {
+    session::CustomScript entry;
+    std::strncpy(entry.command, command, sizeof entry.command - 1);
+    entry.when = when;
+    std::strncpy(entry.script, path.c_str(), sizeof entry.script - 1);
+    session::session().cscripts.push_back(entry);
+  }
+  std::string file(const std::string& name) {
+    std::ifstream in(dir_ + "/" + name);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+
+  std::string dir_;
+};
+
+TEST_F(ScriptTest, RefusingPreScriptAnswersWithItsOwnLine) {
+  hook("noop", 1, script("pre", "echo '553 not now'\nexit 1\n"));
+  send("NOOP\r\n");
+  protocol::parse_one_command();
+  EXPECT_EQ(replies_.text(), "553  not now\r\n");
+  EXPECT_EQ(session::session().pre_script_status, 1);
+}
+
+TEST_F(ScriptTest, AcceptingPreScriptLinesPrecedeTheCommandsReply) {
+  hook("NOOP", 1, script("pre", "echo '200 first'\necho '250 second'\nexit 0\n"));
+  send("NOOP\r\n");
+  protocol::parse_one_command();
+  EXPECT_EQ(replies_.text(), "200-  first\r\n250-  second\r\n200 #9|NOOP|||\r\n");
+}
+
+TEST_F(ScriptTest, SilentRefusalGetsTheGenericText) {
+  hook("SYST", 1, script("pre", "exit 3\n"));
+  send("SYST\r\n");
+  protocol::parse_one_command();
+  EXPECT_EQ(replies_.text(), "500 #227||||\r\n");
+}
+
+TEST_F(ScriptTest, ScriptThatCannotStartIsIgnored) {
+  hook("NOOP", 1, dir_ + "/missing");
+  send("NOOP\r\n");
+  protocol::parse_one_command();
+  EXPECT_EQ(replies_.text(), "200 #9|NOOP|||\r\n");
+}
+
+TEST_F(ScriptTest, HookMatchesWholeWordsOnly) {
+  session::CustomScript entry;
+  std::strcpy(entry.command, "SITE WHO");
+  EXPECT_TRUE(protocol::script_matches(entry, "site who"));
+  EXPECT_TRUE(protocol::script_matches(entry, "SITE WHO extra"));
+  EXPECT_FALSE(protocol::script_matches(entry, "SITE WHOM"));
+  EXPECT_FALSE(protocol::script_matches(entry, "SITE"));
+}
+
+TEST_F(ScriptTest, PostScriptFollowsOnlySuccessfulCommands) {
+  const std::string out = dir_ + "/post.out";
+  hook("TYPE", 2, script("post", "echo \"$1|$2|$3\" >> " + out + "\n"));
+  send("type I\r\nTYPE E\r\nNOOP\r\nNOOP\r\n");
+  protocol::parse_one_command();  // TYPE I succeeds
+  protocol::parse_one_command();  // its post script runs; TYPE E fails
+  EXPECT_EQ(file("post.out"), "TYPE I|alice|staff\n");
+  protocol::parse_one_command();  // no post script for the failed TYPE E
+  protocol::parse_one_command();
+  EXPECT_EQ(file("post.out"), "TYPE I|alice|staff\n");
+}
+
+TEST_F(ScriptTest, RefusedCommandGetsNoPostScript) {
+  hook("NOOP", 1, script("pre", "exit 1\n"));
+  hook("NOOP", 2, script("post", "touch " + dir_ + "/ran\n"));
+  send("NOOP\r\nSYST\r\n");
+  protocol::parse_one_command();
+  protocol::parse_one_command();
+  EXPECT_NE(::access((dir_ + "/ran").c_str(), F_OK), 0);
+}
+
+}  // namespace

@@ -1,0 +1,110 @@
+// HELP and SITE HELP: the column layout of both tables, single-command
+// lines, custom commands in the listing and the site's own help file.
+#include "protocol/help.h"
+
+#include <sys/stat.h>
+
+#include <fstream>
+
+#include "protocol/command_table.h"
+#include "protocol_test_support.h"
+
+namespace {
+
+using protocol_test::count;
+
+class HelpTest : public protocol_test::ProtocolTest {
+ protected:
+  void SetUp() override {
+    ProtocolTest::SetUp();
+    session::session().logged_in = 1;
+  }
+};
+
+TEST_F(HelpTest, CommandListingRunsDownFiveRowsOfEightWideColumns) {
+  const std::string out = run("HELP");
+  const std::string expected =
+      "214- #228||||\r\n"
+      "   USER    REIN*   STRU    MLFL*   MRSQ*   RNTO    NLST    NOOP    STOU \r\n"
+      "   PASS    QUIT    MODE    MAIL*   MRCP*   ABOR    SITE    MKD     SIZE \r\n"
+      "   IDNT    PORT    RETR    MSND*   ALLO    DELE    SYST    RMD     MDTM \r\n"
+      "   ACCT*   PASV    STOR    MSOM*   REST    CWD     STAT    PWD \r\n"
+      "   SMNT*   TYPE    APPE    MSAM*   RNFR    LIST    HELP    CDUP \r\n"
+      "214- #229||||\r\n";
+  EXPECT_EQ(out.substr(0, expected.size()), expected);
+  EXPECT_EQ(out.substr(expected.size()).substr(0, 9), "214 #230|");
+  EXPECT_EQ(protocol::help_column_width(protocol::cmdtab()), 8);
+}
+
+TEST_F(HelpTest, SiteListingUsesSixteenWideColumnsAndTheSitePrefix) {
+  protocol_test::use_config("-help *\n");
+  const std::string out = run("HELP SITE");
+  EXPECT_EQ(protocol::help_column_width(protocol::sitetab()), 16);
+  EXPECT_EQ(out.substr(0, 20), "214- #228|SITE |||\r\n");
+  // 79 sub-commands in four columns: twenty rows, the last one shorter.
+  const std::size_t first = out.find("\r\n") + 2;
+  const std::string first_row = out.substr(first, out.find("\r\n", first) - first);
+  EXPECT_EQ(first_row, "   CHMOD           WELCOME         SEARCH          LASTON ");
+  EXPECT_EQ(count(out, "\r\n   "), 20);
+  EXPECT_NE(out.find("\r\n   ALUP            NUKE            REQFILLED       XDUPE \r\n"
+                     "   ALDN            UNNUKE          SEEN \r\n214- #229"),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(run("HELP site").substr(0, 20), "214- #228|SITE |||\r\n");
+}
+
+TEST_F(HelpTest, ListingShowsOnlyTheCustomCommandsTheUserMayRun) {
+  protocol_test::use_config(
+      "site_cmd RULES TEXT /text/rules\ncustom-rules *\n"
+      "site_cmd SECRET EXEC /bin/secret\ncustom-secret !*\n"
+      "email ops@example.org\n");
+  const std::string out = run("HELP");
+  EXPECT_NE(out.find("214- #229||||\r\n214-   rules\r\n214 #230|ops@example.org|||\r\n"),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(out.find("secret"), std::string::npos);
+  EXPECT_EQ(out.find("#22|"), std::string::npos);  // the refusal was quiet
+}
+
+TEST_F(HelpTest, SingleCommandLines) {
+  EXPECT_EQ(run("HELP retr"), "214 #232||RETR|<sp> file-name|\r\n");
+  EXPECT_EQ(run("HELP ACCT"), "214 #233||8|ACCT|(specify account)\r\n");
+  EXPECT_EQ(run("HELP xyzzy"), "502 #231|XYZZY|||\r\n");
+  protocol_test::use_config("-help *\n");
+  EXPECT_EQ(run("HELP SITE who"), "214 #232|SITE |WHO|[ <sp> ]: Show who's online|\r\n");
+  EXPECT_EQ(run("SITE HELP gadduser"),
+            "214 #232|SITE |GADDUSER|[ <sp> group <sp> username <sp> password ]: Add user.|\r\n");
+  EXPECT_EQ(run("HELP SITE nosuch"), "502 #231|NOSUCH|||\r\n");
+}
+
+TEST_F(HelpTest, HelpOnSiteCommandsNeedsTheHelpRule) {
+  protocol_test::use_config("-help !*\n");
+  const std::string out = run("HELP SITE WHO");
+  EXPECT_EQ(out.substr(0, 7), "200 #22");
+  EXPECT_EQ(count(out, "\r\n"), 1);
+  EXPECT_EQ(run("HELP USER"), "214 #232||USER|<sp> username|\r\n");
+}
+
+TEST_F(HelpTest, HelpNeedsALogin) {
+  session::session().logged_in = 0;
+  EXPECT_EQ(run("HELP"), "530 #8||||\r\n");
+}
+
+TEST_F(HelpTest, SiteHelpShowsTheSitesHelpFileWhenThereIsOne) {
+  protocol_test::use_config("-help *\n");
+  char dir[] = "/tmp/marlod-help-XXXXXX";
+  ASSERT_NE(::mkdtemp(dir), nullptr);
+  std::strcpy(session::session().data_path, dir);
+  EXPECT_EQ(run("SITE HELP").substr(0, 20), "214- #228|SITE |||\r\n");
+
+  const std::string help_dir = std::string(dir) + "/help";
+  ::mkdir(help_dir.c_str(), 0755);
+  std::ofstream(help_dir + "/site.help") << "Our commands\n";
+  const std::string out = run("SITE HELP");
+  EXPECT_EQ(out, "200- Our commands\r\n200 #187||||\r\n");
+  std::remove((help_dir + "/site.help").c_str());
+  ::rmdir(help_dir.c_str());
+  ::rmdir(dir);
+}
+
+}  // namespace

@@ -1,0 +1,117 @@
+// Shared fixture pieces for the command reader tests: a fresh session, the
+// reply stream captured in memory and a strings file whose record N reads
+// "#N|arg1|arg2|arg3|arg4", so tests see numbers and arguments.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "config/config_store.h"
+#include "protocol/grammar.h"
+#include "protocol/reply.h"
+#include "session/session.h"
+#include "text/strings.h"
+#include "text/strings_codec.h"
+
+namespace protocol_test {
+
+inline void load_numbered_strings() {
+  static bool loaded = false;
+  if (loaded) return;
+  std::vector<text::StringRecord> records;
+  for (std::uint32_t n = 1; n < 600; ++n)
+    records.push_back({n, {"#" + std::to_string(n) + "|%s|%s|%s|%s"}});
+  char path[] = "/tmp/marlod-proto-strings-XXXXXX";
+  const int fd = ::mkstemp(path);
+  ASSERT_GE(fd, 0);
+  const std::string bytes = text::encode_strings(records);
+  ASSERT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  ::close(fd);
+  ASSERT_EQ(text::load_strings(path), 0);
+  ::unlink(path);
+  loaded = true;
+}
+
+// Captures everything the reply layer writes.
+class ReplyCapture {
+ public:
+  ReplyCapture() {
+    stream_ = ::open_memstream(&data_, &size_);
+    protocol::set_reply_stream(stream_);
+  }
+  ~ReplyCapture() {
+    protocol::set_reply_stream(nullptr);
+    std::fclose(stream_);
+    std::free(data_);
+  }
+  std::string text() {
+    std::fflush(stream_);
+    return std::string(data_, size_);
+  }
+  void clear() {
+    std::fflush(stream_);
+    std::fseek(stream_, 0, SEEK_SET);
+    std::fflush(stream_);
+    size_ = 0;
+  }
+
+ private:
+  char* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::FILE* stream_ = nullptr;
+};
+
+// Writes a configuration file and reads it as the only configuration.
+inline void use_config(const std::string& text) {
+  config::clear_config();
+  char path[] = "/tmp/marlod-proto-conf-XXXXXX";
+  const int fd = ::mkstemp(path);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  ::close(fd);
+  ASSERT_EQ(config::read_config_file(path), 1);
+  ::unlink(path);
+}
+
+class ProtocolTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    session::session() = session::Session{};
+    config::clear_config();
+    load_numbered_strings();
+    protocol::set_handler_override(nullptr);
+  }
+  void TearDown() override { protocol::set_handler_override(nullptr); }
+
+  // Runs one command line (CRLF appended) and returns the replies.
+  std::string run(const std::string& line) {
+    session::Session& s = session::session();
+    const std::string full = line + "\r\n";
+    std::strncpy(s.command_buffer, full.c_str(), sizeof s.command_buffer - 1);
+    s.error_reported = 0;
+    s.command_failed = 0;
+    replies_.clear();
+    protocol::run_command_line();
+    return replies_.text();
+  }
+
+  ReplyCapture replies_;
+};
+
+// Counts non-overlapping occurrences of `needle`.
+inline int count(const std::string& haystack, const std::string& needle) {
+  int found = 0;
+  for (std::size_t at = haystack.find(needle); at != std::string::npos;
+       at = haystack.find(needle, at + needle.size()))
+    ++found;
+  return found;
+}
+
+}  // namespace protocol_test
