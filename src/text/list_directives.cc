@@ -1,0 +1,54 @@
+// The seams between text-file directives and the subsystems whose lists
+// they show. Until a list exists its directive shows nothing.
+// %EXEC runs its command through the external-program runner.
+#include "text/list_directives.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "protocol/reply.h"
+#include "text/external.h"
+
+namespace text {
+namespace {
+
+// Each output line of %EXEC is sent whole up to this length.
+constexpr std::size_t kCommandLineLimit = 8191;
+
+}  // namespace
+
+// Requests and oneliners are not kept yet.
+int show_request_list(int) { return 0; }
+int show_oneliner_list(int) { return 0; }
+// The last-online file is not kept yet.
+int show_last_online_list(int) { return 0; }
+// Statistics top lists are not built yet.
+int show_top_list(int, TopList, std::string_view) { return 0; }
+// The nuke log is not kept yet.
+int show_recent_nukes(int, int) { return 0; }
+int show_recent_unnukes(int, int) { return 0; }
+// WHO is not listed yet.
+int show_who_body(int) { return 0; }
+// The directory log is not kept yet.
+int show_recent_directories(int, int, std::string_view) { return 0; }
+int show_command_output(int code, std::string_view command) {
+  std::vector<std::string> words;
+  for (std::size_t at = 0; at < command.size();) {
+    const std::size_t end = std::min(command.find(' ', at), command.size());
+    if (end > at) words.emplace_back(command.substr(at, end - at));
+    at = end + 1;
+  }
+  if (words.empty()) return 0;
+  // Error output is interleaved with the normal output, so a failing
+  // command shows why.
+  std::FILE* output = run_command(words[0].c_str(), words, true);
+  if (!output) return 0;
+  std::string line;
+  while (read_output_line(output, line, kCommandLineLimit)) protocol::lreply(code, "%s", line);
+  close_command(output);
+  return 0;
+}
+
+}  // namespace text

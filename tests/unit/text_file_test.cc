@@ -1,0 +1,257 @@
+// Text files as multi-line replies: variants, line handling, the include
+// and condition directives, list directives that show nothing yet, the
+// named text places and the raw userfile of SITE SHOW.
+#include "text/text_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <utime.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "config/config_store.h"
+#include "protocol/reply.h"
+#include "session/session.h"
+#include "text/colour.h"
+#include "text/cookies.h"
+#include "text/cookie_values.h"
+#include "userdb/user_record.h"
+
+namespace {
+
+namespace fsys = std::filesystem;
+
+template <std::size_t N>
+void set_field(char (&field)[N], const char* value) {
+  std::snprintf(field, N, "%s", value);
+}
+
+class TextFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/marlod-textfile-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    fsys::create_directories(dir_ + "/text");
+    fsys::create_directories(dir_ + "/help");
+    fsys::create_directories(dir_ + "/users");
+    session::Session& s = session::session();
+    saved_user_ = s.user;
+    s.user = userdb::UserRecord{};
+    set_field(s.user.name, "bob");
+    set_field(s.user.flags, "3");
+    set_field(s.user.groups[0], "Friends");
+    set_field(s.user.private_groups[0], "Staff");
+    set_field(s.data_path, dir_.c_str());
+    set_field(s.cwd, "/");
+    s.color_mode = 0;
+    s.show_continuations = 1;
+    s.tz_offset = 0;
+    config::clear_config();
+    stream_ = std::tmpfile();
+    ASSERT_NE(stream_, nullptr);
+    protocol::set_reply_stream(stream_);
+  }
+  void TearDown() override {
+    protocol::set_reply_stream(nullptr);
+    protocol::set_output_filter(nullptr);
+    std::fclose(stream_);
+    session::session().user = saved_user_;
+    session::session().color_mode = 0;
+    fsys::remove_all(dir_);
+  }
+
+  std::string write(const std::string& relative, const std::string& content) {
+    const std::string path = dir_ + "/" + relative;
+    std::ofstream(path, std::ios::binary) << content;
+    return path;
+  }
+
+  std::string written() {
+    std::fflush(stream_);
+    std::rewind(stream_);
+    std::string out;
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, stream_)) > 0) out.append(buffer, n);
+    return out;
+  }
+
+  std::string dir_;
+  std::FILE* stream_ = nullptr;
+  userdb::UserRecord saved_user_;
+};
+
+TEST_F(TextFileTest, MissingFileShowsNothing) {
+  EXPECT_EQ(text::show_text_file(230, (dir_ + "/text/none").c_str()), 0);
+  EXPECT_EQ(text::show_text_file(230, nullptr), 0);
+  EXPECT_EQ(written(), "");
+}
+
+TEST_F(TextFileTest, LinesBecomeContinuationLinesWithCookies) {
+  const std::string path = write("text/welcome", "Hello %[%s]Iu!\n\r\nbefore\rafter\nlast line without end");
+  EXPECT_EQ(text::show_text_file(230, path.c_str()), 1);
+  EXPECT_EQ(written(), "230- Hello bob!\r\n230-  \r\n230- before\r\n230- last line without end\r\n");
+}
+
+TEST_F(TextFileTest, LongLinesArriveInPieces) {
+  const std::string path = write("text/long", std::string(1500, 'x') + "\n");
+  EXPECT_EQ(text::show_text_file(200, path.c_str()), 1);
+  EXPECT_EQ(written(), "200- " + std::string(1023, 'x') + "\r\n200- " + std::string(477, 'x') + "\r\n");
+}
+
+TEST_F(TextFileTest, VariantsRotateWithTheClock) {
+  const std::string path = write("text/x", "zero\n");
+  EXPECT_EQ(text::choose_variant(path, 12345), path);
+  write("text/x.2", "two\n");  // without x.1 there are no variants
+  EXPECT_EQ(text::choose_variant(path, 12345), path);
+  write("text/x.1", "one\n");
+  EXPECT_EQ(text::choose_variant(path, 300), path);
+  EXPECT_EQ(text::choose_variant(path, 301), path + ".1");
+  EXPECT_EQ(text::choose_variant(path, 302), path + ".2");
+  EXPECT_EQ(text::choose_variant(path, 303), path);
+
+  const time_t now = session::now();
+  const char* expected[] = {"200- zero\r\n", "200- one\r\n", "200- two\r\n"};
+  std::string shown;
+  text::show_text_file(200, path.c_str());
+  shown = written();
+  const time_t after = session::now();
+  // The second may turn while the file is shown; either variant is right.
+  EXPECT_TRUE(shown == expected[now % 3] || shown == expected[after % 3]) << shown;
+}
+
+TEST_F(TextFileTest, FlagIncludesNeedOneOfTheFlags) {
+  const std::string staff = write("text/staff", "staff only\n");
+  const std::string path = write("text/main", "top\n%=12" + staff + "\n%=3" + staff + "\nend\n");
+  text::show_text_file(200, path.c_str());
+  EXPECT_EQ(written(), "200- top\r\n200- staff only\r\n200- end\r\n");
+}
+
+TEST_F(TextFileTest, FlagIncludeWithoutPathShowsNothing) {
+  const std::string path = write("text/main", "%=3 nothing here\n%=\nafter\n");
+  EXPECT_EQ(text::show_text_file(200, path.c_str()), 1);
+  EXPECT_EQ(written(), "200- after\r\n");
+}
+
+TEST_F(TextFileTest, PlainAndGroupIncludes) {
+  const std::string part = write("text/part", "part %[%s]Iu\n");
+  const std::string path = write("text/main",
+                                 "%! " + part + "\n%@Staff   " + part + "  \n%@Friends " + part +
+                                     "\n%@Others " + part + "\n%@Staff\n%! " + dir_ + "/text/none\n");
+  EXPECT_EQ(text::show_text_file(200, path.c_str()), 1);
+  EXPECT_EQ(written(), "200- part bob\r\n200- part bob\r\n200- part bob\r\n");
+}
+
+TEST_F(TextFileTest, SelfIncludingFileStops) {
+  const std::string path = dir_ + "/text/loop";
+  write("text/loop", "again\n%! " + path + "\n");
+  EXPECT_EQ(text::show_text_file(200, path.c_str()), 1);
+  const std::string out = written();
+  std::size_t lines = 0;
+  for (std::size_t at = out.find("again"); at != std::string::npos; at = out.find("again", at + 1)) ++lines;
+  EXPECT_GT(lines, 1u);
+  EXPECT_LT(lines, 20u);
+}
+
+TEST_F(TextFileTest, ListDirectivesShowNothingYet) {
+  const std::string path = write(
+      "text/lists",
+      "%REQS\n%ONEL\n%LASTON\n%WEEKUP 10\n%NUKETOP\n%GALLDOWN\n%NUKES10\n%UNNUKES05\n%WHO\n"
+      "%NEW10 /site/mp3\nshown\n");
+  EXPECT_EQ(text::show_text_file(200, path.c_str()), 1);
+  EXPECT_EQ(written(), "200- shown\r\n");
+}
+
+TEST_F(TextFileTest, ExecSendsTheCommandOutputAsItIs) {
+  const std::string path = write("text/exec",
+                                 "%EXEC   /bin/echo   %[%s]Iu   !!\n"
+                                 "%EXEC /bin/sh -c echo\n"
+                                 "%EXEC /no/such/program\n"
+                                 "%EXEC\n"
+                                 "after\n");
+  EXPECT_EQ(text::show_text_file(200, path.c_str()), 1);
+  // The output is no template: cookies in it stay as written.
+  EXPECT_EQ(written(), "200- %[%s]Iu !!\r\n200- \r\n200- after\r\n");
+}
+
+TEST_F(TextFileTest, DateCookieGivesTheFileTime) {
+  const std::string path = write("text/dated", "%[%s]D\n");
+  struct utimbuf times {};
+  times.actime = times.modtime = 86400 * 1000;
+  ASSERT_EQ(utime(path.c_str(), &times), 0);
+  text::show_text_file(200, path.c_str());
+  EXPECT_EQ(written(), "200- " + text::ctime_text(86400 * 1000) + "\r\n");
+}
+
+TEST_F(TextFileTest, ColourCodesFollowTheSessionColourMode) {
+  text::install_colour_filter();
+  const std::string path = write("text/colour", "!Hhi!0 there!!\n");
+  text::show_text_file(200, path.c_str());
+  session::session().color_mode = 1;
+  text::show_text_file(200, path.c_str());
+  EXPECT_EQ(written(),
+            "200- hi there!\r\n"
+            "200- \x1b[1;37m\x1b[1;37mhi\x1b[0m there!\x1b[0m\x1b[0;37m\r\n");
+}
+
+TEST_F(TextFileTest, NamedPlacesUnderTheDataPath) {
+  write("text/who.head", "who head\n");
+  write("text/1wkup.head", "section head\n");
+  write("help/site.kick", "kick help\n");
+  EXPECT_EQ(text::show_text(200, "who.head"), 1);
+  EXPECT_EQ(text::show_text(200, "%swkup.head", 1), 1);
+  EXPECT_EQ(text::show_help(200, "site.kick"), 1);
+  EXPECT_EQ(text::show_help(200, "site.none"), 0);
+  EXPECT_EQ(written(), "200- who head\r\n200- section head\r\n200- kick help\r\n");
+}
+
+TEST_F(TextFileTest, UserfileIsSentAsStored) {
+  write("users/carol", "USER Added by bob\nTAGLINE 100%% !Hreal!0 %[%s]Iu\n");
+  EXPECT_EQ(text::show_userfile(200, "carol"), 0);
+  EXPECT_EQ(written(), "200- USER Added by bob\r\n200- TAGLINE 100%% !Hreal!0 %[%s]Iu\r\n");
+  EXPECT_EQ(session::session().raw_replies, 0);
+}
+
+TEST_F(TextFileTest, UnknownOrEscapingUserNamesAreRefused) {
+  write("secret", "not a userfile\n");
+  write("users/carol.lock", "lock\n");
+  EXPECT_EQ(text::show_userfile(200, "nobody"), 1);
+  EXPECT_EQ(text::show_userfile(200, "../secret"), 1);
+  EXPECT_EQ(text::show_userfile(200, ".."), 1);
+  EXPECT_EQ(text::show_userfile(200, "carol.lock"), 1);
+  EXPECT_EQ(text::show_userfile(200, ""), 1);
+  const std::string out = written();
+  EXPECT_EQ(out.find("not a userfile"), std::string::npos);
+  EXPECT_EQ(out.find("lock\r\n"), std::string::npos);
+  // Every refusal is one final 200 reply.
+  std::size_t finals = 0;
+  for (std::size_t at = out.find("200 "); at != std::string::npos; at = out.find("200 ", at + 1)) ++finals;
+  EXPECT_EQ(finals, 5u);
+}
+
+// The texts a new site starts with: every cookie they use must exist and
+// every "!" must be a colour code, or the client sees "%?" and stray marks.
+TEST_F(TextFileTest, ShippedTextsUseOnlyKnownCookiesAndCodes) {
+  int files = 0;
+  for (const auto& entry : fsys::directory_iterator(std::string(MARLOD_SOURCE_DIR) + "/site/text")) {
+    ++files;
+    std::ifstream in(entry.path());
+    std::string line;
+    while (std::getline(in, line)) {
+      SCOPED_TRACE(entry.path().filename().string() + ": " + line);
+      EXPECT_LE(line.size(), 255u);  // a template line holds at most 255 characters
+      const text::CookieExpansion expansion = text::expand_cookie_text(line);
+      EXPECT_FALSE(expansion.logout);
+      EXPECT_EQ(expansion.text.find('%'), std::string::npos);
+      EXPECT_EQ(text::strip_colours(expansion.text).find('!'), std::string::npos);
+    }
+  }
+  EXPECT_GE(files, 7);
+}
+
+}  // namespace
