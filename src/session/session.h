@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "userdb/user_record.h"
+
 namespace session {
 
 inline constexpr const char* kVersion = "marlod 1.29_Linux";
@@ -69,8 +71,13 @@ struct Session {
   int transfer_in_progress = 0;  // 1 download, 2 upload
   sockaddr_in data_dest_addr{};
   int use_default_data_port = 1;
+  // Files and bytes moved by this session, shown by the Ij, IF, IK, IH cookies.
+  int session_files_down = 0, session_files_up = 0;
+  uint64_t session_bytes_down = 0, session_bytes_up = 0;
 
   // Login state
+  userdb::PasswdEntry account;  // the session user's passwd line
+  userdb::UserRecord user;      // the session user's own userfile
   int logged_in = 0;
   int awaiting_password = 0;
   int login_attempts = 0;
@@ -95,6 +102,8 @@ struct Session {
   int section_index = 0;
   char section_env[60] = {};
   float free_space_mb = 0;
+  int news_shown = 0;    // a news file was shown by a CWD of this session
+  int cwd_shortcut = 0;  // how CWD got there: 1 alias or cdpath, 2 numbered jump
 
   // Timers
   int idle_timeout = 900;

@@ -1,37 +1,14 @@
-// Text files as multi-line replies.
+// show_file: the text-file display in the calling convention of the reply
+// layer and the strings file (0 shown, -1 unreadable).
 #include "text/show_file.h"
 
-#include <cstdio>
-#include <cstring>
-#include <memory>
-#include <string_view>
-
-#include "protocol/reply.h"
+#include "text/text_file.h"
 
 namespace text {
-namespace {
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
-
-}  // namespace
 
 int show_file(int code, const char* path) {
   if (!path) return -1;
-  FileHandle file(std::fopen(path, "r"));
-  if (!file) return -1;
-  // Lines longer than the buffer arrive in pieces, each sent as a line.
-  char buffer[1024];
-  while (std::fgets(buffer, sizeof buffer, file.get())) {
-    if (buffer[0] == '\r') buffer[0] = ' ';
-    std::string_view line(buffer, std::strlen(buffer));
-    line = line.substr(0, line.find_first_of("\r\n"));
-    protocol::lreply_text(code, line);
-  }
-  // A directory opens but cannot be read.
-  return std::ferror(file.get()) ? -1 : 0;
+  return show_text_file(code, path) > 0 ? 0 : -1;
 }
 
 }  // namespace text

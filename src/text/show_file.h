@@ -3,9 +3,9 @@
 
 namespace text {
 
-// Sends each line of the file at `path` as a continuation line with `code`;
-// the caller sends the final reply. 0 on success, -1 when the file cannot
-// be read.
+// Sends the text file at `path` (directives, cookies and colour codes
+// applied) as continuation lines with `code`; the caller sends the final
+// reply. 0 on success, -1 when the file cannot be read.
 int show_file(int code, const char* path);
 
 }  // namespace text

@@ -1,0 +1,267 @@
+// Rule expressions (`*`, `-user`, `=group`, flag letters, each optionally
+// negated with "!") evaluated against the session user, and the path,
+// privpath, noretrieve, path-filter and statistics-section checks.
+#include "config/access_rules.h"
+
+#include <regex.h>
+#include <strings.h>
+#include <sys/stat.h>
+
+#include <cstring>
+#include <string_view>
+
+#include "fs/match.h"
+#include "protocol/reply.h"
+#include "session/session.h"
+#include "text/show_file.h"
+#include "text/strings.h"
+#include "userdb/userfile.h"
+
+namespace config {
+namespace {
+
+constexpr std::size_t kWordLimit = 30;
+constexpr std::size_t kNameLimit = 25;
+constexpr std::size_t kExpandedLimit = 4096;
+
+std::string_view bounded(const char* text, std::size_t limit) {
+  return std::string_view(text, strnlen(text, limit));
+}
+
+bool user_is_in_group(const userdb::UserRecord& user, std::string_view group) {
+  for (int i = 0; i < userdb::kMaxGroups; ++i) {
+    if (bounded(user.groups[i], sizeof user.groups[i]) == group && !group.empty()) return true;
+    if (bounded(user.private_groups[i], sizeof user.private_groups[i]) == group && !group.empty()) return true;
+  }
+  return false;
+}
+
+// One word of a rule expression, without its "!".
+bool word_matches(std::string_view word, const userdb::UserRecord& user) {
+  if (word == "*") return true;
+  if (word.empty()) return false;
+  if (word[0] == '-') {
+    std::string_view name = word.substr(1);
+    if (name.size() > kNameLimit) name = name.substr(0, kNameLimit);
+    return !name.empty() && bounded(user.name, kNameLimit) == name;
+  }
+  if (word[0] == '=') {
+    std::string_view group = word.substr(1);
+    if (group.size() > kNameLimit) group = group.substr(0, kNameLimit);
+    return user_is_in_group(user, group);
+  }
+  char flag = userdb::flag_number(word[0]);
+  return flag != 0 && userdb::has_flag(user.flags, flag);
+}
+
+void explain_denial(const char* key) {
+  std::string_view name = key;
+  if (!name.empty() && name[0] == '-') name.remove_prefix(1);
+  std::string path = session::session().data_path;
+  path += "/misc/ad/";
+  path += name;
+  struct stat st{};
+  if (name.find('/') == std::string_view::npos && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+    text::show_file(200, path.c_str());
+    protocol::reply(200, " ");
+  } else {
+    text::string_reply(200, 22, 0, key);
+  }
+}
+
+std::string replace_all(std::string text, std::string_view token, std::string_view value) {
+  std::size_t at = 0;
+  while ((at = text.find(token, at)) != std::string::npos) {
+    text.replace(at, token.size(), value);
+    at += value.size();
+    if (text.size() > kExpandedLimit) break;
+  }
+  if (text.size() > kExpandedLimit) text.resize(kExpandedLimit);
+  return text;
+}
+
+std::string directory_of(std::string_view path) {
+  std::size_t slash = path.rfind('/');
+  if (slash == std::string_view::npos) return {};
+  return std::string(path.substr(0, slash + 1));
+}
+
+std::string_view last_component(std::string_view path) {
+  std::size_t slash = path.rfind('/');
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+struct SectionMatch {
+  int number = 0;
+  const ConfigEntry* line = nullptr;
+};
+
+// The last `stat_section` line (of those with at least `min_words` words,
+// walked from the first until one has fewer) whose pattern matches.
+SectionMatch last_matching_section(const char* path, int min_words) {
+  std::string text = path ? path : "";
+  text += '/';
+  SectionMatch match;
+  const ConfigEntry* cursor = nullptr;
+  int number = 0;
+  while (const ConfigEntry* line = next_config("stat_section", cursor)) {
+    if (!line->arg(min_words)) break;
+    if (fs::any_match(line->arg(2), text)) {
+      match.number = number;
+      match.line = line;
+    }
+    ++number;
+  }
+  return match;
+}
+
+}  // namespace
+
+int acl_match(const char* key, int quiet, int first_word, const ConfigEntry* entry) {
+  if (!entry && key) {
+    const ConfigEntry* cursor = nullptr;
+    entry = next_config(key, cursor);
+  }
+  const userdb::UserRecord& user = session::session().user;
+  int result = 0;
+  if (entry && first_word >= 1) {
+    for (int i = first_word; i <= kMaxArgs; ++i) {
+      const char* argument = entry->arg(i);
+      if (!argument) break;
+      std::string_view word = bounded(argument, kWordLimit);
+      bool negated = !word.empty() && word[0] == '!';
+      if (negated) word.remove_prefix(1);
+      if (word_matches(word, user)) {
+        result = negated ? 0 : 1;
+        break;
+      }
+    }
+  }
+  if (result == 0 && !quiet && key) explain_denial(key);
+  return result;
+}
+
+std::string expand_user_tokens(const char* pattern) {
+  const userdb::UserRecord& user = session::session().user;
+  std::string text = pattern ? pattern : "";
+  if (text.size() > kExpandedLimit) text.resize(kExpandedLimit);
+  text = replace_all(std::move(text), "[:username:]", bounded(user.name, sizeof user.name));
+  text = replace_all(std::move(text), "[:groupname:]", bounded(user.groups[0], sizeof user.groups[0]));
+  return text;
+}
+
+int path_allowed(const char* key, const char* path, int kind) {
+  if (!key || !path) return 0;
+  std::string text;
+  switch (kind) {
+    case kPathIsFile: text = directory_of(path); break;
+    case kPathIsDirectory: text = std::string(path) + "/"; break;
+    default: text = path; break;
+  }
+  const ConfigEntry* cursor = nullptr;
+  while (const ConfigEntry* line = next_config(key, cursor)) {
+    if (!line->arg(1) || !line->arg(2)) break;
+    if (fs::wildcard_match(expand_user_tokens(line->arg(1)), text, true)) return acl_match(key, 1, 2, line);
+  }
+  return 0;
+}
+
+int privpath_allowed(const char* path) {
+  if (!path) return 1;
+  std::string_view text = path;
+  const ConfigEntry* cursor = nullptr;
+  while (const ConfigEntry* line = next_config("privpath", cursor)) {
+    const char* prefix_text = line->arg(1);
+    if (!prefix_text || !prefix_text[0]) continue;
+    std::string_view prefix = prefix_text;
+    if (text.substr(0, prefix.size()) != prefix) continue;
+    if (text.size() == prefix.size() || text[prefix.size()] == '/' || prefix.back() == '/')
+      return acl_match("privpath", 1, 2, line);
+  }
+  return 1;
+}
+
+int retrieve_allowed(const char* path) {
+  if (!path) return 1;
+  std::string_view name = last_component(path);
+  const ConfigEntry* cursor = nullptr;
+  while (const ConfigEntry* line = next_config("noretrieve", cursor)) {
+    for (int i = 1; i <= kMaxArgs && line->arg(i); ++i)
+      if (name == line->arg(i)) return 0;
+  }
+  return 1;
+}
+
+int name_filter_allowed(const char* path) {
+  if (!path) return 1;
+  const userdb::UserRecord& user = session::session().user;
+  const ConfigEntry* cursor = nullptr;
+  const ConfigEntry* filter = nullptr;
+  while (const ConfigEntry* line = next_config("path-filter", cursor)) {
+    if (!line->arg(3)) continue;
+    std::string_view group = line->arg(1);
+    if (group == "*" || user_is_in_group(user, group)) {
+      filter = line;
+      break;
+    }
+  }
+  if (!filter) return 1;
+  std::string name(last_component(path));
+
+  // Each pattern is compiled on its own; a pattern that does not compile
+  // is reported with the compiler's own text.
+  auto matches = [&](const char* pattern, bool& failed) {
+    regex_t compiled;
+    int error = regcomp(&compiled, pattern, REG_NOSUB);
+    if (error != 0) {
+      char message[256];
+      regerror(error, &compiled, message, sizeof message);
+      protocol::reply(553, "%s", message);
+      failed = true;
+      return false;
+    }
+    bool found = regexec(&compiled, name.c_str(), 0, nullptr, 0) == 0;
+    regfree(&compiled);
+    return found;
+  };
+
+  bool failed = false;
+  if (!matches(filter->arg(3), failed)) {
+    if (failed) return 0;
+    text::show_file(553, filter->arg(2));
+    text::string_reply(553, 50, 0, path);
+    return 0;
+  }
+  for (int i = 4; i <= kMaxArgs && filter->arg(i); ++i) {
+    if (matches(filter->arg(i), failed)) {
+      text::show_file(553, filter->arg(2));
+      text::string_reply(553, 51, 0, path);
+      return 0;
+    }
+    if (failed) return 0;
+  }
+  return 1;
+}
+
+int section_of(const char* path) {
+  SectionMatch match = last_matching_section(path, 2);
+  return match.number <= 9 ? match.number : 0;
+}
+
+int credit_section_of(const char* path) {
+  SectionMatch match = last_matching_section(path, 3);
+  if (!match.line || match.number > 9) return 0;
+  return strcasecmp(match.line->arg(3), "yes") == 0 ? match.number : 0;
+}
+
+int section_name_of(const char* path, std::string& name) {
+  SectionMatch match = last_matching_section(path, 2);
+  if (!match.line || match.number > 9) {
+    name = "DEFAULT";
+    return 0;
+  }
+  name = match.line->arg(1);
+  return match.number;
+}
+
+}  // namespace config

@@ -1,0 +1,28 @@
+// Group helpers other commands rely on: look-up of regular and private
+// groups, membership of the work record, group login limits and the
+// listing of a user's groups.
+#pragma once
+
+#include <string>
+
+namespace userdb {
+
+// Looks `name` up in the group file without regard to case and, when
+// `include_private` (and, with `check_private_right`, the session user
+// passes `-chgrp-priv`), among the `privgroup` lines. On success the name is
+// replaced by its stored spelling: 1 found, 0 not.
+int find_group(std::string& name, int include_private, int check_private_right);
+
+// 1 when the work record's groups or private groups hold `name` exactly.
+int in_group(const char* name);
+
+// The group's login limit when it has one and the online sessions with that
+// gid, this one not counted, have reached it; otherwise 0.
+int group_login_limit(int gid);
+// The same decision with the number of online sessions given.
+int group_login_limit(int gid, int sessions_with_gid);
+
+// The work record's groups and private groups as continuation lines.
+void show_user_groups(int code, int with_header);
+
+}  // namespace userdb

@@ -1,0 +1,90 @@
+// The passwd and group files inside the root: the line formats, the editing
+// library (lock, open, locate, update, remove, close) kept once per file,
+// and plain look-ups that do not open the editing list.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "userdb/user_record.h"
+
+namespace userdb {
+
+// Line formats. A line that does not parse stays text and is written back
+// unchanged.
+std::optional<PasswdEntry> parse_passwd_line(std::string_view line);
+std::string format_passwd_line(const PasswdEntry& entry);
+std::optional<GroupEntry> parse_group_line(std::string_view line);
+// The logical line; a backslash and newline are inserted after every 8188
+// characters.
+std::string format_group_line(const GroupEntry& entry);
+
+enum class OpenMode { Read, ReadWrite };
+
+// Editing library of the passwd file (`pwd_path`). Results 1 success,
+// 0 failure with errno set.
+int pw_lock();
+int pw_unlock();
+int pw_open(OpenMode mode);
+const PasswdEntry* pw_locate(std::string_view name);
+void pw_rewind();
+const PasswdEntry* pw_next();
+int pw_update(const PasswdEntry& entry);
+int pw_remove(std::string_view name);
+int pw_close();
+// Forgets the list without writing (after a failed close or an aborted edit).
+void pw_abandon();
+
+// The same for the group file (`grp_path`).
+int gr_lock();
+int gr_unlock();
+int gr_open(OpenMode mode);
+const GroupEntry* gr_locate(std::string_view name);
+void gr_rewind();
+const GroupEntry* gr_next();
+int gr_update(const GroupEntry& entry);
+int gr_remove(std::string_view name);
+int gr_close();
+void gr_abandon();
+
+// Look-ups without the editing list.
+std::optional<PasswdEntry> next_passwd_entry();  // walks the file; nullopt at the end
+void rewind_passwd_entries();
+std::optional<PasswdEntry> passwd_by_name(std::string_view name);
+std::optional<PasswdEntry> passwd_by_uid(unsigned uid);
+std::optional<GroupEntry> next_group_entry();
+void rewind_group_entries();
+std::optional<GroupEntry> group_by_gid(unsigned gid);
+std::optional<GroupEntry> group_by_name(std::string_view name);
+// The user name of a uid, or the number as "%-8u".
+std::string user_name_for(unsigned uid);
+std::string group_name_for(unsigned gid);
+int count_passwd_entries();
+
+// crypt(3) with `salt`, or with a fresh two-character DES salt when salt is
+// null. Empty on failure.
+std::string crypt_password(const char* clear, const char* salt);
+// Whether `clear` hashes to the stored hash ("$1$" hashes as MD5-crypt).
+bool password_matches(const char* clear, const char* stored_hash);
+
+// Adds a passwd line for a new account; sends its own continuation replies
+// with `code`: 0 success, 1 failure.
+int add_passwd_user(int code, const char* name, const char* clear_password);
+// Removes the account's passwd line; logs its own errors: 0 / 1.
+int delete_passwd_user(const char* name);
+
+// Group-name rules of GRPADD and GRPREN.
+enum class GroupNameCheck { Good, BadLength, BadCharacter };
+GroupNameCheck check_group_name(std::string_view name);
+
+// The gid a new group gets: -1 when the group exists, -2 when no gid is
+// free. Walks the open group list.
+int allocate_group_id(std::string_view name);
+
+// The bracket around every group command: opens the group file for
+// editing (1) or logs why not (0); close_group_file ends it (1 / 0).
+int open_group_file();
+int close_group_file();
+
+}  // namespace userdb

@@ -1,0 +1,23 @@
+// The per-user lock files "%s/users/%s.lock" that serialise the processes
+// editing one userfile. A lock file holds its owner's process id as decimal
+// text; other programs of the site read it the same way.
+#pragma once
+
+#include <string>
+
+namespace userdb {
+
+// Waits while another process holds the user's lock. A lock that keeps the
+// same owner through 20 looks 200 ms apart is stale and is removed with a
+// warning in the error log.
+void wait_for_user_lock(const char* name);
+// Takes the user's lock: true when this process holds it.
+bool take_user_lock(const char* name);
+// Removes the user's lock file.
+void release_user_lock(const char* name);
+
+// The lock file's owner text (its first line, at most 50 characters), or
+// false when there is no lock file.
+bool read_lock_owner(const std::string& lock_path, std::string& owner);
+
+}  // namespace userdb

@@ -1,0 +1,189 @@
+// Userfiles on disk: reading into the work record, writing through a
+// temporary file and rename, and the work and pending-account state.
+#include "userdb/userfile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "session/privilege.h"
+#include "session/session.h"
+#include "text/logs.h"
+#include "userdb/file_io.h"
+#include "userdb/user_cache.h"
+#include "userdb/user_lock.h"
+
+namespace userdb {
+
+UserRecord& work_user() {
+  static UserRecord record;
+  return record;
+}
+
+std::string& pending_home_dir() {
+  static std::string dir;
+  return dir;
+}
+
+std::string& account_being_created() {
+  static std::string name;
+  return name;
+}
+
+std::string userfile_path(std::string_view name) {
+  std::string path = session::session().data_path;
+  path += "/users/";
+  path += name;
+  return path;
+}
+
+int user_exists(const char* name) {
+  if (!name || !valid_user_name(name)) return 0;
+  std::string_view view(name);
+  if (view.size() >= 5 && view.substr(view.size() - 5) == ".lock") return 0;
+  struct stat st{};
+  if (stat(userfile_path(view).c_str(), &st) != 0) return 0;
+  return S_ISREG(st.st_mode) ? 1 : 0;
+}
+
+int read_userfile(const char* name) {
+  UserRecord& work = work_user();
+  work = UserRecord{};
+  if (!name) return 1;
+  copy_field(work.name, name);
+  // A name that cannot be a userfile would otherwise reach outside the
+  // users directory, or be cut and written back under another name.
+  if (!valid_user_name(name)) {
+    text::error_log("Err: Userfile for %s could not be opened.", name);
+    return 1;
+  }
+  const std::string path = userfile_path(name);
+  UniqueFd fd = open_file(path.c_str(), O_RDONLY);
+  if (!fd) {
+    text::error_log("Err: Userfile for %s could not be opened.", name);
+    return 1;
+  }
+  struct stat st{};
+  if (fstat(fd.get(), &st) != 0) {
+    text::error_log("Err: Userfile for %s is bad.", name);
+    return 1;
+  }
+  std::string text;
+  if (!read_all(fd.get(), text)) return 1;
+
+  parse_userfile(text, name, userfile_section_count(), session::now(), work, &pending_home_dir());
+
+  session::Session& s = session::session();
+  if (std::strcmp(work.name, s.user.name) == 0 && !has_flag(work.flags, flag::kAnonymous)) s.user = work;
+  return 0;
+}
+
+int load_user(const char* name) {
+  if (!name || !valid_user_name(name)) return 1;
+  if (!user_cache_enabled()) wait_for_user_lock(name);
+  if (!user_exists(name)) return 1;
+  if (user_cache_enabled()) return load_user_cached(name);
+  return read_userfile(name);
+}
+
+int lock_and_load_user(const char* name) {
+  if (!name || !user_exists(name)) return 1;
+  if (!user_cache_enabled() && !take_user_lock(name)) return 1;
+  if (load_user(name) != 0) {
+    unlock_user(name);
+    return 1;
+  }
+  return 0;
+}
+
+void unlock_user(const char* name) {
+  if (!name || user_cache_enabled()) return;
+  release_user_lock(name);
+}
+
+namespace {
+
+// Owner, group and mode the rewritten file gets; 1 when the target is
+// unusable.
+struct KeptAttributes {
+  uid_t owner = 0;
+  gid_t group = 0;
+  mode_t mode = 0644;
+};
+
+bool keep_attributes(const std::string& path, KeptAttributes& kept) {
+  struct stat st{};
+  if (lstat(path.c_str(), &st) != 0) return true;  // a new file
+  if (!S_ISREG(st.st_mode)) {
+    text::error_log("Error: userfile %s is not a regular file", path);
+    return false;
+  }
+  kept.owner = st.st_uid;
+  kept.group = st.st_gid;
+  kept.mode = st.st_mode & 07777;
+  if ((kept.mode & 0644) != 0644) {
+    text::error_log("Permissions on userfile %s were %o instead of 644 or better",
+                    path, static_cast<unsigned>(st.st_mode & 0777));
+    kept.mode = 0644;
+  }
+  return true;
+}
+
+}  // namespace
+
+int write_user(const UserRecord& record) {
+  session::Session& s = session::session();
+  if (s.logged_in && has_flag(s.user.flags, flag::kAnonymous)) {
+    unlock_user(record.name);
+    return 0;
+  }
+  if (!valid_user_name(record.name)) {
+    text::error_log("Unable to create userfile %s", record.name);
+    return 1;
+  }
+  const std::string text = format_userfile(record, userfile_section_count());
+  const std::string path = userfile_path(record.name);
+
+  KeptAttributes kept;
+  if (!keep_attributes(path, kept)) {
+    unlock_user(record.name);
+    return 1;
+  }
+
+  int result = 0;
+  {
+    session::PrivilegeBracket privileged;
+    const std::string temporary = path + "." + std::to_string(static_cast<unsigned>(getpid()));
+    UniqueFd fd = open_file(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (!fd) {
+      text::error_log("Unable to create userfile %s", temporary);
+      result = 1;
+    } else {
+      bool written = write_all(fd.get(), text);
+      bool closed = fd.close();
+      if (!written || !closed) {
+        if (unlink(temporary.c_str()) != 0)
+          text::error_log("Unable to remove temp userfile %s: %d", temporary, errno);
+        text::error_log("Creation of userfile for %s failed.", path);
+        // The old file is whole, but the change was not made: say so.
+        result = 1;
+      } else if (rename(temporary.c_str(), path.c_str()) != 0) {
+        text::error_log("Couldn't update userfile for %s, rename error is %d", path, errno);
+        (void)unlink(temporary.c_str());
+        result = 1;
+      } else {
+        if (chown(path.c_str(), kept.owner, kept.group) != 0)
+          text::error_log("Chown on userfile %s failed", path);
+        if (chmod(path.c_str(), kept.mode) != 0) text::error_log("Chmod on userfile %s failed", path);
+      }
+    }
+  }
+  if (result == 0 && std::strcmp(record.name, s.user.name) == 0) s.user = record;
+  unlock_user(record.name);
+  return result;
+}
+
+}  // namespace userdb

@@ -1,0 +1,139 @@
+// ident@host masks, mask files, the admission scan over all userfiles,
+// secure_ip, secure_pass and min_homedir.
+#include <cstring>
+
+#include "config/ip_policy.h"
+#include "userdb/ident_admission.h"
+#include "userdb/passwd_file.h"
+#include "userdb_site_fixture.h"
+
+namespace {
+
+using userdb_test::slurp;
+using userdb_test::spit;
+
+class IpPolicy : public userdb_test::SiteTest {
+ protected:
+  void masks(std::initializer_list<const char*> list) {
+    userdb::UserRecord& work = userdb::work_user();
+    work = userdb::UserRecord{};
+    int i = 0;
+    for (const char* mask : list) std::strcpy(work.ips[i++], mask);
+  }
+};
+
+TEST_F(IpPolicy, MasksMatchIdentAndHostOrAddress) {
+  EXPECT_TRUE(config::mask_matches("*@10.0.0.*", "", "10.0.0.7", "bob"));
+  EXPECT_FALSE(config::mask_matches("*@10.0.0.*", "", "10.0.1.7", "bob"));
+  EXPECT_TRUE(config::mask_matches("bob@*", "host", "1.2.3.4", "bob"));
+  EXPECT_FALSE(config::mask_matches("bob@*", "host", "1.2.3.4", "eve"));
+  // A trailing dot matches every name that goes on after it; case is
+  // ignored for host names.
+  EXPECT_TRUE(config::mask_matches("*@Shell.", "shell.example.org", "1.2.3.4", "x"));
+  EXPECT_TRUE(config::mask_matches("*@*.EXAMPLE.org", "box.example.ORG", "1.2.3.4", "x"));
+  // Without "@" the whole mask is the host pattern and any ident goes.
+  EXPECT_TRUE(config::mask_matches("1.2.3.*", "", "1.2.3.4", "anyone"));
+  // The last "@" splits.
+  EXPECT_TRUE(config::mask_matches("a@b@1.2.3.4", "", "1.2.3.4", "a@b"));
+  EXPECT_FALSE(config::mask_matches("", "", "1.2.3.4", "x"));
+}
+
+TEST_F(IpPolicy, TheFirstMatchingMaskInListOrderWins) {
+  masks({"eve@*", "*@10.*"});
+  EXPECT_EQ(config::user_ip_match("", "10.1.1.1", "bob"), 1);
+  EXPECT_EQ(config::user_ip_match("", "11.1.1.1", "bob"), 0);
+}
+
+TEST_F(IpPolicy, AMaskFileDecidesFirstWithNegativeLines) {
+  const std::string list = root_ + "/masks";
+  spit(list, "# site masks\n!*@10.0.0.66   \n*@10.0.0.*  # lan\n\n!bad@*\n");
+  std::string first = "!" + list;
+  masks({first.c_str(), "*@192.168.*"});
+  EXPECT_EQ(config::user_ip_match("", "10.0.0.66", "x"), -1);
+  EXPECT_EQ(config::user_ip_match("", "10.0.0.5", "x"), 1);
+  EXPECT_EQ(config::user_ip_match("", "192.168.1.1", "x"), 1);
+  EXPECT_EQ(config::user_ip_match("", "172.16.1.1", "bad"), -1);
+  EXPECT_EQ(config::user_ip_match("", "172.16.1.1", "x"), 0);
+  std::string missing = "!" + root_ + "/none";
+  masks({missing.c_str(), "*@172.*"});
+  EXPECT_EQ(config::user_ip_match("", "172.16.1.1", "x"), 1);
+}
+
+TEST_F(IpPolicy, AdmissionScansEveryUserfileAndLogsARefusal) {
+  spit(user_path("bob"), "FLAGS 1\nIP bob@10.0.0.*\n");
+  spit(user_path("carol"), "IP\t*@shell.example.org # home\r\n");
+  spit(user_path("neg"), "IP !" + root_ + "/neg.masks\n");
+  spit(root_ + "/neg.masks", "!*@*\n");
+  spit(user_path("garbage"), std::string("\0\xff IP \n IPX *@*\nIP", 17));
+  EXPECT_TRUE(userdb::admit_by_ident("", "10.0.0.9", "bob"));
+  EXPECT_TRUE(userdb::admit_by_ident("SHELL.example.org", "9.9.9.9", "anyone"));
+  EXPECT_FALSE(userdb::admit_by_ident("evil.example.com", "6.6.6.6", "mallory"));
+  EXPECT_NE(slurp(root_ + "/logs/login.log")
+                .find("mallory@evil.example.com (6.6.6.6): connection refused: ident@ip not added to any users."),
+            std::string::npos);
+
+  session::session().user_cache = 1;
+  userdb::load_all_users();
+  EXPECT_EQ(config::find_user_by_ip("", "10.0.0.9", "bob"), 1);
+  EXPECT_EQ(config::find_user_by_ip("", "6.6.6.6", "mallory"), 0);
+}
+
+TEST_F(IpPolicy, SecureIpCodes) {
+  configure("secure_ip 2 0 1 *\n");
+  EXPECT_EQ(config::check_secure_ip("10.0.0.1"), 2);
+  EXPECT_EQ(config::check_secure_ip("@10.0.0.1"), 2);
+  EXPECT_EQ(config::check_secure_ip("bob@"), 3);
+  EXPECT_EQ(config::check_secure_ip("*@10.0.0.*"), 4);
+  EXPECT_EQ(config::check_secure_ip("bob@10.*"), 6);
+  EXPECT_EQ(config::check_secure_ip("bob@host.example.org"), 5);
+  EXPECT_EQ(config::check_secure_ip("bob@10.0.*"), 1);
+  EXPECT_EQ(config::check_secure_ip("bob@10.0.0.1"), 1);
+
+  // A line for others does not apply; the last failing line gives the code.
+  configure("secure_ip 0 0 0 1\nsecure_ip 4 0 0 *\nsecure_ip 1 0 1 *\n");
+  EXPECT_EQ(config::check_secure_ip("*@10.0.*"), 4);
+  EXPECT_EQ(config::check_secure_ip("bob@10.0.*"), 1);
+  EXPECT_EQ(config::check_secure_ip("bob@host.org"), 5);
+  config::clear_config();
+  EXPECT_EQ(config::check_secure_ip("*@*"), 1);
+}
+
+TEST_F(IpPolicy, SecurePassCountsTheTemplateByClass) {
+  configure("secure_pass A9...... *\nsecure_pass AA99.... -bob\n");
+  const config::ConfigEntry* cursor = nullptr;
+  const config::ConfigEntry* line = config::next_config("secure_pass", cursor);
+  auto refusal = config::check_secure_pass("abcdefgh1", line);
+  ASSERT_TRUE(refusal);
+  EXPECT_EQ(*refusal, "1 capital letter, 0 lowercase letters, 1 digit, 0 others, 8 length.");
+  EXPECT_FALSE(config::check_secure_pass("Abcdefgh1", line));
+  EXPECT_TRUE(config::check_secure_pass("Abcde1", line));  // too short
+
+  session::session().user = userdb::UserRecord{};
+  std::strcpy(session::session().user.name, "bob");
+  // Either applicable line may accept.
+  EXPECT_TRUE(config::password_policy_allows(200, "Abcdefgh1"));
+  EXPECT_FALSE(config::password_policy_allows(200, "abcdefgh"));
+  std::string sent = replies();
+  EXPECT_NE(sent.find("200- 1 capital letter, 0 lowercase letters, 1 digit, 0 others, 8 length."), std::string::npos);
+  EXPECT_NE(sent.find("200- OR 2 capital letters, 0 lowercase letters, 2 digits, 0 others, 8 length."),
+            std::string::npos);
+  configure("secure_pass A9...... -carol\n");
+  EXPECT_TRUE(config::password_policy_allows(200, "x"));
+}
+
+TEST_F(IpPolicy, HomeDirectoriesStayBelowTheMinimum) {
+  spit(root_ + "/etc/passwd", "bob:x:101:100:g:/old:/bin/false\n");
+  EXPECT_EQ(config::set_home_dir(200, 1, "bob", "/site/private/bob"), 0);  // no min_homedir
+  configure("min_homedir /site/private\n");
+  EXPECT_EQ(config::set_home_dir(200, 1, "bob", "/site/public/bob"), 0);
+  EXPECT_EQ(config::set_home_dir(200, 1, "bob", "/site/private/../../etc"), 0);
+  EXPECT_EQ(config::set_home_dir(200, 1, "bob", "/site/private/a:b"), 0);
+  EXPECT_EQ(config::set_home_dir(200, 1, "ghost", "/site/private/x"), 0);
+  EXPECT_EQ(config::set_home_dir(200, 1, "bob", ""), 0);
+  EXPECT_EQ(slurp(root_ + "/etc/passwd"), "bob:x:101:100:g:/old:/bin/false\n");
+  EXPECT_EQ(config::set_home_dir(200, 1, "bob", "/site/private/bob/"), 1);
+  EXPECT_EQ(slurp(root_ + "/etc/passwd"), "bob:x:101:100:g:/site/private/bob:/bin/false\n");
+  EXPECT_FALSE(std::filesystem::exists(root_ + "/etc/passwd.lock"));
+}
+
+}  // namespace

@@ -1,0 +1,229 @@
+// Userfiles on disk: reading, writing through a temporary file, the mode
+// repair, the lock files (also between several real processes) and the
+// cache.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "userdb/user_lock.h"
+#include "userdb/userfile.h"
+#include "userdb_site_fixture.h"
+
+namespace {
+
+using userdb_test::slurp;
+using userdb_test::spit;
+namespace stdfs = std::filesystem;
+
+class UserfileStore : public userdb_test::SiteTest {};
+
+int count_lines_containing(const std::string& text, const std::string& needle) {
+  int count = 0;
+  for (std::size_t at = 0; (at = text.find(needle, at)) != std::string::npos; at += needle.size()) ++count;
+  return count;
+}
+
+TEST_F(UserfileStore, MissingUserfileFailsWithAnErrorLogLine) {
+  EXPECT_EQ(userdb::read_userfile("ghost"), 1);
+  EXPECT_NE(error_log().find("Err: Userfile for ghost could not be opened."), std::string::npos);
+  EXPECT_EQ(userdb::load_user("ghost"), 1);
+  EXPECT_EQ(userdb::read_userfile("../etc/passwd"), 1);
+}
+
+TEST_F(UserfileStore, UserExistsOnlyForRegularFilesThatAreNoLocks) {
+  spit(user_path("bob"), "FLAGS 1\n");
+  spit(user_path("bob.lock"), "1");
+  stdfs::create_directory(user_path("dir"));
+  EXPECT_EQ(userdb::user_exists("bob"), 1);
+  EXPECT_EQ(userdb::user_exists("bob.lock"), 0);
+  EXPECT_EQ(userdb::user_exists("dir"), 0);
+  EXPECT_EQ(userdb::user_exists("nobody"), 0);
+  EXPECT_EQ(userdb::user_exists("../users/bob"), 0);
+}
+
+TEST_F(UserfileStore, WriteKeepsOwnerAndRepairsAModeBelow0644) {
+  spit(user_path("bob"), "FLAGS 1\n");
+  ASSERT_EQ(chown(user_path("bob").c_str(), 1234, 567), 0);
+  ASSERT_EQ(chmod(user_path("bob").c_str(), 0600), 0);
+  ASSERT_EQ(userdb::lock_and_load_user("bob"), 0);
+  userdb::work_user().logins_total = 9;
+  ASSERT_EQ(userdb::write_user(userdb::work_user()), 0);
+
+  struct stat st{};
+  ASSERT_EQ(stat(user_path("bob").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0644u);
+  EXPECT_EQ(st.st_uid, 1234u);
+  EXPECT_EQ(st.st_gid, 567u);
+  EXPECT_EQ(count_lines_containing(error_log(), "Permissions on userfile"), 1);
+  EXPECT_NE(error_log().find("were 600 instead of 644"), std::string::npos);
+  EXPECT_NE(slurp(user_path("bob")).find("TIME 9 "), std::string::npos);
+  EXPECT_FALSE(stdfs::exists(user_path("bob.lock")));
+
+  // A group-writable file is good enough and stays as it is.
+  ASSERT_EQ(chmod(user_path("bob").c_str(), 0664), 0);
+  ASSERT_EQ(userdb::write_user(userdb::work_user()), 0);
+  ASSERT_EQ(stat(user_path("bob").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0664u);
+}
+
+TEST_F(UserfileStore, NewUserfileGetsMode0644AndRootOwnership) {
+  userdb::UserRecord r;
+  std::strcpy(r.name, "newbie");
+  ASSERT_EQ(userdb::write_user(r), 0);
+  struct stat st{};
+  ASSERT_EQ(stat(user_path("newbie").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0644u);
+  EXPECT_EQ(st.st_uid, 0u);
+}
+
+TEST_F(UserfileStore, AFailedWriteLeavesTheOldFileWholeAndSaysSo) {
+  spit(user_path("bob"), "FLAGS 1\nTAGLINE old\n");
+  // The temporary name is taken by a directory, so it cannot be created.
+  stdfs::create_directory(user_path("bob") + "." + std::to_string(getpid()));
+  ASSERT_EQ(userdb::lock_and_load_user("bob"), 0);
+  std::strcpy(userdb::work_user().tagline, "new");
+  EXPECT_EQ(userdb::write_user(userdb::work_user()), 1);
+  EXPECT_EQ(slurp(user_path("bob")), "FLAGS 1\nTAGLINE old\n");
+  EXPECT_NE(error_log().find("Unable to create userfile"), std::string::npos);
+  EXPECT_FALSE(stdfs::exists(user_path("bob.lock")));
+}
+
+TEST_F(UserfileStore, ATargetThatIsNoRegularFileIsRefused) {
+  stdfs::create_directory(user_path("odd"));
+  userdb::UserRecord r;
+  std::strcpy(r.name, "odd");
+  EXPECT_EQ(userdb::write_user(r), 1);
+  EXPECT_NE(error_log().find("is not a regular file"), std::string::npos);
+}
+
+TEST_F(UserfileStore, ReadingTheSessionUsersFileRefreshesTheSessionRecord) {
+  std::strcpy(session::session().user.name, "bob");
+  spit(user_path("bob"), "TAGLINE fresh\n");
+  ASSERT_EQ(userdb::read_userfile("bob"), 0);
+  EXPECT_STREQ(session::session().user.tagline, "fresh");
+  spit(user_path("bob"), "TAGLINE anon\nFLAGS 8\n");
+  ASSERT_EQ(userdb::read_userfile("bob"), 0);
+  EXPECT_STREQ(session::session().user.tagline, "fresh");
+}
+
+TEST_F(UserfileStore, AnAnonymousSessionNeverWritesUserfiles) {
+  session::Session& s = session::session();
+  s.logged_in = 1;
+  std::strcpy(s.user.name, "guest");
+  std::strcpy(s.user.flags, "8");
+  spit(user_path("guest"), "FLAGS 8\n");
+  ASSERT_EQ(userdb::lock_and_load_user("guest"), 0);
+  userdb::work_user().logins_total = 5;
+  EXPECT_EQ(userdb::write_user(userdb::work_user()), 0);
+  EXPECT_EQ(slurp(user_path("guest")), "FLAGS 8\n");
+  EXPECT_FALSE(stdfs::exists(user_path("guest.lock")));
+}
+
+TEST_F(UserfileStore, LockFileHoldsTheProcessIdAndIsRemovedOnUnlock) {
+  spit(user_path("bob"), "FLAGS 1\n");
+  ASSERT_EQ(userdb::lock_and_load_user("bob"), 0);
+  EXPECT_EQ(slurp(user_path("bob.lock")), std::to_string(getpid()));
+  // Our own lock does not make us wait.
+  EXPECT_EQ(userdb::load_user("bob"), 0);
+  userdb::unlock_user("bob");
+  EXPECT_FALSE(stdfs::exists(user_path("bob.lock")));
+}
+
+TEST_F(UserfileStore, ALockLeftByADeadProcessIsForcedOpenOnceWithAWarning) {
+  spit(user_path("bob"), "FLAGS 1\n");
+  pid_t child = fork();
+  if (child == 0) _exit(0);
+  waitpid(child, nullptr, 0);
+  spit(user_path("bob.lock"), std::to_string(child));
+  ASSERT_EQ(userdb::lock_and_load_user("bob"), 0);
+  EXPECT_EQ(slurp(user_path("bob.lock")), std::to_string(getpid()));
+  EXPECT_EQ(count_lines_containing(error_log(), " --> WARNING: Forcing unlock for bob! <--- "), 1);
+  userdb::unlock_user("bob");
+}
+
+TEST_F(UserfileStore, UnlockLeavesAnotherProcesssLockAlone) {
+  spit(user_path("bob"), "FLAGS 1\n");
+  spit(user_path("bob.lock"), "1");
+  userdb::unlock_user("bob");
+  EXPECT_TRUE(stdfs::exists(user_path("bob.lock")));
+}
+
+// Several processes add to the same counter under the lock; with the lock
+// honoured every increment survives.
+TEST_F(UserfileStore, ConcurrentLockedUpdatesFromSeveralProcessesAreAllKept) {
+  spit(user_path("bob"), "TIME 0 0 0 0\n");
+  constexpr int kProcesses = 10;
+  constexpr int kRounds = 20;
+  // All children start together when the pipe closes, so they meet at the
+  // lock from the first round on.
+  int start[2];
+  ASSERT_EQ(pipe(start), 0);
+  std::vector<pid_t> children;
+  for (int p = 0; p < kProcesses; ++p) {
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      close(start[1]);
+      char byte;
+      while (read(start[0], &byte, 1) > 0) {
+      }
+      int failures = 0;
+      for (int i = 0; i < kRounds; ++i) {
+        if (userdb::lock_and_load_user("bob") != 0) {
+          ++failures;
+          continue;
+        }
+        userdb::work_user().logins_total += 1;
+        if (userdb::write_user(userdb::work_user()) != 0) ++failures;
+      }
+      _exit(failures == 0 ? 0 : 1);
+    }
+    children.push_back(child);
+  }
+  close(start[0]);
+  close(start[1]);
+  for (pid_t child : children) {
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  ASSERT_EQ(userdb::read_userfile("bob"), 0);
+  EXPECT_EQ(userdb::work_user().logins_total, kProcesses * kRounds);
+  EXPECT_FALSE(stdfs::exists(user_path("bob.lock")));
+  EXPECT_EQ(error_log().find("Forcing unlock"), std::string::npos);
+}
+
+TEST_F(UserfileStore, TheCacheServesUnchangedFilesAndRereadsReplacedOnes) {
+  configure("user_cache 1\n");
+  session::session().user_cache = 1;
+  spit(user_path("bob"), "TAGLINE first\n");
+  userdb::load_all_users();
+  ASSERT_EQ(userdb::load_user("bob"), 0);
+  EXPECT_STREQ(userdb::work_user().tagline, "first");
+
+  // Written in place (same inode): the cache keeps answering.
+  {
+    std::ofstream same(user_path("bob"), std::ios::in | std::ios::out);
+    same << "TAGLINE secnd\n";
+  }
+  ASSERT_EQ(userdb::load_user("bob"), 0);
+  EXPECT_STREQ(userdb::work_user().tagline, "first");
+
+  // Written by write_user (rename, new inode): read again. No lock files
+  // are used while the cache is on.
+  ASSERT_EQ(userdb::lock_and_load_user("bob"), 0);
+  EXPECT_FALSE(stdfs::exists(user_path("bob.lock")));
+  std::strcpy(userdb::work_user().tagline, "third");
+  ASSERT_EQ(userdb::write_user(userdb::work_user()), 0);
+  ASSERT_EQ(userdb::load_user("bob"), 0);
+  EXPECT_STREQ(userdb::work_user().tagline, "third");
+
+  spit(user_path("carol"), "TAGLINE new user\n");
+  ASSERT_EQ(userdb::load_user("carol"), 0);
+  EXPECT_STREQ(userdb::work_user().tagline, "new user");
+}
+
+}  // namespace
