@@ -1,6 +1,6 @@
 // The base commands whose whole work is the grammar's: transfer parameters
 // (TYPE, STRU, MODE, ALLO, REST), SYST, NOOP, ABOR outside a transfer,
-// PORT's address, the bouncer's IDNT and, until logout is complete, QUIT.
+// PORT's address and the bouncer's IDNT.
 #include <unistd.h>
 
 #include "online/online_table.h"
@@ -120,12 +120,6 @@ int port(const CommandArgs& args) {
   }
   text::string_reply(200, 9, 0, "PORT");
   return 0;
-}
-
-// The goodbye texts and the message purge arrive with logout's own module.
-int quit(const CommandArgs&) {
-  text::string_reply(221, 173, 0);
-  session::dologout(0);
 }
 
 }  // namespace protocol::handlers

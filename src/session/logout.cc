@@ -1,20 +1,70 @@
-// dologout: every end of a session goes through here.
+// dologout: every end of a session goes through here, in a fixed order.
 #include "session/logout.h"
 
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 
+#include "config/access_rules.h"
+#include "online/online_table.h"
+#include "protocol/reply.h"
+#include "session/login_logout.h"
+#include "session/privilege.h"
 #include "session/session.h"
+#include "text/logs.h"
 
 namespace session {
+namespace {
+
+// A fatal signal or SIGPIPE during the ending must not start it again.
+volatile sig_atomic_t logging_out = 0;
+
+// An upload or download cut short is settled first, so its bytes are
+// accounted for before the userfile is saved. The transfer module plugs
+// its end processing in here.
+void settle_interrupted_transfer(Session& s) { s.transfer_in_progress = 0; }
+
+void write_logout_line(const Session& s) {
+  text::event_log("LOGOUT: %s@%s (%s) \"%.23s\" \"%.15s\" \"%.64s\"", s.ident_user, s.remote_host,
+                  s.remote_ip, s.account.name, s.user.groups[0], s.user.tagline);
+}
+
+// The last-online list (a later module) records the session here unless
+// `hideuser` matches the user; it reads the timed_out and session_lost
+// marks to tell how the session ended.
+void record_last_online(const Session&) {}
+
+}  // namespace
 
 void dologout(int status) {
-  std::fflush(stdout);
+  if (logging_out) ::_exit(1);
+  logging_out = 1;
+
   Session& s = session();
+  const time_t ending = now();
+  std::fflush(protocol::reply_stream());
+
+  if (s.transfer_in_progress != 0) settle_interrupted_transfer(s);
+
+  // Nothing may interrupt the saves below, and they need root.
+  sigprocmask(SIG_BLOCK, &handled_signals(), nullptr);
+  if (::seteuid(0) != 0) {
+    // Not root (a test run): the writes below are tried with what we have.
+  }
+
+  if (s.logged_in) {
+    if (s.log_level != 0 && status != 10) write_logout_line(s);
+    save_user_at_logout(ending);
+    if (!config::acl_match("hideuser", 1, 1, nullptr)) record_last_online(s);
+  }
+  if (s.online_slot >= 0) online::online_release();
   if (s.data_fd >= 0) ::close(s.data_fd);
   if (s.pasv_fd >= 0) ::close(s.pasv_fd);
-  // Exit statuses above 0 other than 10 pass through; -1 and 10 exit 1.
+  release_user_lock_at_logout();
+
+  // Status 10 (idle time-out) and -1 (lost connection, fatal signal) both
+  // leave with 1; the super-server does not look further.
   ::_exit(status < 0 || status == 10 ? 1 : status);
 }
 

@@ -1,0 +1,49 @@
+// The small commands of the session core that touch files or the user's
+// own settings: SIZE, MDTM, the personal SITE commands and the final reply
+// of a directory change. The FTP handlers are in protocol/command_handlers.h;
+// these are the pieces they share and tests drive directly.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <ctime>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace session {
+
+// Bytes a file takes after LF becomes CR LF; nullopt (errno set) when it
+// cannot be read.
+std::optional<uint64_t> ascii_size(int fd);
+
+// "YYYYMMDDHHMMSS" of a modification time in UTC, as RFC 3659 defines it.
+std::string mdtm_text(time_t modified);
+
+// The path MDTM and SITE CHMOD act on: resolved below home like every
+// other client path, so ".." cannot climb out of it.
+std::string client_file_path(std::string_view path);
+
+int size_command(const char* path);
+int mdtm_command(const char* path);
+
+// SITE TAGLINE with text: the refusal (string 234) leaves everything as it
+// was. 0 on success.
+int set_tagline(const char* text);
+// SITE TIME.
+void show_time();
+struct Duration {
+  long long days = 0, hours = 0, minutes = 0;
+};
+Duration split_duration(long long seconds);
+// Seconds from `now` (site time) to the next weekly statistics reset.
+long long seconds_to_week_end(time_t now, bool monday_first);
+// SITE COLOR with "on", "off", nothing (toggle) or anything else (show).
+int set_colour(std::string_view argument);
+
+// The final 250 reply of CWD, RMD and RNTO ("CWD" also shows the texts of
+// the new directory and updates the session's place).
+void directory_ack(const char* command);
+
+}  // namespace session

@@ -1,0 +1,45 @@
+// The USER, FLAGS, ... entries of the process environment.
+#include "session/login_environment.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "text/format.h"
+
+namespace session {
+namespace {
+
+std::string entry(std::string_view fmt, std::initializer_list<text::FormatArg> args) {
+  return text::format(fmt, args, kEnvironmentEntryLimit);
+}
+
+}  // namespace
+
+std::array<std::string, 8> script_environment_entries(const Session& s) {
+  return {
+      entry("USER=%s", {s.user.name}),
+      entry("FLAGS=%s", {s.user.flags}),
+      entry("TAGLINE=%s", {s.user.tagline}),
+      entry("GROUP=%s", {s.user.groups[0]}),
+      entry("PGROUP=%s", {s.user.private_groups[0]}),
+      entry("RATIO=%d", {static_cast<int>(s.user.sections[0].ratio)}),
+      entry("HOST=%s@%s", {s.ident_user, s.remote_ip}),
+      entry("HOME=%s", {s.home_dir}),
+  };
+}
+
+void set_script_environment() {
+  // putenv keeps the pointer, so the buffers live as long as the process;
+  // a later call rewrites them in place.
+  static char buffers[8][kEnvironmentEntryLimit + 1];
+  Session& s = session();
+  const auto entries = script_environment_entries(s);
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    std::memset(buffers[i], 0, sizeof buffers[i]);
+    std::memcpy(buffers[i], entries[i].data(), entries[i].size());
+    ::putenv(buffers[i]);
+  }
+  if (s.section_env[0] != '\0') ::putenv(s.section_env);
+}
+
+}  // namespace session

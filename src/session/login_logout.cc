@@ -1,0 +1,56 @@
+// Saving the user's record at logout.
+#include "session/login_logout.h"
+
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+
+#include "session/session.h"
+#include "text/logs.h"
+#include "userdb/time_helpers.h"
+#include "userdb/user_lock.h"
+#include "userdb/userfile.h"
+
+namespace session {
+namespace {
+
+// The calendar day of a site time stamp, as its ctime text shows it.
+bool same_day(time_t a, time_t b) {
+  char first[26] = {};
+  char second[26] = {};
+  if (::ctime_r(&a, first) == nullptr || ::ctime_r(&b, second) == nullptr) return false;
+  return std::strncmp(first, second, 10) == 0;
+}
+
+}  // namespace
+
+int32_t time_today_at_logout(int32_t time_today, time_t login_time, time_t now) {
+  if (same_day(login_time, now)) return static_cast<int32_t>(time_today + (now - login_time));
+  return static_cast<int32_t>(now - userdb::start_of_today(now));
+}
+
+void save_user_at_logout(time_t now) {
+  Session& s = session();
+  const char* name = s.user.name;
+  // Loading the file refreshes the session's record with what other
+  // sessions of this user saved, so their online time is not lost.
+  if (userdb::lock_and_load_user(name) != 0) {
+    text::error_log("Could not lock the userfile of %s at logout.", name);
+    return;
+  }
+  s.user.time_today = time_today_at_logout(s.user.time_today, s.login_time, now);
+  userdb::write_user(s.user);
+}
+
+void release_user_lock_at_logout() {
+  const Session& s = session();
+  if (s.user.name[0] == '\0') return;
+  // Another session of the user may hold the lock right now.
+  std::string owner;
+  const std::string lock_path = userdb::userfile_path(s.user.name) + ".lock";
+  if (userdb::read_lock_owner(lock_path, owner) && owner == std::to_string(::getpid()))
+    userdb::unlock_user(s.user.name);
+}
+
+}  // namespace session

@@ -1,0 +1,110 @@
+// Peer identification: reverse lookup, bouncer recognition, IDNT.
+#include "session/peer_identity.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <sys/socket.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <ctime>
+
+#include "config/config_store.h"
+#include "session/process_title.h"
+#include "session/session.h"
+#include "userdb/userfile.h"
+
+namespace session {
+namespace {
+
+constexpr unsigned kLookupRetryPause = 3;
+
+}  // namespace
+
+bool is_dotted_address(std::string_view text) {
+  char buffer[INET_ADDRSTRLEN + 1];
+  if (text.size() >= sizeof buffer) return false;
+  userdb::copy_field(buffer, text);
+  in_addr ignored{};
+  return ::inet_pton(AF_INET, buffer, &ignored) == 1;
+}
+
+std::optional<std::string> reverse_lookup(in_addr address, int retries) {
+  if (retries <= 0) return std::nullopt;
+  sockaddr_in where{};
+  where.sin_family = AF_INET;
+  where.sin_addr = address;
+  char name[NI_MAXHOST];
+  for (int tries = 0;; ++tries) {
+    int result = ::getnameinfo(reinterpret_cast<const sockaddr*>(&where), sizeof where, name,
+                               sizeof name, nullptr, 0, NI_NAMEREQD);
+    if (result == 0) return std::string(name);
+    if (result != EAI_AGAIN || tries >= retries) return std::nullopt;
+    ::sleep(kLookupRetryPause);
+  }
+}
+
+void log_connection(const sockaddr_in& peer) {
+  Session& s = session();
+  char dotted[INET_ADDRSTRLEN] = {};
+  ::inet_ntop(AF_INET, &peer.sin_addr, dotted, sizeof dotted);
+  std::optional<std::string> name = reverse_lookup(peer.sin_addr, s.dns_retries);
+  userdb::copy_field(s.remote_host, name ? std::string_view(*name) : std::string_view(dotted));
+  userdb::copy_field(s.remote_ip, dotted);
+  set_process_title("%s: connected", s.remote_host);
+  if (s.debug) {
+    time_t stamp = now();
+    syslog(LOG_INFO, "connection from %s at %s", s.remote_host, std::ctime(&stamp));
+  }
+}
+
+bool peer_is_bouncer() {
+  const config::ConfigEntry* cursor = nullptr;
+  const config::ConfigEntry* line = config::next_config("bouncer_ip", cursor);
+  if (line == nullptr) return false;
+  for (int n = 1; n <= config::kMaxArgs && line->arg(n) != nullptr; ++n) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(line->arg(n), nullptr, &hints, &found) != 0 || found == nullptr) {
+      syslog(LOG_ERR, "Can't resolve '%s' from the bouncer_ip line", line->arg(n));
+      continue;
+    }
+    char dotted[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr, dotted,
+                sizeof dotted);
+    ::freeaddrinfo(found);
+    if (std::strcmp(dotted, session().remote_ip) == 0) return true;
+  }
+  return false;
+}
+
+bool take_idnt_argument(std::string_view argument) {
+  std::size_t at = argument.find('@');
+  if (at == std::string_view::npos) return false;
+  Session& s = session();
+  userdb::copy_field(s.ident_user, argument.substr(0, at));
+  std::string_view address_and_host = argument.substr(at + 1);
+  std::size_t colon = address_and_host.find(':');
+  userdb::copy_field(s.remote_ip, address_and_host.substr(0, colon));
+  bool host_named = false;
+  if (colon != std::string_view::npos) {
+    std::string_view host = address_and_host.substr(colon + 1);
+    userdb::copy_field(s.remote_host, host);
+    host_named = !is_dotted_address(host);
+  }
+  if (!host_named) {
+    in_addr address{};
+    std::optional<std::string> name;
+    if (s.dns_retries > 0 && ::inet_pton(AF_INET, s.remote_ip, &address) == 1)
+      name = reverse_lookup(address, s.dns_retries);
+    userdb::copy_field(s.remote_host, name ? std::string_view(*name) : std::string_view(s.remote_ip));
+  }
+  s.ident_known = 1;
+  s.bouncer_mode = 0;
+  return true;
+}
+
+}  // namespace session

@@ -1,0 +1,42 @@
+// QUIT and the goodbye text.
+#include "session/quit.h"
+
+#include "config/access_rules.h"
+#include "config/config_store.h"
+#include "protocol/command_handlers.h"
+#include "protocol/reply.h"
+#include "session/logout.h"
+#include "session/session.h"
+#include "text/strings.h"
+#include "text/text_file.h"
+
+namespace session {
+
+bool show_goodbye() {
+  const config::ConfigEntry* cursor = nullptr;
+  while (const config::ConfigEntry* line = config::next_config("goodbye_msg", cursor)) {
+    if (line->arg(2) == nullptr) continue;
+    if (config::acl_match("goodbye_msg", 1, 2, line)) {
+      text::show_text_file(221, line->arg(1));
+      return true;
+    }
+  }
+  return false;
+}
+
+void quit_command() {
+  if (session().logged_in && show_goodbye())
+    protocol::reply(221, "");
+  else
+    text::string_reply(221, 173, 0);
+  // Read user messages are purged here once user messages exist.
+  dologout(0);
+}
+
+}  // namespace session
+
+namespace protocol::handlers {
+
+int quit(const CommandArgs&) { session::quit_command(); }
+
+}  // namespace protocol::handlers

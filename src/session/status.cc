@@ -1,0 +1,104 @@
+// STAT with and without a path, and SITE STAT, in the command tables.
+#include "session/status.h"
+
+#include <sys/socket.h>
+
+#include "config/config_store.h"
+#include "fs/listing.h"
+#include "protocol/command_handlers.h"
+#include "protocol/reply.h"
+#include "session/status_line.h"
+#include "text/format.h"
+#include "text/strings.h"
+
+namespace session {
+namespace {
+
+// The path argument is held to what the listing engine takes.
+constexpr std::size_t kStatPathLimit = 8191;
+
+const char* name_of(int value, std::initializer_list<const char*> names) {
+  if (value < 1 || static_cast<std::size_t>(value) > names.size()) return "";
+  return names.begin()[value - 1];
+}
+
+}  // namespace
+
+const char* type_name(int type) { return name_of(type, {"ASCII", "EBCDIC", "Image", "Local"}); }
+const char* structure_name(int stru) { return name_of(stru, {"File", "Record", "Page"}); }
+const char* mode_name(int mode) { return name_of(mode, {"Stream", "Block", "Compressed"}); }
+
+std::string login_state_text(const Session& s) {
+  if (s.logged_in) return text::format("Logged in as %.23s", {s.account.name});
+  return s.awaiting_password ? "Waiting for password" : "Waiting for user name";
+}
+
+std::string address_text(const sockaddr_in& address) {
+  const auto* host = reinterpret_cast<const unsigned char*>(&address.sin_addr);
+  const auto* port = reinterpret_cast<const unsigned char*>(&address.sin_port);
+  return text::format(" (%d,%d,%d,%d,%d,%d)",
+                      {host[0], host[1], host[2], host[3], port[0], port[1]});
+}
+
+std::string data_state_text(const Session& s, std::string& address) {
+  address.clear();
+  if (s.data_fd >= 0) return "Data connection open";
+  if (s.pasv_fd >= 0) {
+    sockaddr_in passive{};
+    socklen_t length = sizeof passive;
+    if (::getsockname(s.pasv_fd, reinterpret_cast<sockaddr*>(&passive), &length) == 0)
+      address = address_text(passive);
+    return "in Passive mode";
+  }
+  if (s.use_default_data_port) return "No data connection";
+  address = address_text(s.data_dest_addr);
+  return "PORT";
+}
+
+void status_command() {
+  const Session& s = session();
+  const char* site_name = config::config_value("sitename_long");
+  std::string address;
+  const std::string data_state = data_state_text(s, address);
+  text::string_reply(211, 550, 1, site_name ? site_name : "FTP", kVersion, s.remote_host,
+                     s.remote_ip, login_state_text(s), type_name(s.type), structure_name(s.stru),
+                     mode_name(s.mode), data_state, address);
+  text::string_reply(211, 551, 0);
+}
+
+void stat_file_command(const char* path) {
+  Session& s = session();
+  std::string argument = path ? path : "";
+  if (argument.size() > kStatPathLimit) argument.resize(kStatPathLimit);
+  // Listings on the control connection carry no colour codes.
+  const int colour = s.color_mode;
+  s.color_mode = 0;
+  text::string_reply(213, 255, 1, argument);
+  {
+    fs::ListingOutput out(fs::stream_writer(protocol::reply_stream()));
+    fs::list_files(argument, false, out);
+    out.flush();
+  }
+  std::fflush(protocol::reply_stream());
+  s.color_mode = colour;
+  text::string_reply(213, 256, 0);
+}
+
+}  // namespace session
+
+namespace protocol::handlers {
+
+int stat(const CommandArgs& args) {
+  if (args.text)
+    session::stat_file_command(args.text->c_str());
+  else
+    session::status_command();
+  return 0;
+}
+
+int site_stat(const CommandArgs&) {
+  session::show_statline(false);
+  return 0;
+}
+
+}  // namespace protocol::handlers

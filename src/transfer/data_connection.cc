@@ -1,0 +1,231 @@
+// Opening and closing the data connection, active and passive, and the
+// foreign-address policy that guards both.
+#include "transfer/data_connection.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/ip.h>
+#include <poll.h>
+#include <strings.h>
+#include <sys/socket.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <string>
+
+#include "config/access_rules.h"
+#include "config/config_store.h"
+#include "protocol/idle_timer.h"
+#include "protocol/reply.h"
+#include "session/privilege.h"
+#include "session/session.h"
+#include "text/logs.h"
+#include "text/strings.h"
+#include "transfer/address_rings.h"
+#include "transfer/data_socket.h"
+
+namespace transfer {
+namespace {
+
+constexpr int kWaitStepSeconds = 1;  // xfer_wait_step
+constexpr int kWaitMaxSeconds = 10;  // xfer_wait_max
+constexpr int kActiveBindRetries = 10;
+
+session::Session& s() { return session::session(); }
+
+std::string dotted(const in_addr& address) {
+  char text[INET_ADDRSTRLEN] = {};
+  ::inet_ntop(AF_INET, &address, text, sizeof text);
+  return text;
+}
+
+std::string size_text(off_t size) {
+  return size == -1 ? std::string() : text::format(" (%ld bytes)", {static_cast<long>(size)});
+}
+
+void opening_reply(const char* name, off_t size) {
+  text::string_reply(150, 10, 0, s().type == 1 ? "ASCII" : "BINARY", name, size_text(size));
+}
+
+void close_passive_socket() {
+  if (s().pasv_fd >= 0) ::close(s().pasv_fd);
+  s().pasv_fd = -1;
+}
+
+// Waits up to the wait limit for the client to connect to the passive
+// socket. A signal (urgent data, the idle alarm) does not shorten the wait.
+int accept_passive() {
+  const int listener = s().pasv_fd;
+  ::fcntl(listener, F_SETFL, ::fcntl(listener, F_GETFL) | O_NONBLOCK);
+  int waited_ms = 0;
+  for (;;) {
+    sockaddr_in peer{};
+    socklen_t length = sizeof peer;
+    const int fd = ::accept4(listener, reinterpret_cast<sockaddr*>(&peer), &length,
+                             SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd >= 0) {
+      if (check_foreign_address(425, peer, current_direction()) != 0) {
+        ::close(fd);
+        return -2;
+      }
+      // The accepted socket is used blocking, like the listener.
+      ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+      return fd;
+    }
+    if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return -1;
+    if (waited_ms >= kWaitMaxSeconds * 1000) return -1;
+    pollfd wait_for{listener, POLLIN, 0};
+    const timespec before = monotonic_now();
+    const int ready = ::poll(&wait_for, 1, kWaitMaxSeconds * 1000 - waited_ms);
+    waited_ms += elapsed_ms(before);
+    if (ready < 0 && errno == EINTR) protocol::check_idle_alarm();
+    if (ready == 0) waited_ms = kWaitMaxSeconds * 1000;
+  }
+}
+
+int open_passive(const char* name, off_t size) {
+  const int fd = accept_passive();
+  if (fd < 0) {
+    if (fd == -1) text::string_reply(425, 519, 0);
+    close_passive_socket();
+    return -1;
+  }
+  close_passive_socket();
+  s().data_fd = fd;
+  set_throughput_tos(fd);
+  begin_data_connection();
+  opening_reply(name, size);
+  return fd;
+}
+
+int open_active(const char* name, off_t size) {
+  session::Session& session = s();
+  if (session.use_default_data_port) session.data_dest_addr = session.peer_addr;
+  if (check_foreign_address(500, session.data_dest_addr, current_direction()) != 0) return -1;
+  if (session.data_dest_addr.sin_port == 0) {
+    text::string_reply(500, 521, 0);
+    return -1;
+  }
+  session.use_default_data_port = 1;
+  const int fd = create_active_socket();
+  if (fd < 0) {
+    const int error = errno;
+    text::string_reply(425, 522, 0, dotted(session.local_addr.sin_addr),
+                       static_cast<int>(ntohs(session.data_source_addr.sin_port)),
+                       std::strerror(error));
+    return -1;
+  }
+  session.data_fd = fd;
+  int waited = 0;
+  while (::connect(fd, reinterpret_cast<const sockaddr*>(&session.data_dest_addr),
+                   sizeof session.data_dest_addr) != 0) {
+    const int error = errno;
+    if (error == EINTR) protocol::check_idle_alarm();
+    if ((error == EADDRINUSE || error == EINTR) && waited < kWaitMaxSeconds) {
+      ::sleep(kWaitStepSeconds);
+      waited += kWaitStepSeconds;
+      continue;
+    }
+    errno = error;
+    protocol::perror_reply(425, "Can't build data connection");
+    ::close(fd);
+    session.data_fd = -1;
+    return -1;
+  }
+  begin_data_connection();
+  opening_reply(name, size);
+  active_ring().advance();
+  return fd;
+}
+
+}  // namespace
+
+TransferProgress& progress() {
+  static TransferProgress state;
+  return state;
+}
+
+int create_active_socket() {
+  session::Session& session = s();
+  if (session.data_fd >= 0) return session.data_fd;
+  int fd = -1;
+  int error = 0;
+  {
+    session::PrivilegeBracket root;
+    fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in source = session.data_source_addr;
+    source.sin_family = AF_INET;
+    source.sin_addr = session.local_addr.sin_addr;
+    if (const char* addr = active_ring().current().addr; addr[0] != '\0')
+      ::inet_pton(AF_INET, addr, &source.sin_addr);
+    for (int retry = 1;; ++retry) {
+      if (::bind(fd, reinterpret_cast<const sockaddr*>(&source), sizeof source) == 0) break;
+      error = errno;
+      if (error != EADDRINUSE || retry > kActiveBindRetries) break;
+      ::sleep(static_cast<unsigned>(retry));
+      error = 0;
+    }
+  }
+  if (error != 0) {
+    ::close(fd);
+    errno = error;
+    return -1;
+  }
+  set_throughput_tos(fd);
+  return fd;
+}
+
+int open_data_connection(const char* name, off_t size, XferDirection direction) {
+  session::Session& session = s();
+  progress() = TransferProgress{size, 0};
+  set_current_direction(direction);
+  if (session.pasv_fd >= 0) return open_passive(name, size);
+  if (session.data_fd >= 0) {
+    text::string_reply(125, 520, 0, name, size_text(size));
+    session.use_default_data_port = 1;
+    return session.data_fd;
+  }
+  return open_active(name, size);
+}
+
+void close_data_connection() {
+  session::Session& session = s();
+  if (session.data_fd >= 0) ::close(session.data_fd);
+  session.data_fd = -1;
+  close_passive_socket();
+  end_data_connection();
+}
+
+int check_foreign_address(int code, const sockaddr_in& address, XferDirection direction) {
+  session::Session& session = s();
+  if (direction == XferDirection::Listing) return 0;
+  if (address.sin_addr.s_addr == session.peer_addr.sin_addr.s_addr) return 0;
+
+  const config::ConfigEntry* cursor = nullptr;
+  const config::ConfigEntry* matched = nullptr;
+  while (const config::ConfigEntry* line = config::next_config("allow_fxp", cursor)) {
+    if (line->arg(4) == nullptr) break;
+    if (config::acl_match(nullptr, 1, 4, line)) {
+      matched = line;
+      break;
+    }
+  }
+  if (matched == nullptr) return 0;
+
+  const bool download = direction != XferDirection::Upload;
+  if (matched->arg(3) != nullptr && ::strcasecmp(matched->arg(3), "yes") == 0)
+    text::sysop_log("'%s' attempting %s a foreign address %s", session.user.name,
+                    download ? "download to" : "upload from", dotted(address.sin_addr));
+  const char* allowed = matched->arg(download ? 1 : 2);
+  if (allowed == nullptr || ::strcasecmp(allowed, "no") != 0) return 0;
+  text::string_reply(code, 150, 0, download ? "to" : "from");
+  return 1;
+}
+
+}  // namespace transfer

@@ -1,0 +1,63 @@
+// Socket options, direction bookkeeping and the SIGPIPE hold of data
+// connections.
+#include "transfer/data_socket.h"
+
+#include <netinet/in.h>
+#include <netinet/ip.h>
+#include <sys/socket.h>
+#include <syslog.h>
+
+#include <csignal>
+
+namespace transfer {
+namespace {
+
+XferDirection open_direction = XferDirection::Listing;
+bool holding_sigpipe = false;
+sigset_t mask_before_hold;
+
+}  // namespace
+
+void set_throughput_tos(int fd) {
+  const int tos = IPTOS_THROUGHPUT;
+  if (::setsockopt(fd, IPPROTO_IP, IP_TOS, &tos, sizeof tos) != 0)
+    syslog(LOG_WARNING, "setsockopt (IP_TOS): %m");
+}
+
+XferDirection current_direction() { return open_direction; }
+void set_current_direction(XferDirection direction) { open_direction = direction; }
+
+void begin_data_connection() {
+  if (holding_sigpipe) return;
+  sigset_t pipe_only;
+  sigemptyset(&pipe_only);
+  sigaddset(&pipe_only, SIGPIPE);
+  if (::sigprocmask(SIG_BLOCK, &pipe_only, &mask_before_hold) == 0) holding_sigpipe = true;
+}
+
+void end_data_connection() {
+  if (!holding_sigpipe) return;
+  sigset_t pipe_only;
+  sigemptyset(&pipe_only);
+  sigaddset(&pipe_only, SIGPIPE);
+  // A SIGPIPE raised by the data connection is consumed here; one raised by
+  // the control connection meanwhile shows again as end of input there.
+  const timespec no_wait{0, 0};
+  while (::sigtimedwait(&pipe_only, nullptr, &no_wait) == SIGPIPE) {
+  }
+  if (!sigismember(&mask_before_hold, SIGPIPE)) ::sigprocmask(SIG_UNBLOCK, &pipe_only, nullptr);
+  holding_sigpipe = false;
+}
+
+timespec monotonic_now() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return now;
+}
+
+int elapsed_ms(const timespec& since) {
+  const timespec now = monotonic_now();
+  return static_cast<int>((now.tv_sec - since.tv_sec) * 1000 + (now.tv_nsec - since.tv_nsec) / 1000000);
+}
+
+}  // namespace transfer

@@ -1,0 +1,33 @@
+// Helpers the data-connection code shares inside the transfer module: the
+// socket options of data sockets, the direction of the open connection, and
+// holding off SIGPIPE while a data connection is open.
+#pragma once
+
+#include <ctime>
+
+#include "transfer/data_connection.h"
+
+namespace transfer {
+
+// IP_TOS = IPTOS_THROUGHPUT; a failure is only a syslog warning.
+void set_throughput_tos(int fd);
+
+// The direction given to the last open_data_connection.
+XferDirection current_direction();
+void set_current_direction(XferDirection direction);
+
+// A client that drops the data connection must cost it the transfer (a 426
+// reply), not the session: SIGPIPE, which ends the session, is held while
+// a data connection is open and a pending one is discarded at the end.
+void begin_data_connection();
+void end_data_connection();
+
+// The active-mode socket, bound to the port-20-style source address (as
+// root), or -1 with errno set. Reuses an already open data connection.
+int create_active_socket();
+
+timespec monotonic_now();
+// Milliseconds since `since` on the monotonic clock.
+int elapsed_ms(const timespec& since);
+
+}  // namespace transfer

@@ -1,0 +1,184 @@
+// The download loop.
+#include "transfer/send_data.h"
+
+#include <sys/sendfile.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "online/online_table.h"
+#include "online/throttle.h"
+#include "protocol/reply.h"
+#include "session/session.h"
+#include "transfer/data_connection.h"
+#include "transfer/transfer_control.h"
+
+namespace transfer {
+namespace {
+
+enum class Outcome { Done, InputError, OutputError, Aborted };
+
+class SendLoop {
+ public:
+  SendLoop(int in, int out, const std::string& path) : in_(in), out_(out), path_(path) {
+    const long own_limit = static_cast<long>(session::session().user.max_dlspeed);
+    throttled_ = own_limit != 0 ||
+                 online::governing_speed_limit(path.c_str(), online::Direction::Download).pattern != nullptr;
+  }
+
+  Outcome binary();
+  Outcome ascii();
+
+ private:
+  // The per-chunk bookkeeping; false when the client aborted.
+  bool after_chunk(std::size_t moved);
+  // Writes all of `data`; false on a data-connection error or an ABOR.
+  Outcome write_all(const char* data, std::size_t size);
+  // At end of input: true when the file may still grow (after a pause) or
+  // has grown already.
+  bool follow_growing_file(off_t position);
+
+  int in_;
+  int out_;
+  const std::string& path_;
+  bool throttled_ = false;
+  bool aborted_ = false;
+};
+
+bool SendLoop::after_chunk(std::size_t moved) {
+  rearm_transfer_alarm();
+  progress().byte_count += static_cast<off_t>(moved);
+  online::add_own_transfer_bytes(moved);
+  if (interrupted_by_signal()) return false;
+  if (!throttled_) return true;
+  online::throttle_transfer(path_.c_str(), static_cast<long>(session::session().user.max_dlspeed),
+                            online::Direction::Download);
+  // The throttle's pause ends early for urgent data.
+  return !interrupted_by_signal();
+}
+
+Outcome SendLoop::write_all(const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t sent = ::send(out_, data, size, MSG_NOSIGNAL);
+    if (sent < 0) {
+      if (errno == EINTR) {
+        if (interrupted_by_signal()) return Outcome::Aborted;
+        continue;
+      }
+      return Outcome::OutputError;
+    }
+    data += sent;
+    size -= static_cast<std::size_t>(sent);
+  }
+  return Outcome::Done;
+}
+
+bool SendLoop::follow_growing_file(off_t position) {
+  struct stat st {};
+  if (::fstat(in_, &st) != 0) return false;
+  if (st.st_size > position) return true;
+  if (!still_growing(st.st_mode, st.st_mtime, ::time(nullptr))) return false;
+  ::sleep(1);
+  if (interrupted_by_signal()) aborted_ = true;
+  return !aborted_;
+}
+
+Outcome SendLoop::binary() {
+  off_t position = ::lseek(in_, 0, SEEK_CUR);
+  if (position < 0) position = 0;
+  const std::size_t chunk = throttled_ ? kThrottledChunk : kBinaryChunk;
+  for (;;) {
+    const ssize_t sent = ::sendfile(out_, in_, &position, chunk);
+    if (sent > 0) {
+      if (!after_chunk(static_cast<std::size_t>(sent))) return Outcome::Aborted;
+      continue;
+    }
+    if (sent == 0) {
+      if (follow_growing_file(position)) continue;
+      return aborted_ ? Outcome::Aborted : Outcome::Done;
+    }
+    if (errno == EINTR) {
+      if (interrupted_by_signal()) return Outcome::Aborted;
+      continue;
+    }
+    if (errno == EIO) return Outcome::InputError;
+    // The client may have sent ABOR just before dropping the connection.
+    if (abort_requested()) return Outcome::Aborted;
+    return Outcome::OutputError;
+  }
+}
+
+Outcome SendLoop::ascii() {
+  std::string block(kAsciiBlock, '\0');
+  std::string converted;
+  converted.reserve(2 * kAsciiBlock);
+  for (;;) {
+    const ssize_t got = ::read(in_, block.data(), block.size());
+    if (got < 0) {
+      if (errno == EINTR) {
+        if (interrupted_by_signal()) return Outcome::Aborted;
+        continue;
+      }
+      return Outcome::InputError;
+    }
+    if (got == 0) return Outcome::Done;
+    converted.clear();
+    ascii_convert(block.data(), static_cast<std::size_t>(got), converted);
+    const Outcome written = write_all(converted.data(), converted.size());
+    if (written == Outcome::OutputError && abort_requested()) return Outcome::Aborted;
+    if (written != Outcome::Done) return written;
+    if (!after_chunk(static_cast<std::size_t>(got))) return Outcome::Aborted;
+  }
+}
+
+}  // namespace
+
+void ascii_convert(const char* data, std::size_t size, std::string& out) {
+  const char* end = data + size;
+  while (data < end) {
+    const char* newline = static_cast<const char*>(std::memchr(data, '\n', static_cast<std::size_t>(end - data)));
+    if (newline == nullptr) {
+      out.append(data, end);
+      return;
+    }
+    out.append(data, newline);
+    out.append("\r\n", 2);
+    data = newline + 1;
+  }
+}
+
+bool still_growing(mode_t mode, time_t mtime, time_t now) {
+  return (mode & 0777) == kGrowingMode && now - mtime < kGrowingWindowSeconds;
+}
+
+int send_data(int in, int out, const std::string& path, bool ascii) {
+  session::Session& s = session::session();
+  s.transfer_in_progress = 1;
+  rearm_transfer_alarm();
+  // The online status keeps the command line ("RETR ...") throughout: the
+  // throttle and the simultaneous-download limits recognise downloads by it.
+  SendLoop loop(in, out, path);
+  const Outcome outcome = ascii ? loop.ascii() : loop.binary();
+  rearm_transfer_alarm();
+  switch (outcome) {
+    case Outcome::Done:
+      return 0;
+    case Outcome::InputError:
+      protocol::perror_reply(551, "Error on input file");
+      return -1;
+    case Outcome::OutputError:
+      protocol::perror_reply(426, "Data connection");
+      return -1;
+    case Outcome::Aborted:
+      online::end_own_transfer();
+      return -1;
+  }
+  return -1;
+}
+
+}  // namespace transfer

@@ -1,0 +1,86 @@
+// ABOR and STAT during a transfer.
+#include "transfer/transfer_control.h"
+
+#include <unistd.h>
+
+#include <cctype>
+#include <cstring>
+#include <string_view>
+
+#include "protocol/control_reader.h"
+#include "protocol/idle_timer.h"
+#include "session/logout.h"
+#include "session/session.h"
+#include "session/signals.h"
+#include "text/strings.h"
+#include "transfer/data_connection.h"
+
+namespace transfer {
+namespace {
+
+// The longest line looked at during a transfer: "ABOR\r\n" or "STAT\r\n"
+// and one spare character.
+constexpr std::size_t kTransferLineLimit = 7;
+
+void report_progress() {
+  const TransferProgress& now = progress();
+  if (now.file_size != -1)
+    text::string_reply(213, 567, 0, static_cast<long long>(now.byte_count),
+                       static_cast<long long>(now.file_size));
+  else
+    text::string_reply(213, 568, 0, static_cast<long long>(now.byte_count));
+}
+
+}  // namespace
+
+int classify_transfer_line(const char* line) {
+  std::string_view text = line;
+  // Only a complete line is a command; the line end may be CR LF or LF.
+  if (text.empty() || text.back() != '\n') return 0;
+  text.remove_suffix(1);
+  if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+  if (text.size() != 4) return 0;
+  char word[5] = {};
+  for (std::size_t i = 0; i < 4; ++i) word[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[i])));
+  if (std::strcmp(word, "ABOR") == 0) return 1;
+  if (std::strcmp(word, "STAT") == 0) return 2;
+  return 0;
+}
+
+bool abort_requested() {
+  session::urgent_data_pending = 0;
+  session::Session& s = session::session();
+  // A command sent ahead is waiting already; it is read after the transfer.
+  if (s.oob_line[0] != '\0') return false;
+  if (!protocol::control_has_input()) return false;
+  char line[kTransferLineLimit + 1] = {};
+  if (protocol::get_line(line, kTransferLineLimit) == nullptr) session::dologout(0);
+  switch (classify_transfer_line(line)) {
+    case 1:
+      // Two final replies, so a client pairs the 426 with the transfer
+      // command and the 226 with its ABOR.
+      text::string_reply(426, 565, 0);
+      text::string_reply(226, 566, 0);
+      return true;
+    case 2:
+      report_progress();
+      return false;
+    default:
+      // The start of the next command, kept as the client wrote it.
+      std::strncpy(s.oob_line, line, sizeof s.oob_line - 1);
+      s.oob_line[sizeof s.oob_line - 1] = '\0';
+      return false;
+  }
+}
+
+bool interrupted_by_signal() {
+  protocol::check_idle_alarm();
+  return abort_requested();
+}
+
+void rearm_transfer_alarm() {
+  const int timeout = session::session().idle_timeout;
+  ::alarm(timeout > 0 ? static_cast<unsigned>(timeout) : 0);
+}
+
+}  // namespace transfer

@@ -1,0 +1,26 @@
+// The control connection while a transfer runs: between chunks the loops
+// look for ABOR and STAT (sent as urgent data or plainly) and answer them;
+// the idle alarm ends a stalled transfer.
+#pragma once
+
+namespace transfer {
+
+// Looks at the control connection without waiting. ABOR is answered with
+// string 565/426 (the transfer's reply) and string 566/226 (ABOR's own)
+// and returns true: the caller stops the transfer without another reply.
+// STAT is answered with the progress (string 567 or 568, code 213). Any
+// other line is left for the command loop.
+bool abort_requested();
+
+// After a system call returned EINTR: acts on the idle alarm (ending the
+// session) and on pending urgent data; true when the transfer is aborted.
+bool interrupted_by_signal();
+
+// Re-arms the stall alarm with the session's idle time-out.
+void rearm_transfer_alarm();
+
+// The line-handling step of abort_requested on a line already read (at
+// most 7 characters): 1 for ABOR, 2 for STAT, 0 for anything else.
+int classify_transfer_line(const char* line);
+
+}  // namespace transfer

@@ -1,0 +1,311 @@
+"""End-to-end harness: a fresh site per test, served by the real daemon.
+
+Each test gets its own site (a temporary root made by `marlod-site create`,
+its own random ipc_key and a free loopback port). The test may edit the
+configuration and the daemon's options, then calls `site.start()`, which
+runs `systemd-socket-activate --inetd -a` so that every connection gets its
+own daemon process, exactly as under a real super-server. Teardown stops the
+launcher and its children, removes the site's shared-memory segment and
+fails the test when a sanitizer reported anything.
+
+The installed programs are taken from $MARLOD_PREFIX (sbin/marlod,
+bin/marlod-site, share/marlod), else from the repository's
+build/asan-prefix.
+"""
+
+import ftplib
+import glob
+import os
+import random
+import re
+import shutil
+import signal
+import socket
+import subprocess
+import time
+import uuid
+from pathlib import Path
+
+import pytest
+
+REPO = Path(__file__).resolve().parents[2]
+PREFIX = Path(os.environ.get("MARLOD_PREFIX", REPO / "build" / "asan-prefix"))
+MARLOD = PREFIX / "sbin" / "marlod"
+SITE_TOOL = PREFIX / "bin" / "marlod-site"
+SHARE = PREFIX / "share" / "marlod"
+BUSYBOX = Path("/bin/busybox")
+
+# Generous upper bounds for things that normally take milliseconds; no test
+# measures time.
+WAIT_SECONDS = 20
+
+
+def free_port():
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+def run_site_tool(*args, check=True):
+    result = subprocess.run([str(SITE_TOOL), *map(str, args)], capture_output=True, text=True)
+    if check and result.returncode != 0:
+        raise AssertionError(f"marlod-site {' '.join(map(str, args))} failed:\n{result.stderr}")
+    return result
+
+
+class RawControl:
+    """A control connection at byte level, for what ftplib smooths over."""
+
+    def __init__(self, host, port, source=None):
+        self.sock = socket.create_connection((host, port), timeout=WAIT_SECONDS,
+                                             source_address=(source, 0) if source else None)
+        self.buffer = b""
+
+    def send(self, data):
+        self.sock.sendall(data if isinstance(data, bytes) else data.encode())
+
+    def read_bytes(self, count):
+        while len(self.buffer) < count:
+            chunk = self.sock.recv(4096)
+            if not chunk:
+                break
+            self.buffer += chunk
+        data, self.buffer = self.buffer[:count], self.buffer[count:]
+        return data
+
+    def read_line(self):
+        """One line with its CR LF, or b"" once the server closed."""
+        while b"\n" not in self.buffer:
+            chunk = self.sock.recv(4096)
+            if not chunk:
+                line, self.buffer = self.buffer, b""
+                return line
+            self.buffer += chunk
+        line, _, self.buffer = self.buffer.partition(b"\n")
+        return line + b"\n"
+
+    def read_reply(self):
+        """The lines of one reply, up to its final "ddd " line, as text."""
+        lines = []
+        while True:
+            line = self.read_line()
+            if not line:
+                raise EOFError("connection closed; so far: %r" % lines)
+            text = line.decode("latin-1").rstrip("\r\n")
+            lines.append(text)
+            if re.match(r"^\d{3} ", text):
+                return lines
+
+    def command(self, line):
+        self.send(line + "\r\n")
+        return self.read_reply()
+
+    def closed(self):
+        """True when the server ends the connection without sending more."""
+        try:
+            return self.read_line() == b""
+        except ConnectionResetError:
+            return True
+
+    def close(self):
+        self.sock.close()
+
+
+class Site:
+    def __init__(self, workdir):
+        self.workdir = Path(workdir)
+        self.root = self.workdir / "root"
+        self.config_path = self.workdir / "marlod.conf"
+        self.ipc_key = random.randint(0x10000000, 0x7FFFFFFF)
+        self.port = free_port()
+        self.host = "127.0.0.1"
+        # -n 0: no reverse lookups; -I: no ident queries to the test machine.
+        self.options = ["-n", "0", "-I"]
+        self.launcher = None
+        self.launcher_log = self.workdir / "launcher.log"
+        run_site_tool("create", self.root, "--config", self.config_path,
+                      "--ipc-key", "%x" % self.ipc_key, "--share", SHARE)
+        self._install_shell()
+        self._prepare_sanitizer_reports()
+
+    # --- the site on disk
+
+    @property
+    def data(self):
+        return self.root / "ftp-data"
+
+    def _install_shell(self):
+        """Programs run after the change of root: a static shell for scripts."""
+        target = self.root / "bin" / "busybox"
+        shutil.copy2(BUSYBOX, target)
+        os.symlink("busybox", self.root / "bin" / "sh")
+
+    def _prepare_sanitizer_reports(self):
+        # The daemon reopens standard error on /dev/null, so sanitizer reports
+        # go to a file. The file is opened only when a report is written,
+        # possibly after the change of root: the same absolute path must lead
+        # to the same directory both inside and outside the root.
+        # Links left by an interrupted run point nowhere once pytest has
+        # pruned its old temporary directories.
+        for stale in glob.glob("/tmp/marlod-sanitizer-*"):
+            if os.path.islink(stale) and not os.path.exists(stale):
+                os.unlink(stale)
+        name = "marlod-sanitizer-" + uuid.uuid4().hex[:12]
+        self.sanitizer_dir = self.root / "tmp" / name
+        self.sanitizer_dir.mkdir(parents=True)
+        self.sanitizer_link = Path("/tmp") / name
+        os.symlink(self.sanitizer_dir, self.sanitizer_link)
+        self.sanitizer_path = f"/tmp/{name}/report"
+
+    def sanitizer_reports(self):
+        return {p: Path(p).read_text(errors="replace")
+                for p in glob.glob(str(self.sanitizer_dir / "report*"))}
+
+    # --- configuration
+
+    @property
+    def config(self):
+        return self.config_path.read_text()
+
+    @config.setter
+    def config(self, text):
+        self.config_path.write_text(text)
+
+    def set(self, key, value):
+        """Replaces every `key` line by one `key value` line (or appends it)."""
+        kept = [line for line in self.config.splitlines()
+                if not (line.split() and line.split()[0] == key)]
+        kept.append(f"{key} {value}")
+        self.config = "\n".join(kept) + "\n"
+
+    def unset(self, key):
+        self.config = "".join(line + "\n" for line in self.config.splitlines()
+                              if not (line.split() and line.split()[0] == key))
+
+    def append(self, line):
+        self.config = self.config + line + "\n"
+
+    # --- accounts
+
+    def add_user(self, name, password="secret", flags=None, group=None, ip="*@*"):
+        """An account through the site tool, allowed from `ip`; without
+        `flags` the template's flags apply."""
+        args = ["adduser", self.config_path, name, password, "--ip", ip]
+        if flags is not None:
+            args += ["--flags", flags]
+        if group:
+            args += ["--group", group]
+        run_site_tool(*args)
+
+    def allow_connections(self, mask="*@*"):
+        """Start-up admits a client only if some userfile lists its
+        ident@host; this writes one that does, without an account."""
+        (self.data / "users" / "gatekeeper").write_text(f"USER gatekeeper\nIP {mask}\n")
+
+    # --- logs
+
+    def log(self, name):
+        path = self.data / "logs" / name
+        return path.read_text(errors="replace") if path.exists() else ""
+
+    # --- the daemon
+
+    def start(self, *extra_options):
+        assert self.launcher is None, "site already started"
+        environment = [
+            f"ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:log_path={self.sanitizer_path}",
+            f"UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:log_path={self.sanitizer_path}",
+        ]
+        command = ["systemd-socket-activate", "--inetd", "-a", "-l", f"{self.host}:{self.port}"]
+        for variable in environment:
+            command += ["-E", variable]
+        command += [str(MARLOD), "-r", str(self.config_path), *self.options, *extra_options]
+        log = open(self.launcher_log, "w")
+        self.launcher = subprocess.Popen(command, stdout=log, stderr=log, stdin=subprocess.DEVNULL,
+                                         start_new_session=True)
+        log.close()
+        # The launcher announces its socket once it listens; connecting to
+        # find out would start a session.
+        deadline = time.monotonic() + WAIT_SECONDS
+        while "Listening on" not in self.launcher_log.read_text():
+            if self.launcher.poll() is not None or time.monotonic() > deadline:
+                raise AssertionError("launcher did not start:\n" + self.launcher_log.read_text())
+            time.sleep(0.05)
+        return self
+
+    def ftp(self, timeout=WAIT_SECONDS):
+        """A connected ftplib client that has read the greeting."""
+        client = ftplib.FTP(timeout=timeout)
+        client.connect(self.host, self.port)
+        return client
+
+    def raw(self, source=None):
+        """A byte-level connection, optionally from a chosen local address."""
+        return RawControl(self.host, self.port, source)
+
+    def daemon_pids(self):
+        """The daemon processes the launcher has started and not reaped."""
+        result = subprocess.run(["pgrep", "-P", str(self.launcher.pid)],
+                                capture_output=True, text=True)
+        return [int(pid) for pid in result.stdout.split()]
+
+    def _live_group_members(self, group):
+        """Processes of the launcher's group that have not exited yet
+        (exited ones may wait a while for whoever adopted them)."""
+        members = []
+        for entry in os.listdir("/proc"):
+            if not entry.isdigit():
+                continue
+            try:
+                with open(f"/proc/{entry}/stat") as stat:
+                    fields = stat.read().rsplit(")", 1)[1].split()
+            except OSError:
+                continue
+            if int(fields[2]) == group and fields[0] != "Z":
+                members.append(int(entry))
+        return members
+
+    def stop(self):
+        if self.launcher is None:
+            return
+        group = self.launcher.pid
+        for sig in (signal.SIGTERM, signal.SIGKILL):
+            try:
+                os.killpg(group, sig)
+            except ProcessLookupError:
+                break
+            self.launcher.wait()
+            deadline = time.monotonic() + WAIT_SECONDS / 2
+            while self._live_group_members(group) and time.monotonic() < deadline:
+                time.sleep(0.02)
+            if not self._live_group_members(group):
+                break
+        self.launcher = None
+
+    def remove_segment(self):
+        subprocess.run(["ipcrm", "-M", "0x%08x" % self.ipc_key], capture_output=True)
+
+    def cleanup(self):
+        self.stop()
+        self.remove_segment()
+        if self.sanitizer_link.is_symlink():
+            self.sanitizer_link.unlink()
+
+
+@pytest.fixture
+def site(tmp_path):
+    """A fresh, not yet started site."""
+    made = Site(tmp_path)
+    try:
+        yield made
+    finally:
+        made.cleanup()
+    reports = made.sanitizer_reports()
+    assert not reports, "sanitizer reports:\n" + "\n".join(reports.values())
+
+
+@pytest.fixture
+def open_site(site):
+    """A started site that admits every client (no accounts)."""
+    site.allow_connections()
+    return site.start()

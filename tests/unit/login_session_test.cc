@@ -1,0 +1,171 @@
+// The pure pieces of login, status and logout: idle limits, online time of
+// today across midnight, the status texts, the built-in status line, free
+// space and the script environment.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <string>
+
+#include "session/login_admission.h"
+#include "session/login_environment.h"
+#include "session/login_logout.h"
+#include "session/session.h"
+#include "session/status.h"
+#include "session/status_line.h"
+#include "userdb/userfile.h"
+
+namespace {
+
+class UtcTime : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* tz = std::getenv("TZ");
+    saved_tz_ = tz ? tz : "";
+    had_tz_ = tz != nullptr;
+    ::setenv("TZ", "UTC", 1);
+    ::tzset();
+    session::session().tz_offset = 0;
+  }
+  void TearDown() override {
+    if (had_tz_)
+      ::setenv("TZ", saved_tz_.c_str(), 1);
+    else
+      ::unsetenv("TZ");
+    ::tzset();
+  }
+
+  // 2026-03-14 at hh:mm:ss UTC, shifted by `days`.
+  static time_t at(int hour, int minute, int second, int days = 0) {
+    return 1773446400 + days * 86400 + hour * 3600 + minute * 60 + second;
+  }
+
+ private:
+  std::string saved_tz_;
+  bool had_tz_ = false;
+};
+
+TEST(LoginIdleLimits, DefaultOwnValueAndIdler) {
+  auto limits = session::login_idle_limits(-1, false, 900, 7200);
+  EXPECT_EQ(limits.idle_timeout, 900);
+  EXPECT_EQ(limits.max_idle_timeout, 7200);
+
+  limits = session::login_idle_limits(300, false, 900, 7200);
+  EXPECT_EQ(limits.idle_timeout, 300);
+  EXPECT_EQ(limits.max_idle_timeout, 300);
+
+  // 0 is the user's own "no limit" and leaves the ceiling alone.
+  limits = session::login_idle_limits(0, false, 900, 7200);
+  EXPECT_EQ(limits.idle_timeout, 0);
+  EXPECT_EQ(limits.max_idle_timeout, 7200);
+
+  limits = session::login_idle_limits(300, true, 900, 7200);
+  EXPECT_EQ(limits.idle_timeout, 0);
+  limits = session::login_idle_limits(-1, true, 900, 7200);
+  EXPECT_EQ(limits.idle_timeout, 0);
+}
+
+TEST_F(UtcTime, OnlineTimeOfTheSameDayAddsUp) {
+  EXPECT_EQ(session::time_today_at_logout(100, at(10, 0, 0), at(10, 30, 0)), 100 + 1800);
+  EXPECT_EQ(session::time_today_at_logout(0, at(0, 0, 0), at(23, 59, 59)), 86399);
+}
+
+TEST_F(UtcTime, ASessionAcrossMidnightKeepsOnlyTodaysSeconds) {
+  EXPECT_EQ(session::time_today_at_logout(5000, at(23, 59, 0), at(0, 10, 0, 1)), 600);
+  // Several days online: still only since the last midnight.
+  EXPECT_EQ(session::time_today_at_logout(5000, at(12, 0, 0), at(1, 0, 0, 3)), 3600);
+}
+
+TEST(StatusTexts, LoginState) {
+  session::Session s;
+  EXPECT_EQ(session::login_state_text(s), "Waiting for user name");
+  s.awaiting_password = 1;
+  EXPECT_EQ(session::login_state_text(s), "Waiting for password");
+  s.logged_in = 1;
+  s.account.name = "a-very-long-user-name-of-thirty";
+  EXPECT_EQ(session::login_state_text(s), "Logged in as a-very-long-user-name-o");
+}
+
+TEST(StatusTexts, DataState) {
+  session::Session s;
+  std::string address = "stale";
+  EXPECT_EQ(session::data_state_text(s, address), "No data connection");
+  EXPECT_EQ(address, "");
+
+  s.use_default_data_port = 0;
+  s.data_dest_addr.sin_family = AF_INET;
+  s.data_dest_addr.sin_addr.s_addr = htonl(0x0A000102);  // 10.0.1.2
+  s.data_dest_addr.sin_port = htons(51234);
+  EXPECT_EQ(session::data_state_text(s, address), "PORT");
+  EXPECT_EQ(address, " (10,0,1,2,200,34)");
+
+  s.data_fd = 0;  // any open descriptor
+  EXPECT_EQ(session::data_state_text(s, address), "Data connection open");
+  EXPECT_EQ(address, "");
+}
+
+TEST(StatusTexts, TransferParameterNames) {
+  EXPECT_STREQ(session::type_name(1), "ASCII");
+  EXPECT_STREQ(session::type_name(2), "EBCDIC");
+  EXPECT_STREQ(session::type_name(3), "Image");
+  EXPECT_STREQ(session::type_name(4), "Local");
+  EXPECT_STREQ(session::type_name(5), "");
+  EXPECT_STREQ(session::type_name(0), "");
+  EXPECT_STREQ(session::structure_name(1), "File");
+  EXPECT_STREQ(session::structure_name(3), "Page");
+  EXPECT_STREQ(session::structure_name(4), "");
+  EXPECT_STREQ(session::mode_name(1), "Stream");
+  EXPECT_STREQ(session::mode_name(2), "Block");
+  EXPECT_STREQ(session::mode_name(3), "Compressed");
+  EXPECT_STREQ(session::mode_name(-1), "");
+}
+
+TEST(BuiltinStatline, LeechesSeeUnlimitedOthersTheirCredits) {
+  EXPECT_EQ(session::builtin_statline(0, 3), session::kLeechStatline);
+  EXPECT_EQ(session::builtin_statline(-1, 0), session::kLeechStatline);
+  EXPECT_EQ(session::builtin_statline(-1, 3), session::kRatioStatline);
+  EXPECT_EQ(session::builtin_statline(2, 0), session::kRatioStatline);
+  EXPECT_NE(session::kLeechStatline.find("!GU!gnlimited"), std::string_view::npos);
+  EXPECT_NE(session::kRatioStatline.find("Credits:!g%[%.1f]Ic"), std::string_view::npos);
+}
+
+TEST(FreeSpace, MegabytesOfAvailableBlocks) {
+  EXPECT_FLOAT_EQ(session::free_space_megabytes(1000, 4096), 4.0f);
+  EXPECT_FLOAT_EQ(session::free_space_megabytes(0, 4096), 0.0f);
+  // Large file systems must not overflow on the way.
+  EXPECT_NEAR(session::free_space_megabytes(1ULL << 32, 4096), 17179869.184f, 1.0f);
+}
+
+TEST(ScriptEnvironment, EntriesOfTheSessionUser) {
+  session::Session s;
+  userdb::copy_field(s.user.name, "alice");
+  userdb::copy_field(s.user.flags, "35");
+  userdb::copy_field(s.user.tagline, "Just testing");
+  userdb::copy_field(s.user.groups[0], "Friends");
+  userdb::copy_field(s.user.private_groups[0], "STAFF");
+  s.user.sections[0].ratio = 3;
+  userdb::copy_field(s.ident_user, "ident");
+  userdb::copy_field(s.remote_ip, "10.0.0.7");
+  s.home_dir = "/site";
+  const auto entries = session::script_environment_entries(s);
+  EXPECT_EQ(entries[0], "USER=alice");
+  EXPECT_EQ(entries[1], "FLAGS=35");
+  EXPECT_EQ(entries[2], "TAGLINE=Just testing");
+  EXPECT_EQ(entries[3], "GROUP=Friends");
+  EXPECT_EQ(entries[4], "PGROUP=STAFF");
+  EXPECT_EQ(entries[5], "RATIO=3");
+  EXPECT_EQ(entries[6], "HOST=ident@10.0.0.7");
+  EXPECT_EQ(entries[7], "HOME=/site");
+}
+
+TEST(ScriptEnvironment, LongValuesAreCutToTheEntryLimit) {
+  session::Session s;
+  userdb::copy_field(s.user.tagline, std::string(64, 't'));
+  s.home_dir = "/" + std::string(300, 'h');
+  const auto entries = session::script_environment_entries(s);
+  EXPECT_EQ(entries[2], "TAGLINE=" + std::string(51, 't'));
+  EXPECT_EQ(entries[7].size(), session::kEnvironmentEntryLimit);
+  for (const std::string& entry : entries) EXPECT_LE(entry.size(), session::kEnvironmentEntryLimit);
+}
+
+}  // namespace

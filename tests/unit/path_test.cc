@@ -1,0 +1,172 @@
+// Path resolution, the home-directory tests and name rewriting.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "config/config_store.h"
+#include "fs/path.h"
+#include "session/session.h"
+
+namespace {
+
+namespace stdfs = std::filesystem;
+
+TEST(PathJoin, PutsOneSeparatorAndIgnoresDot) {
+  EXPECT_EQ(fs::path_join("/site", "a"), "/site/a");
+  EXPECT_EQ(fs::path_join("/site/", "a"), "/site/a");
+  EXPECT_EQ(fs::path_join(".", "a"), "a");
+  EXPECT_EQ(fs::path_join("", "a"), "a");
+  EXPECT_EQ(fs::path_join("/", "a"), "/a");
+}
+
+TEST(ResolvePath, DotDotNeverClimbsAboveHome) {
+  EXPECT_EQ(fs::resolve_path_in("/site", "/site/a", "../../etc", false), "/site/etc");
+  EXPECT_EQ(fs::resolve_path_in("/site", "/site/a", "../../../../x/../y", false), "/site/y");
+  EXPECT_EQ(fs::resolve_path_in("/site", "/site/a/b", "../c", false), "/site/a/c");
+  // A trailing ".." at home stays at home instead of naming its parent.
+  EXPECT_EQ(fs::resolve_path_in("/site", "/site", "..", false), "/site");
+  EXPECT_EQ(fs::resolve_path_in("/site", "/site/a/b", "..", false), "/site/a");
+  EXPECT_EQ(fs::resolve_path_in("/site", "/site", "a/../../..", false), "/site");
+}
+
+TEST(ResolvePath, LeadingSlashMeansHome) {
+  EXPECT_EQ(fs::resolve_path_in("/site", "/site/a", "/x", false), "/site/x");
+  EXPECT_EQ(fs::resolve_path_in("/site", "/site/a", "///x//", false), "/site/x");
+  EXPECT_EQ(fs::resolve_path_in("/site", "/site/a", "/", false), "/site");
+}
+
+TEST(ResolvePath, RootHomeDoesNotDoubleSlashes) {
+  EXPECT_EQ(fs::resolve_path_in("/", "/", "a/../x", false), "/x");
+  EXPECT_EQ(fs::resolve_path_in("/", "/a", "../../x", false), "/x");
+  EXPECT_EQ(fs::resolve_path_in("/", "/", ".", false), "/");
+  EXPECT_EQ(fs::resolve_path_in("/", "/", "..", false), "/");
+}
+
+TEST(ResolvePath, DotsAndTrailingSlashesGo) {
+  EXPECT_EQ(fs::resolve_path_in("/site", "/site", "a/./b/", false), "/site/a/b");
+  EXPECT_EQ(fs::resolve_path_in("/site", "/site", "./././a", false), "/site/a");
+  EXPECT_EQ(fs::resolve_path_in("/site", "/site/a", ".", false), "/site/a");
+}
+
+TEST(InsideHome, IsAPlainPrefixTest) {
+  EXPECT_TRUE(fs::inside_home_of("/site", "/site"));
+  EXPECT_TRUE(fs::inside_home_of("/site", "/site/x"));
+  EXPECT_TRUE(fs::inside_home_of("/site", "/site2/x"));
+  EXPECT_FALSE(fs::inside_home_of("/site", "/sit"));
+  EXPECT_FALSE(fs::inside_home_of("/site", std::string(fs::kTooManySymlinks)));
+}
+
+TEST(VisiblePath, DropsTheHomePrefixOnly) {
+  EXPECT_EQ(fs::visible_path_of("/site", "/site/a/b"), "/a/b");
+  EXPECT_EQ(fs::visible_path_of("/site", "/site"), "/");
+  EXPECT_EQ(fs::visible_path_of("/site", "/site2/x"), "/site2/x");
+  EXPECT_EQ(fs::visible_path_of("/", "/a"), "/a");
+  EXPECT_EQ(fs::visible_path_of("/site", "/other"), "/other");
+}
+
+class LinkTree : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/marlod-path-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    root_ = pattern;
+    home_ = root_ + "/site";
+    stdfs::create_directories(home_ + "/archive/new/x");
+    stdfs::create_directories(home_ + "/real");
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    stdfs::remove_all(root_, ignored);
+  }
+  std::string resolve(const std::string& name, bool follow = true) {
+    return fs::resolve_path_in(home_, home_, name, follow);
+  }
+  std::string root_, home_;
+};
+
+TEST_F(LinkTree, RelativeLinkIsFollowedLexically) {
+  stdfs::create_symlink("../archive/new", home_ + "/new");
+  // "/site/new" -> "../archive/new" gives "/site/../archive/new/x", and the
+  // ".." stops at home.
+  EXPECT_EQ(resolve("new/x"), home_ + "/archive/new/x");
+  EXPECT_EQ(resolve("new/x", false), home_ + "/new/x");
+}
+
+TEST_F(LinkTree, AbsoluteLinkReplacesThePathSoFar) {
+  stdfs::create_symlink(home_ + "/real", home_ + "/abs");
+  EXPECT_EQ(resolve("abs/file"), home_ + "/real/file");
+}
+
+TEST_F(LinkTree, ChainsOfLinksAreFollowed) {
+  stdfs::create_symlink("real", home_ + "/l1");
+  stdfs::create_symlink("l1", home_ + "/l2");
+  stdfs::create_symlink("l2", home_ + "/l3");
+  EXPECT_EQ(resolve("l3/f"), home_ + "/real/f");
+}
+
+TEST_F(LinkTree, TwentyLinksResolveButTwentyOneDoNot) {
+  stdfs::create_symlink("real", home_ + "/c1");
+  for (int n = 2; n <= 21; ++n)
+    stdfs::create_symlink("c" + std::to_string(n - 1), home_ + "/c" + std::to_string(n));
+  EXPECT_EQ(resolve("c20/f"), home_ + "/real/f");
+  EXPECT_EQ(resolve("c21/f"), fs::kTooManySymlinks);
+  EXPECT_FALSE(fs::inside_home_of(home_, resolve("c21/f")));
+}
+
+TEST_F(LinkTree, LinkLoopsEndInsteadOfHanging) {
+  stdfs::create_symlink("loop", home_ + "/loop");
+  EXPECT_EQ(resolve("loop"), fs::kTooManySymlinks);
+  stdfs::create_symlink(home_ + "/pong", home_ + "/ping");
+  stdfs::create_symlink(home_ + "/ping", home_ + "/pong");
+  EXPECT_EQ(resolve("ping/x"), fs::kTooManySymlinks);
+}
+
+TEST_F(LinkTree, ResolveLinksEndsWithSlashAfterARealComponent) {
+  int depth = 0;
+  EXPECT_EQ(fs::resolve_links(home_ + "/archive//new/", depth), home_ + "/archive/new/");
+  EXPECT_EQ(depth, 0);
+}
+
+class RewriteName : public ::testing::Test {
+ protected:
+  void TearDown() override { config::clear_config(); }
+  void configure(const std::string& text) {
+    config::clear_config();
+    char path[] = "/tmp/marlod-path-conf-XXXXXX";
+    const int fd = ::mkstemp(path);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    ::close(fd);
+    ASSERT_EQ(config::read_config_file(path), 1);
+    ::unlink(path);
+  }
+  static std::string rewrite(const char* key, std::string name) {
+    fs::rewrite_name(key, name);
+    return name;
+  }
+};
+
+TEST_F(RewriteName, MapsCaseAndCapitalOnTheLastComponent) {
+  configure("file_names 1 lower [:space:]_ &NULL\n");
+  EXPECT_EQ(rewrite("file_names", "My File&Co.ZIP"), "My_fileco.zip");
+  EXPECT_EQ(rewrite("file_names", "/Some Dir/My File&Co.ZIP"), "/Some Dir/My_fileco.zip");
+  EXPECT_EQ(rewrite("file_names", "&&&"), "Invalid_filename");
+}
+
+TEST_F(RewriteName, WithoutARuleNothingChanges) {
+  configure("dir_names 0 upper\n");
+  EXPECT_EQ(rewrite("file_names", "Mixed Case"), "Mixed Case");
+  EXPECT_EQ(rewrite("dir_names", "a/Mixed.dir"), "a/MIXED.DIR");
+}
+
+TEST_F(RewriteName, FirstMatchingMapWinsAndNullIsCaseInsensitive) {
+  configure("dir_names 0 keep ab ac b_ cnull\n");
+  EXPECT_EQ(rewrite("dir_names", "abc"), "b_");
+  EXPECT_EQ(rewrite("dir_names", "ccc"), "invalid_filename");
+}
+
+}  // namespace

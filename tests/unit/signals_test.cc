@@ -1,0 +1,87 @@
+// The start-up signal handlers, each tried in a child process so that the
+// test program keeps its own handlers.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <functional>
+
+#include "session/privilege.h"
+#include "session/session.h"
+#include "session/signals.h"
+
+namespace {
+
+// Runs `body` in a child after the handlers are installed; returns the
+// child's wait status.
+int in_child(const std::function<int()>& body) {
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    session::install_signal_handlers();
+    ::_exit(body());
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return status;
+}
+
+TEST(Signals, HandledSetHoldsEndingSignalsPipeAndUrgentData) {
+  int status = in_child([] {
+    const sigset_t& set = session::handled_signals();
+    for (int sig : {SIGHUP, SIGTERM, SIGINT, SIGQUIT, SIGSEGV, SIGALRM, SIGUSR1, SIGPIPE, SIGURG})
+      if (!sigismember(&set, sig)) return 10 + sig;
+    if (sigismember(&set, SIGCHLD)) return 2;
+    return 0;
+  });
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST(Signals, EndingSignalsLeaveThroughLogoutWithStatusOne) {
+  for (int sig : {SIGTERM, SIGHUP, SIGALRM, SIGPIPE, SIGUSR2}) {
+    int status = in_child([sig] {
+      ::raise(sig);
+      return 0;  // not reached: the handler ends the process
+    });
+    ASSERT_TRUE(WIFEXITED(status)) << "signal " << sig;
+    EXPECT_EQ(WEXITSTATUS(status), 1) << "signal " << sig;
+  }
+}
+
+TEST(Signals, BlockedSignalWaitsForTheEndOfTheBracket) {
+  int status = in_child([] {
+    {
+      session::SignalBlock block;
+      ::raise(SIGTERM);
+      // Still here: the privileged work finishes first.
+      if (session::session().session_lost) return 3;
+    }
+    return 0;  // not reached: the pending SIGTERM ends the process here
+  });
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+}
+
+TEST(Signals, ExitStatusOfExternalProgramsCanBeCollected) {
+  int status = in_child([] {
+    pid_t program = ::fork();
+    if (program == 0) ::_exit(7);
+    int program_status = 0;
+    if (::waitpid(program, &program_status, 0) != program) return 2;
+    return WIFEXITED(program_status) ? WEXITSTATUS(program_status) : 3;
+  });
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 7);
+}
+
+TEST(Signals, UrgentDataOnlyRaisesAFlag) {
+  int status = in_child([] {
+    ::raise(SIGURG);
+    return session::urgent_data_pending ? 0 : 2;
+  });
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+}  // namespace
