@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "protocol/idle_timer.h"
+#include "session/signals.h"
 #include "protocol/reply.h"
 #include "session/session.h"
 
@@ -40,6 +41,7 @@ ReadBuffer& input() {
 int next_byte() {
   ReadBuffer& in = input();
   while (in.begin == in.end) {
+    session::end_session_if_requested();
     check_idle_alarm();
     const ssize_t got = ::read(in.fd, in.bytes, sizeof in.bytes);
     if (got > 0) {
@@ -48,6 +50,8 @@ int next_byte() {
     } else if (got < 0 && errno == EINTR) {
       continue;
     } else {
+      // A termination signal shuts the reading side down to wake us.
+      session::end_session_if_requested();
       return -1;
     }
   }

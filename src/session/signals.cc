@@ -1,6 +1,7 @@
 // The start-up signal handlers.
 #include "session/signals.h"
 
+#include <sys/socket.h>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -11,31 +12,37 @@
 namespace session {
 
 volatile sig_atomic_t urgent_data_pending = 0;
+volatile sig_atomic_t termination_requested = 0;
 
 namespace {
 
-// Signals that end the session. The synchronous faults among them
-// (SIGSEGV, SIGBUS, SIGILL, SIGFPE) cannot just set a flag: the faulting
-// instruction would run again.
-constexpr int kFatalSignals[] = {
-    SIGHUP,  SIGTERM, SIGINT,  SIGQUIT, SIGILL,  SIGTRAP,   SIGABRT, SIGFPE,
-    SIGBUS,  SIGSEGV, SIGSYS,  SIGALRM, SIGTSTP, SIGTTIN,   SIGTTOU, SIGIO,
-    SIGXCPU, SIGXFSZ, SIGWINCH, SIGVTALRM, SIGPROF, SIGUSR1, SIGUSR2,
+// Signals that ask the session to end. Their handler only records the
+// request and wakes the command reader; the session then ends through
+// dologout at a known point, never from inside the handler.
+constexpr int kTerminationSignals[] = {
+    SIGHUP,  SIGTERM, SIGINT,  SIGQUIT, SIGALRM, SIGTSTP, SIGTTIN, SIGTTOU, SIGIO,
+    SIGXCPU, SIGXFSZ, SIGWINCH, SIGVTALRM, SIGPROF, SIGUSR1, SIGUSR2, SIGPIPE,
 };
 
-void fatal_signal_handler(int) { end_session_on_fatal_signal(); }
+// Synchronous faults cannot just set a flag (the faulting instruction would
+// run again), and the state they leave is not to be trusted with a userfile
+// save: the process leaves at once. A dead owner's online slot is reused by
+// the next process that attaches.
+constexpr int kFaultSignals[] = {SIGILL, SIGTRAP, SIGABRT, SIGFPE, SIGBUS, SIGSEGV, SIGSYS};
 
-void broken_pipe_handler(int) {
-  session().session_lost = 1;
-  dologout(-1);
+void termination_handler(int) {
+  termination_requested = 1;
+  // A read blocked on the control connection returns at once.
+  ::shutdown(0, SHUT_RD);
 }
+
+void fault_handler(int) { ::_exit(1); }
 
 void urgent_data_handler(int) { urgent_data_pending = 1; }
 
 bool install(int signal_number, void (*handler)(int)) {
   struct sigaction action {};
   action.sa_handler = handler;
-  // While one handler ends the session, no other handled signal may cut in.
   action.sa_mask = handled_signals();
   action.sa_flags = 0;  // no SA_RESTART: blocked reads must see EINTR
   return sigaction(signal_number, &action, nullptr) == 0;
@@ -43,7 +50,8 @@ bool install(int signal_number, void (*handler)(int)) {
 
 }  // namespace
 
-void end_session_on_fatal_signal() {
+void end_session_if_requested() {
+  if (!termination_requested) return;
   if (::chdir("/") != 0) {
     // Nothing to do: the process is ending anyway.
   }
@@ -56,12 +64,12 @@ void end_session_on_fatal_signal() {
 void install_signal_handlers() {
   sigset_t& handled = handled_signals();
   sigemptyset(&handled);
-  for (int signal_number : kFatalSignals) sigaddset(&handled, signal_number);
-  sigaddset(&handled, SIGPIPE);
+  for (int signal_number : kTerminationSignals) sigaddset(&handled, signal_number);
+  for (int signal_number : kFaultSignals) sigaddset(&handled, signal_number);
   sigaddset(&handled, SIGURG);
 
-  for (int signal_number : kFatalSignals) install(signal_number, fatal_signal_handler);
-  install(SIGPIPE, broken_pipe_handler);
+  for (int signal_number : kTerminationSignals) install(signal_number, termination_handler);
+  for (int signal_number : kFaultSignals) install(signal_number, fault_handler);
   // Ignoring SIGCHLD outright (SIG_IGN) would make the kernel reap external
   // programs at once, and their exit status (which decides whether a
   // pre-command script refuses a command) would be lost to waitpid. The
