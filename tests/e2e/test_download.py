@@ -1,0 +1,333 @@
+"""Downloads end to end: passive and active curl downloads, REST resume,
+ASCII mode, an lftp mirror, ABOR during a large download, and what a
+download costs and counts in the userfile and the transfer log."""
+
+import ftplib
+import os
+import socket
+import subprocess
+import time
+
+import pytest
+
+from conftest import WAIT_SECONDS
+
+PASSWORD = "secret"
+
+
+def content(size, seed=1):
+    """Deterministic bytes that are not all alike."""
+    block = bytes((i * 131 + seed) & 0xFF for i in range(65536))
+    return (block * (size // len(block) + 1))[:size]
+
+
+def userfile_words(site, name, keyword):
+    for line in (site.data / "users" / name).read_text().splitlines():
+        words = line.split()
+        if words and words[0] == keyword:
+            return words[1:]
+    return None
+
+
+def set_userfile_line(site, name, keyword, value):
+    path = site.data / "users" / name
+    lines = [line for line in path.read_text().splitlines()
+             if not (line.split() and line.split()[0] == keyword)]
+    lines.append(f"{keyword} {value}")
+    path.write_text("\n".join(lines) + "\n")
+
+
+def insert_before(site, anchor, line):
+    """Puts a configuration line before the first line that is `anchor`."""
+    lines = site.config.splitlines()
+    lines.insert(lines.index(anchor), line)
+    site.config = "\n".join(lines) + "\n"
+
+
+@pytest.fixture
+def files(site):
+    """A started site with user bob and a /site directory of files."""
+    site.add_user("bob", PASSWORD)
+    tree = site.root / "site"
+    tree.mkdir()
+    (tree / "small.bin").write_bytes(content(200_000))
+    (tree / "tiny.bin").write_bytes(content(1023, seed=2))
+    (tree / "forty.bin").write_bytes(content(40, seed=3))
+    (tree / "kib2.bin").write_bytes(content(2000, seed=4))
+    (tree / "ten.bin").write_bytes(content(10 << 20, seed=5))
+    (tree / "text.txt").write_bytes(b"".join(b"line %d of the text\n" % i for i in range(5000)))
+    return site
+
+
+def login(site, name="bob"):
+    client = site.ftp()
+    client.login(name, PASSWORD)
+    return client
+
+
+def download(client, name):
+    chunks = []
+    reply = client.retrbinary(f"RETR {name}", chunks.append)
+    return b"".join(chunks), reply
+
+
+def curl(site, *args, user="bob"):
+    return subprocess.run(["curl", "-sS", "--max-time", str(WAIT_SECONDS),
+                           "-u", f"{user}:{PASSWORD}", *args],
+                          capture_output=True, timeout=WAIT_SECONDS * 2)
+
+
+def url(site, path):
+    return f"ftp://{site.host}:{site.port}{path}"
+
+
+def test_curl_downloads_in_passive_and_active_mode(files, tmp_path):
+    files.start("-o")
+    expected = (files.root / "site" / "small.bin").read_bytes()
+    passive = curl(files, "--ftp-pasv", url(files, "/site/small.bin"))
+    assert passive.returncode == 0, passive.stderr
+    assert passive.stdout == expected
+    active = curl(files, "--ftp-port", "127.0.0.1", url(files, "/site/small.bin"))
+    assert active.returncode == 0, active.stderr
+    assert active.stdout == expected
+    # Both downloads are in the transfer log, as binary downloads by bob.
+    lines = files.log("xferlog").splitlines()
+    assert len(lines) == 2
+    for line in lines:
+        fields = line.split()
+        assert fields[6:] == ["127.0.0.1", "200000", "/site/small.bin", "b", "_", "o", "r",
+                              "bob", fields[14], "0", "*"]
+
+
+def test_curl_resumes_a_partial_download(files, tmp_path):
+    files.start()
+    expected = (files.root / "site" / "small.bin").read_bytes()
+    partial = tmp_path / "small.bin"
+    partial.write_bytes(expected[:70_000])
+    result = curl(files, "-C", "-", "-o", str(partial), url(files, "/site/small.bin"))
+    assert result.returncode == 0, result.stderr
+    assert partial.read_bytes() == expected
+
+
+def test_ascii_download_sends_crlf_and_size_counts_it(files):
+    files.start()
+    original = (files.root / "site" / "text.txt").read_bytes()
+    client = login(files)
+    client.voidcmd("TYPE A")
+    assert client.sendcmd("SIZE /site/text.txt") == "213 %d" % len(original.replace(b"\n", b"\r\n"))
+    connection = client.transfercmd("RETR /site/text.txt")
+    received = b""
+    while True:
+        chunk = connection.recv(65536)
+        if not chunk:
+            break
+        received += chunk
+    connection.close()
+    assert client.voidresp().startswith("226")
+    assert received == original.replace(b"\n", b"\r\n")
+    client.quit()
+
+
+def test_ascii_restart_counts_the_carriage_returns(files):
+    files.start()
+    (files.root / "site" / "short.txt").write_bytes(b"ab\ncd\nef\n")
+    client = login(files)
+    client.voidcmd("TYPE A")
+    # ftplib sends PASV, then REST 4 right before the RETR.
+    connection = client.transfercmd("RETR /site/short.txt", rest=4)
+    received = connection.makefile("rb").read()
+    connection.close()
+    client.voidresp()
+    assert received == b"cd\r\nef\r\n"
+    client.quit()
+
+
+def test_lftp_mirrors_a_small_tree(files, tmp_path):
+    tree = files.root / "site" / "tree"
+    (tree / "sub" / "deeper").mkdir(parents=True)
+    wanted = {
+        "a.bin": content(5000),
+        "sub/b.bin": content(70_000, seed=9),
+        "sub/deeper/c.txt": b"hello\n",
+        "sub/empty.bin": b"",
+    }
+    for name, data in wanted.items():
+        (tree / name).write_bytes(data)
+    files.start()
+    target = tmp_path / "mirror"
+    script = (f"set net:max-retries 1; set net:timeout {WAIT_SECONDS}; "
+              f"open -u bob,{PASSWORD} -p {files.port} {files.host}; "
+              f"mirror /site/tree {target}")
+    result = subprocess.run(["lftp", "-c", script], capture_output=True, text=True,
+                            timeout=WAIT_SECONDS * 3)
+    assert result.returncode == 0, result.stderr
+    for name, data in wanted.items():
+        assert (target / name).read_bytes() == data, name
+
+
+def test_abort_during_a_large_download_pairs_its_replies(files):
+    big = files.root / "site" / "big.bin"
+    with open(big, "wb") as out:
+        out.truncate(512 << 20)
+    set_userfile_line(files, "bob", "CREDITS", "10000000")
+    files.start()
+    client = login(files)
+    client.voidcmd("TYPE I")
+    connection = client.transfercmd("RETR /site/big.bin")
+    assert len(connection.recv(65536)) > 0
+    # ftplib sends ABOR as urgent data and reads one reply: the transfer's.
+    assert client.abort().startswith("426 ")
+    # Then the final reply to ABOR itself.
+    assert client.voidresp().startswith("226 ")
+    connection.close()
+    assert client.voidcmd("NOOP").startswith("200")
+    data, reply = download(client, "/site/small.bin")
+    assert data == (files.root / "site" / "small.bin").read_bytes()
+    assert reply.startswith("226")
+    client.quit()
+
+
+def test_stat_during_a_download_reports_progress(files):
+    big = files.root / "site" / "big.bin"
+    with open(big, "wb") as out:
+        out.truncate(256 << 20)
+    set_userfile_line(files, "bob", "CREDITS", "10000000")
+    files.start()
+    client = login(files)
+    client.voidcmd("TYPE I")
+    connection = client.transfercmd("RETR /site/big.bin")
+    assert len(connection.recv(65536)) > 0
+    client.sock.sendall(b"STAT\r\n", socket.MSG_OOB)
+    reply = client.getresp()
+    assert reply.startswith("213 ")
+    assert str(256 << 20) in reply
+    total = 65536
+    while True:
+        chunk = connection.recv(1 << 20)
+        if not chunk:
+            break
+        total += len(chunk)
+    connection.close()
+    assert client.voidresp().startswith("226")
+    client.quit()
+
+
+def test_a_download_charges_creditloss_and_counts_statistics(files):
+    insert_before(files, "stat_section DEFAULT * no", "creditloss 3 yes /site/* *")
+    files.start("-o")
+    client = login(files)
+    data, _ = download(client, "/site/ten.bin")
+    assert len(data) == 10 << 20
+    client.quit()
+    time.sleep(0)  # the userfile is written before the 226 reply
+    assert userfile_words(files, "bob", "CREDITS")[0] == str(15360 - 30720)
+    assert userfile_words(files, "bob", "ALLDN")[:2] == ["1", "10240"]
+    assert userfile_words(files, "bob", "DAYDN")[:2] == ["1", "10240"]
+
+
+def test_a_1023_byte_download_only_writes_the_transfer_log(files):
+    files.start("-o")
+    before = (files.data / "users" / "bob").read_text()
+    client = login(files)
+    data, _ = download(client, "/site/tiny.bin")
+    assert len(data) == 1023
+    client.quit()
+    after = (files.data / "users" / "bob").read_text()
+    assert userfile_words(files, "bob", "CREDITS") == [before.split("CREDITS ")[1].split()[0]]
+    assert userfile_words(files, "bob", "ALLDN")[:2] == ["0", "0"]
+    assert " 1023 /site/tiny.bin b _ o r bob " in files.log("xferlog")
+
+
+def test_the_credit_check_refuses_what_the_user_cannot_afford(files):
+    set_userfile_line(files, "bob", "CREDITS", "0")
+    files.start()
+    client = login(files)
+    with pytest.raises(ftplib.error_perm, match="^550 Not enough credits"):
+        download(client, "/site/kib2.bin")
+    # 49 bytes and less are never checked.
+    data, _ = download(client, "/site/forty.bin")
+    assert len(data) == 40
+    client.quit()
+
+
+def test_a_leech_downloads_free_but_is_counted(files):
+    set_userfile_line(files, "bob", "CREDITS", "0")
+    set_userfile_line(files, "bob", "RATIO", "0")
+    files.start()
+    client = login(files)
+    data, _ = download(client, "/site/small.bin")
+    assert len(data) == 200_000
+    client.quit()
+    assert userfile_words(files, "bob", "CREDITS")[0] == "0"
+    assert userfile_words(files, "bob", "ALLDN")[:2] == ["1", "195"]
+
+
+def test_a_leech_refused_by_creditloss_no(files):
+    set_userfile_line(files, "bob", "RATIO", "0")
+    insert_before(files, "stat_section DEFAULT * no", "creditloss 1 no /site/* *")
+    files.start()
+    client = login(files)
+    with pytest.raises(ftplib.error_perm, match="^553 Not allowed to download"):
+        download(client, "/site/small.bin")
+    client.quit()
+
+
+def test_noretrieve_privpath_and_download_rule_refuse_with_their_texts(files):
+    (files.root / "site" / "passwd").write_bytes(b"secret things\n")
+    (files.root / "site" / "staff").mkdir()
+    (files.root / "site" / "staff" / "plan.txt").write_bytes(b"plans\n")
+    (files.root / "site" / "nodl").mkdir()
+    (files.root / "site" / "nodl" / "x.bin").write_bytes(b"x" * 100)
+    files.append("privpath /site/staff 1")
+    insert_before(files, "download * *", "download /site/nodl* !*")
+    files.start()
+    client = login(files)
+    with pytest.raises(ftplib.error_perm, match="^553 Sorry bob, /site/passwd may not be downloaded"):
+        download(client, "/site/passwd")
+    with pytest.raises(ftplib.error_perm, match="^553 /site/staff/plan.txt: permission denied"):
+        download(client, "/site/staff/plan.txt")
+    with pytest.raises(ftplib.error_perm, match="^553 Not allowed to download /site/nodl/x.bin"):
+        download(client, "/site/nodl/x.bin")
+    assert client.voidcmd("NOOP").startswith("200")
+    client.quit()
+    assert "WARNING: bob tried to retrieve (/site/passwd)" in files.log("error.log")
+    assert files.log("xferlog") == ""
+
+
+def test_a_missing_file_and_a_directory_are_refused(files):
+    files.start()
+    client = login(files)
+    with pytest.raises(ftplib.error_perm, match="^550 /site/none.bin: No such file"):
+        download(client, "/site/none.bin")
+    with pytest.raises(ftplib.error_perm, match="^550 /site: not a plain file"):
+        download(client, "/site")
+    client.quit()
+
+
+def test_download_counter_moves_the_group_id(files):
+    target = files.root / "site" / "small.bin"
+    os.chown(target, -1, 1098)
+    files.start()
+    client = login(files)
+    download(client, "/site/small.bin")
+    assert os.stat(target).st_gid == 1099
+    download(client, "/site/small.bin")
+    assert os.stat(target).st_gid == 1099
+    client.quit()
+
+
+def test_speed_limit_holds_a_download_back(files):
+    # Only a lower bound is checked, which no slow machine can break: the
+    # throttle reckons in whole seconds and lets the first second's bytes go
+    # at once, so 3 MB at 1 MB/s take at least two seconds. The pace itself
+    # is measured under bench/transfer.
+    files.append("speed_limit /site/* 1000000 0 *")
+    (files.root / "site" / "three.bin").write_bytes(content(3_000_000))
+    files.start()
+    client = login(files)
+    started = time.monotonic()
+    data, _ = download(client, "/site/three.bin")
+    elapsed = time.monotonic() - started
+    assert len(data) == 3_000_000
+    assert elapsed >= 1.9
+    client.quit()
