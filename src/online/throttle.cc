@@ -5,6 +5,7 @@
 #include <time.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <string>
 
@@ -16,23 +17,19 @@
 
 namespace online {
 
-double damping_factor(long limit) {
-  if (limit <= 1999) return 4.0;
-  if (limit <= 2999) return 3.5;
-  if (limit <= 4999) return 1.8;
-  if (limit <= 6999) return 1.2;
-  if (limit <= 8095) return 1.1;
-  if (limit <= 99999) return 0.8;
-  if (limit <= 500000) return 0.7;
-  return 0.5;
-}
-
 namespace {
 
-int64_t pause_against(long rate, long limit) {
+// Rates are measured from the transfer's start to the microsecond, so the
+// first second of a transfer is held to the limit like every other.
+constexpr double kShortestElapsed = 0.001;
+
+// The pause after which bytes sent so far, over the time since the start,
+// average exactly `limit` bytes/s.
+int64_t pause_against(const BandwidthLoad& load, long limit) {
   if (limit <= 0) return 0;
-  return static_cast<int64_t>(static_cast<double>(rate) / static_cast<double>(limit) * 1000000.0 *
-                              damping_factor(limit));
+  const double due = load.own_bytes / static_cast<double>(limit);
+  const double pause = due - load.own_elapsed;
+  return pause > 0 ? std::llround(pause * 1000000.0) : 0;
 }
 
 }  // namespace
@@ -40,16 +37,16 @@ int64_t pause_against(long rate, long limit) {
 int64_t throttle_pause_us(const BandwidthLoad& load) {
   if (load.area_limit != 0 && load.own_limit != 0 && load.own_limit < load.area_limit &&
       load.own_rate > load.own_limit) {
-    return pause_against(load.own_rate, load.own_limit);
+    return pause_against(load, load.own_limit);
   }
   if (load.area_limit != 0) {
     if (load.area_total < load.area_limit) return 0;
     long share = load.area_limit / (load.sharers > 0 ? load.sharers : 1);
     if (share < 1) share = 1;
-    return load.own_rate <= share ? 0 : pause_against(load.own_rate, share);
+    return load.own_rate <= share ? 0 : pause_against(load, share);
   }
   if (load.own_limit != 0 && load.own_rate > load.own_limit) {
-    return pause_against(load.own_rate, load.own_limit);
+    return pause_against(load, load.own_limit);
   }
   return 0;
 }
@@ -83,7 +80,8 @@ AreaLimit governing_speed_limit(const char* path, Direction direction) {
   return {};
 }
 
-BandwidthLoad measure_load(const AreaLimit& area, long own_limit, Direction direction, time_t now) {
+BandwidthLoad measure_load(const AreaLimit& area, long own_limit, Direction direction,
+                            const timeval& now) {
   BandwidthLoad load;
   load.own_limit = own_limit;
   load.area_limit = area.limit;
@@ -93,10 +91,14 @@ BandwidthLoad measure_load(const AreaLimit& area, long own_limit, Direction dire
     const OnlineEntry& entry = entries[i];
     const uint32_t bytes = entry.bytes_xfer;
     if (bytes == 0 || entry.procid == 0 || !moves_like(entry, direction)) continue;
-    const long seconds = static_cast<long>(now - entry.tstart.tv_sec);
-    const long rate = static_cast<long>(bytes) / (seconds >= 1 ? seconds : 1);
+    double elapsed = static_cast<double>(now.tv_sec - entry.tstart.tv_sec) +
+                     static_cast<double>(now.tv_usec - entry.tstart.tv_usec) / 1e6;
+    if (elapsed < kShortestElapsed) elapsed = kShortestElapsed;
+    const long rate = static_cast<long>(static_cast<double>(bytes) / elapsed);
     if (static_cast<int>(i) == own_slot) {
       load.own_rate = rate;
+      load.own_bytes = static_cast<double>(bytes);
+      load.own_elapsed = elapsed;
     } else if (area.pattern != nullptr) {
       const std::string dir(field_text(entry.currentdir));
       if (fs::wildcard_match(area.pattern, dir, false)) {
@@ -112,7 +114,9 @@ BandwidthLoad measure_load(const AreaLimit& area, long own_limit, Direction dire
 void throttle_transfer(const char* path, long own_limit, Direction direction) {
   const AreaLimit area = governing_speed_limit(path ? path : "", direction);
   if (area.pattern == nullptr && own_limit == 0) return;
-  const BandwidthLoad load = measure_load(area, own_limit, direction, ::time(nullptr));
+  timeval now{};
+  ::gettimeofday(&now, nullptr);
+  const BandwidthLoad load = measure_load(area, own_limit, direction, now);
   if (const int64_t pause = throttle_pause_us(load); pause > 0) pause_for(pause);
 }
 

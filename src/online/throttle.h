@@ -3,19 +3,19 @@
 #pragma once
 
 #include <cstdint>
+#include <sys/time.h>
+
 #include <ctime>
 
 #include "online/online_table.h"
 
 namespace online {
 
-// How much of the computed pause is taken for a limit of `limit` bytes/s:
-// small limits pause longer so that a slow average recovers quickly.
-double damping_factor(long limit);
-
 // What the table says about one moment of a transfer.
 struct BandwidthLoad {
   long own_rate = 0;    // bytes/s of the own transfer since it began
+  double own_bytes = 0;    // bytes of the own transfer so far
+  double own_elapsed = 0;  // seconds since the own transfer began
   long own_limit = 0;   // the user's own limit, 0 none
   long area_limit = 0;  // the governing speed_limit for this direction, 0 none
   long area_total = 0;  // own rate plus the rates of the sharers in the area
@@ -34,10 +34,13 @@ AreaLimit governing_speed_limit(const char* path, Direction direction);
 
 // Reads the table at time `now`: the own rate, and the transfers in the
 // same direction whose directory lies in the governed area.
-BandwidthLoad measure_load(const AreaLimit& area, long own_limit, Direction direction, time_t now);
+BandwidthLoad measure_load(const AreaLimit& area, long own_limit, Direction direction,
+                            const timeval& now);
 
-// Microseconds to pause, 0 for none. A limit of 0 means "no limit" and
-// never divides; a share smaller than one byte/s counts as one.
+// Microseconds to pause, 0 for none: exactly long enough that the own
+// transfer's average since it began comes down to the limit that applies.
+// A limit of 0 means "no limit" and never divides; a share smaller than one
+// byte/s counts as one.
 int64_t throttle_pause_us(const BandwidthLoad& load);
 
 }  // namespace online

@@ -29,16 +29,6 @@ XferDirection current_direction() { return open_direction; }
 void set_current_direction(XferDirection direction) { open_direction = direction; }
 
 void begin_data_connection() {
-  // The opening reply and the final reply of a short transfer are two small
-  // writes in a row on the control connection: with Nagle's algorithm the
-  // second waits for the client's delayed acknowledgement of the first,
-  // some 40 ms per transfer.
-  static bool control_nodelay = false;
-  if (!control_nodelay) {
-    const int on = 1;
-    ::setsockopt(0, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    control_nodelay = true;
-  }
   if (holding_sigpipe) return;
   sigset_t pipe_only;
   sigemptyset(&pipe_only);

@@ -81,6 +81,12 @@ def test_unknown_command_is_reported_once(control):
     assert final_code(control.read_reply()) == "200"
 
 
+def test_cpsv_is_refused_as_unsupported(control):
+    lines = control.command("CPSV")
+    assert lines == ["504 CPSV is not a supported command"]
+    assert final_code(control.command("NOOP")) == "200"
+
+
 @pytest.mark.parametrize("line", ["ACCT something", "REIN", "SMNT /x", "MAIL", "MRCP joe"])
 def test_unimplemented_commands_answer_502(control, line):
     lines = control.command(line)

@@ -20,30 +20,26 @@ using online::BandwidthLoad;
 using online::Direction;
 using online::throttle_pause_us;
 
-TEST(DampingFactor, FollowsTheTableAtEveryBoundary) {
-  const struct {
-    long limit;
-    double factor;
-  } cases[] = {{1, 4.0},      {1999, 4.0},   {2000, 3.5},   {2999, 3.5},   {3000, 1.8},
-               {4999, 1.8},   {5000, 1.2},   {6999, 1.2},   {7000, 1.1},   {8095, 1.1},
-               {8096, 0.8},   {99999, 0.8},  {100000, 0.7}, {500000, 0.7}, {500001, 0.5}};
-  for (const auto& c : cases) EXPECT_DOUBLE_EQ(online::damping_factor(c.limit), c.factor) << c.limit;
-}
-
 TEST(ThrottlePause, NoLimitsNeverPause) {
-  EXPECT_EQ(throttle_pause_us({.own_rate = 10'000'000}), 0);
+  EXPECT_EQ(throttle_pause_us({.own_rate = 10'000'000, .own_bytes = 1e7, .own_elapsed = 1}), 0);
 }
 
-TEST(ThrottlePause, OwnLimitAloneSleepsInProportionToTheExcess) {
-  EXPECT_EQ(throttle_pause_us({.own_rate = 20000, .own_limit = 10000}), 1'600'000);  // 2 x 1e6 x 0.8
-  EXPECT_EQ(throttle_pause_us({.own_rate = 10000, .own_limit = 10000}), 0);
-  EXPECT_EQ(throttle_pause_us({.own_rate = 3000, .own_limit = 1000}), 12'000'000);  // 3 x 1e6 x 4.0
+TEST(ThrottlePause, OwnLimitPausesUntilTheAverageMeetsTheLimit) {
+  // 20000 bytes in one second against 10000/s: they were due after two.
+  EXPECT_EQ(throttle_pause_us({.own_rate = 20000, .own_bytes = 20000, .own_elapsed = 1, .own_limit = 10000}),
+            1'000'000);
+  EXPECT_EQ(throttle_pause_us({.own_rate = 10000, .own_bytes = 10000, .own_elapsed = 1, .own_limit = 10000}), 0);
+  // The first 64 KiB of a 1,000,000 B/s download, sent in a millisecond.
+  EXPECT_EQ(throttle_pause_us({.own_rate = 65'536'000, .own_bytes = 65536, .own_elapsed = 0.001,
+                               .own_limit = 1'000'000}),
+            64'536);
 }
 
 TEST(ThrottlePause, ThreeDownloadsShareAnAreaLimit) {
   // Area limit 30000 shared by three: the share is 10000.
-  const BandwidthLoad over{.own_rate = 12000, .area_limit = 30000, .area_total = 36000, .sharers = 3};
-  EXPECT_EQ(throttle_pause_us(over), 960'000);  // 1.2 x 1e6 x 0.8
+  const BandwidthLoad over{.own_rate = 12000, .own_bytes = 24000, .own_elapsed = 2, .area_limit = 30000,
+                           .area_total = 36000, .sharers = 3};
+  EXPECT_EQ(throttle_pause_us(over), 400'000);  // 24000 bytes are due after 2.4 s
   BandwidthLoad within_share = over;
   within_share.own_rate = 10000;
   EXPECT_EQ(throttle_pause_us(within_share), 0);
@@ -53,16 +49,18 @@ TEST(ThrottlePause, ThreeDownloadsShareAnAreaLimit) {
 }
 
 TEST(ThrottlePause, TwoUsersInAHundredThousandArea) {
-  const BandwidthLoad fast{.own_rate = 60000, .area_limit = 100000, .area_total = 110000, .sharers = 2};
-  EXPECT_GT(throttle_pause_us(fast), 0);
+  const BandwidthLoad fast{.own_rate = 60000, .own_bytes = 60000, .own_elapsed = 1, .area_limit = 100000,
+                           .area_total = 110000, .sharers = 2};
+  EXPECT_EQ(throttle_pause_us(fast), 200'000);
   BandwidthLoad slow = fast;
   slow.own_rate = 50000;
   EXPECT_EQ(throttle_pause_us(slow), 0);
 }
 
 TEST(ThrottlePause, AnOwnLimitBelowTheAreaLimitComesFirst) {
-  const BandwidthLoad load{.own_rate = 6000, .own_limit = 5000, .area_limit = 30000, .area_total = 6000};
-  EXPECT_EQ(throttle_pause_us(load), 1'440'000);  // 1.2 x 1e6 x 1.2
+  const BandwidthLoad load{.own_rate = 6000, .own_bytes = 6000, .own_elapsed = 1, .own_limit = 5000,
+                           .area_limit = 30000, .area_total = 6000};
+  EXPECT_EQ(throttle_pause_us(load), 200'000);
   BandwidthLoad higher_own = load;
   higher_own.own_limit = 50000;  // not below the area limit: the area decides
   EXPECT_EQ(throttle_pause_us(higher_own), 0);
@@ -70,10 +68,13 @@ TEST(ThrottlePause, AnOwnLimitBelowTheAreaLimitComesFirst) {
 
 TEST(ThrottlePause, LimitsOfZeroNeverDivideByZero) {
   // A governing line without a limit for this direction, and no own limit.
-  EXPECT_EQ(throttle_pause_us({.own_rate = 5000, .own_limit = 0, .area_limit = 0, .area_total = 5000}), 0);
+  EXPECT_EQ(throttle_pause_us({.own_rate = 5000, .own_bytes = 5000, .own_elapsed = 1, .own_limit = 0,
+                               .area_limit = 0, .area_total = 5000}),
+            0);
   // More sharers than bytes in the area limit: the share is one byte/s.
-  const BandwidthLoad tiny{.own_rate = 10, .area_limit = 2, .area_total = 30, .sharers = 3};
-  EXPECT_EQ(throttle_pause_us(tiny), 40'000'000);  // 10 x 1e6 x 4.0
+  const BandwidthLoad tiny{.own_rate = 10, .own_bytes = 10, .own_elapsed = 1, .area_limit = 2,
+                           .area_total = 30, .sharers = 3};
+  EXPECT_EQ(throttle_pause_us(tiny), 9'000'000);
 }
 
 class SpeedLimitConfig : public ::testing::Test {
@@ -127,12 +128,13 @@ TEST_F(SpeedLimitConfig, MeasuresOwnRateAndTheSharersInTheArea) {
   using online::OnlineEntry;
   ASSERT_EQ(online::attach_table(segment_key_, 6, online_test::record_for(::getpid())),
             online::AttachStatus::Attached);
-  const time_t now = 1'000'000;
+  const timeval now{1'000'000, 0};
   auto transfer = [&](OnlineEntry& e, const char* status, const char* dir, uint32_t bytes, int seconds) {
     online::copy_field(e.status, status);
     online::copy_field(e.currentdir, dir);
     e.bytes_xfer = bytes;
-    e.tstart.tv_sec = static_cast<int32_t>(now - seconds);
+    e.tstart.tv_sec = static_cast<int32_t>(now.tv_sec - seconds);
+    e.tstart.tv_usec = 0;
   };
   std::span<OnlineEntry> slots = online::table();
   const int own = session::session().online_slot;
@@ -146,13 +148,15 @@ TEST_F(SpeedLimitConfig, MeasuresOwnRateAndTheSharersInTheArea) {
   slots[4] = online_test::record_for(::getppid());
   transfer(slots[4], "RETR d", "/site/iso", 0, 1);  // not moving data
   slots[5] = online_test::record_for(::getppid());
-  transfer(slots[5], "RETR e", "/site/iso", 5000, 0);  // just started: one second
+  transfer(slots[5], "RETR e", "/site/iso", 5, 0);  // just started: timed as a millisecond
 
   const online::AreaLimit area{.pattern = "/site/iso*", .limit = 30000};
   const BandwidthLoad load = online::measure_load(area, 0, Direction::Download, now);
   EXPECT_EQ(load.own_rate, 20000);
   EXPECT_EQ(load.sharers, 3);
   EXPECT_EQ(load.area_total, 35000);
+  EXPECT_DOUBLE_EQ(load.own_bytes, 40000);
+  EXPECT_DOUBLE_EQ(load.own_elapsed, 2);
   EXPECT_EQ(load.area_limit, 30000);
 
   const BandwidthLoad uploads = online::measure_load(area, 0, Direction::Upload, now);
