@@ -82,6 +82,8 @@ int pass_command(const char* password) {
   }
 
   const std::string account_name = s.account.name;
+  // Only this attempt's account decides whether its password is logged.
+  s.log_password = 0;
   switch (password_form(s.account.password)) {
     case PasswordForm::Hash:
       if (!password_accepted(s.account.password, given.c_str())) {

@@ -35,6 +35,8 @@ void compute_free_space(const char* path) {
 
 void show_statline(bool continued) {
   Session& s = session();
+  // The notice of unread user messages (string 12) comes first once user
+  // messages exist.
   if (!s.statline_allowed) {
     if (!config::acl_match("-stat", 1, 1, nullptr)) {
       text::string_reply(226, 526, continued ? 1 : 0);
