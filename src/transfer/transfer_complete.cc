@@ -1,18 +1,10 @@
-// The transfer-complete reply.
+// The final reply of a finished transfer: the user's status line.
 #include "transfer/transfer_complete.h"
 
-#include "online/online_table.h"
-#include "text/strings.h"
-#include "transfer/data_connection.h"
+#include "session/status_line.h"
 
 namespace transfer {
 
-void transfer_complete_reply() {
-  // Seam: the status line (statline.txt with the user's figures) replaces
-  // this plain text once the status module has it.
-  text::string_reply(226, 526, 0);
-  progress().byte_count = 0;
-  online::end_own_transfer();
-}
+void transfer_complete_reply() { session::show_statline(false); }
 
 }  // namespace transfer

@@ -4,9 +4,8 @@
 
 namespace transfer {
 
-// The status line where the site shows one; until the status module
-// provides it, the plain "transfer complete" text (string 526/226). Resets
-// the transfer byte counters either way.
+// The user's status line with code 226 (or string 526 where the `-stat`
+// rule hides it). Resets the transfer byte counters.
 void transfer_complete_reply();
 
 }  // namespace transfer

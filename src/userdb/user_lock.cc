@@ -17,8 +17,12 @@
 namespace userdb {
 namespace {
 
-constexpr int kStaleLooks = 20;
-constexpr long kLookIntervalNs = 200L * 1000 * 1000;
+// A lock held by the same owner for four seconds is stale. It is looked at
+// every 10 ms, so a waiter takes over a released lock at once instead of
+// sleeping out a long interval (many sessions of one account log in and
+// out at the same moment).
+constexpr long kLookIntervalNs = 10L * 1000 * 1000;
+constexpr int kStaleLooks = 400;
 constexpr int kCreateTries = 5;
 // Losing the race for a freshly released lock is normal under contention;
 // this only bounds a pathological loop.
