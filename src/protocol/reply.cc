@@ -3,6 +3,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "session/logout.h"
 #include "session/session.h"
@@ -12,6 +14,8 @@ namespace protocol {
 namespace {
 
 std::FILE* control_stream = nullptr;
+bool holding = false;
+std::vector<std::string> held_lines;
 
 void write_unfiltered(std::FILE* out, std::string_view text) {
   std::fwrite(text.data(), 1, text.size(), out);
@@ -27,22 +31,7 @@ void write_text(std::string_view text) {
     output_filter(out, text);
 }
 
-}  // namespace
-
-std::FILE* reply_stream() { return control_stream ? control_stream : stdout; }
-void set_reply_stream(std::FILE* out) { control_stream = out; }
-void set_output_filter(OutputFilter filter) { output_filter = filter ? filter : write_unfiltered; }
-
-void reply_text(int code, std::string_view text) {
-  std::FILE* out = reply_stream();
-  // The code goes out first and on its own, so no text can change it.
-  std::fprintf(out, "%d ", code);
-  write_text(text.substr(0, 8191));
-  std::fputs("\r\n", out);
-  std::fflush(out);
-}
-
-void lreply_text(int code, std::string_view text) {
+void send_continuation(int code, std::string_view text) {
   const session::Session& s = session::session();
   if (!s.show_continuations) return;
   std::FILE* out = reply_stream();
@@ -56,6 +45,39 @@ void lreply_text(int code, std::string_view text) {
   else
     std::fputs("\r\n", out);
   std::fflush(out);
+}
+
+void send_held_lines(int code) {
+  if (holding || held_lines.empty()) return;
+  std::vector<std::string> lines;
+  lines.swap(held_lines);
+  for (const std::string& line : lines) send_continuation(code, line);
+}
+
+}  // namespace
+
+std::FILE* reply_stream() { return control_stream ? control_stream : stdout; }
+void set_reply_stream(std::FILE* out) { control_stream = out; }
+void set_output_filter(OutputFilter filter) { output_filter = filter ? filter : write_unfiltered; }
+void hold_continuations(bool hold) { holding = hold; }
+
+void reply_text(int code, std::string_view text) {
+  send_held_lines(code);
+  std::FILE* out = reply_stream();
+  // The code goes out first and on its own, so no text can change it.
+  std::fprintf(out, "%d ", code);
+  write_text(text.substr(0, 8191));
+  std::fputs("\r\n", out);
+  std::fflush(out);
+}
+
+void lreply_text(int code, std::string_view text) {
+  if (holding) {
+    held_lines.emplace_back(text.substr(0, 8191));
+    return;
+  }
+  send_held_lines(code);
+  send_continuation(code, text);
 }
 
 void perror_reply(int code, std::string_view what) {

@@ -35,6 +35,13 @@ void nack(std::string_view command);
 // string 552/451 with the text, string 553/221, then logout.
 [[noreturn]] void fatal(std::string_view text);
 
+// While holding, continuation lines are kept back instead of sent; they
+// go out, with the code of that reply, in front of the next reply line
+// sent after holding ends. A notice whose reply may end in success or in a
+// refusal (the ghost kill at login) thus always belongs to the reply that
+// follows it.
+void hold_continuations(bool hold);
+
 // Text written through the output filter: the colour-code translation of
 // text files, bypassed while the session's raw_replies flag is set.
 using OutputFilter = void (*)(std::FILE* out, std::string_view text);

@@ -142,15 +142,17 @@ bool admit_user(const std::string& password) {
 
   if (has(s, userdb::flag::kColor)) s.color_mode = 1;
 
-  int full_code = 530;
+  // The ghost-kill notices go out as continuation lines of whatever reply
+  // ends this login: the 230 of success or the refusal that follows.
   if (s.kill_ghosts && !has(s, userdb::flag::kAnonymous)) {
+    protocol::hold_continuations(true);
     online::kill_ghost(230, s.user.name);
-    full_code = 230;
+    protocol::hold_continuations(false);
   }
   const bool exempt = has(s, userdb::flag::kExempt);
   if (!exempt && online::online_count(true) > online::max_users()) {
-    text::show_text(full_code, "sitefull");
-    protocol::reply(full_code, "");
+    text::show_text(530, "sitefull");
+    protocol::reply(530, "");
     refuse(name.c_str(), true);
   }
 

@@ -307,6 +307,27 @@ def test_bang_prefix_kills_the_ghost_session(site):
     assert "'alice' killed a ghost with PID" in site.log("login.log")
 
 
+def test_ghost_kill_notice_belongs_to_a_refusal_that_follows(site):
+    # The ghost is killed before the later admission steps run; when one of
+    # them refuses, the notice must carry the refusal's code, or the client
+    # reads an unfinished 230 reply and waits forever.
+    site.add_user("alice")
+    set_userfile_line(site, "alice", "LOGINS", "1 0 -1 -1")
+    site.start()
+    ghost = raw_login(site, "alice")
+    time.sleep(1.2)
+    set_userfile_line(site, "alice", "FLAGS", "36")  # deleted since
+
+    raw = site.raw()
+    raw.read_reply()
+    raw.command("USER !alice")
+    reply = raw.command("PASS secret")
+    assert reply[-1].startswith("530 "), reply
+    assert all(line.startswith("530") for line in reply), reply
+    assert ghost.closed()
+    assert raw.closed()
+
+
 def test_shutdown_admits_only_the_rule_users(site):
     site.add_user("alice")
     site.add_user("root1", flags="1")
