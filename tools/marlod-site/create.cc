@@ -25,11 +25,25 @@ namespace {
 
 namespace stdfs = std::filesystem;
 
+// The installed site template: PREFIX/share/marlod beside PREFIX/bin, found
+// from the tool's own location so that an installation moved with
+// `cmake --install --prefix` still finds its own; the configured install
+// directory otherwise.
+std::string default_share_dir() {
+  std::error_code error;
+  const stdfs::path self = stdfs::read_symlink("/proc/self/exe", error);
+  if (!error) {
+    const stdfs::path beside = self.parent_path().parent_path() / "share" / "marlod";
+    if (stdfs::exists(beside / "marlod.conf", error)) return beside.string();
+  }
+  return MARLOD_SHARE_DIR;
+}
+
 struct CreateOptions {
   std::string root;
   std::string config;
   std::optional<unsigned> ipc_key;
-  std::string share = MARLOD_SHARE_DIR;
+  std::string share = default_share_dir();
   std::string siteop;  // NAME:PASSWORD of a first siteop account, or empty
 };
 
