@@ -90,20 +90,20 @@ int clamp_field(long long value) {
 
 // Builds "%<flags>*.*<length><letter>" for the C library from parsed parts
 // only; the site's characters never reach printf.
-void build_spec(const Conversion& c, const char* length, char letter, char (&spec)[16]) {
+void build_directive(const Conversion& c, const char* length, char letter, char (&directive)[16]) {
   std::size_t n = 0;
-  spec[n++] = '%';
-  if (c.left) spec[n++] = '-';
-  if (c.plus) spec[n++] = '+';
-  if (c.space) spec[n++] = ' ';
-  if (c.alternate) spec[n++] = '#';
-  if (c.zero) spec[n++] = '0';
-  spec[n++] = '*';
-  spec[n++] = '.';
-  spec[n++] = '*';
-  for (; *length; ++length) spec[n++] = *length;
-  spec[n++] = letter;
-  spec[n] = '\0';
+  directive[n++] = '%';
+  if (c.left) directive[n++] = '-';
+  if (c.plus) directive[n++] = '+';
+  if (c.space) directive[n++] = ' ';
+  if (c.alternate) directive[n++] = '#';
+  if (c.zero) directive[n++] = '0';
+  directive[n++] = '*';
+  directive[n++] = '.';
+  directive[n++] = '*';
+  for (; *length; ++length) directive[n++] = *length;
+  directive[n++] = letter;
+  directive[n] = '\0';
 }
 
 #pragma GCC diagnostic push
@@ -111,10 +111,10 @@ void build_spec(const Conversion& c, const char* length, char letter, char (&spe
 template <typename Value>
 void append_number(std::string& out, const Conversion& c, const char* length, char letter,
                    Value value) {
-  char spec[16];
-  build_spec(c, length, letter, spec);
+  char directive[16];
+  build_directive(c, length, letter, directive);
   char small[128];
-  const int needed = std::snprintf(small, sizeof small, spec, c.width, c.precision, value);
+  const int needed = std::snprintf(small, sizeof small, directive, c.width, c.precision, value);
   if (needed <= 0) return;
   if (static_cast<std::size_t>(needed) < sizeof small) {
     out.append(small, static_cast<std::size_t>(needed));
@@ -122,7 +122,7 @@ void append_number(std::string& out, const Conversion& c, const char* length, ch
   }
   const std::size_t old_size = out.size();
   out.resize(old_size + static_cast<std::size_t>(needed) + 1);
-  std::snprintf(out.data() + old_size, static_cast<std::size_t>(needed) + 1, spec, c.width,
+  std::snprintf(out.data() + old_size, static_cast<std::size_t>(needed) + 1, directive, c.width,
                 c.precision, value);
   out.resize(old_size + static_cast<std::size_t>(needed));
 }

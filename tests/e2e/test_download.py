@@ -142,6 +142,17 @@ def test_ascii_restart_counts_the_carriage_returns(files):
     client.quit()
 
 
+def test_rest_lives_for_the_next_command_only(files):
+    files.start()
+    (files.root / "site" / "short.txt").write_bytes(b"0123456789")
+    client = login(files)
+    assert client.sendcmd("REST 4").startswith("350")
+    client.voidcmd("NOOP")
+    data, _ = download(client, "/site/short.txt")
+    assert data == b"0123456789", "the offset was gone after NOOP"
+    client.quit()
+
+
 def test_lftp_mirrors_a_small_tree(files, tmp_path):
     tree = files.root / "site" / "tree"
     (tree / "sub" / "deeper").mkdir(parents=True)

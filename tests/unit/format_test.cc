@@ -149,27 +149,27 @@ TEST(Format, RandomWellFormedConversionsAgreeWithPrintf) {
   std::mt19937 random(7);
   static const char* const kFlags[] = {"", "-", "+", " ", "#", "0", "-0", "+ "};
   for (int round = 0; round < 5000; ++round) {
-    std::string spec = "%";
-    spec += kFlags[random() % std::size(kFlags)];
-    if (random() % 2) spec += std::to_string(random() % 30);
-    if (random() % 2) spec += "." + std::to_string(random() % 12);
+    std::string conversion = "%";
+    conversion += kFlags[random() % std::size(kFlags)];
+    if (random() % 2) conversion += std::to_string(random() % 30);
+    if (random() % 2) conversion += "." + std::to_string(random() % 12);
     const int kind = static_cast<int>(random() % 3);
     char buffer[256];
     if (kind == 0) {
       const long long value = static_cast<long long>(random()) - (1LL << 31);
-      spec += "ld";
-      std::snprintf(buffer, sizeof buffer, (spec).c_str(), static_cast<long>(value));
-      EXPECT_EQ(format(spec, {value}), buffer) << spec;
+      conversion += "ld";
+      std::snprintf(buffer, sizeof buffer, (conversion).c_str(), static_cast<long>(value));
+      EXPECT_EQ(format(conversion, {value}), buffer) << conversion;
     } else if (kind == 1) {
       const double value = (static_cast<double>(random()) - 2e9) / 1000.0;
-      spec += "efgEG"[random() % 5];
-      std::snprintf(buffer, sizeof buffer, spec.c_str(), value);
-      EXPECT_EQ(format(spec, {value}), buffer) << spec;
+      conversion += "efgEG"[random() % 5];
+      std::snprintf(buffer, sizeof buffer, conversion.c_str(), value);
+      EXPECT_EQ(format(conversion, {value}), buffer) << conversion;
     } else {
       const unsigned long value = random();
-      spec += "lx";
-      std::snprintf(buffer, sizeof buffer, spec.c_str(), value);
-      EXPECT_EQ(format(spec, {value}), buffer) << spec;
+      conversion += "lx";
+      std::snprintf(buffer, sizeof buffer, conversion.c_str(), value);
+      EXPECT_EQ(format(conversion, {value}), buffer) << conversion;
     }
   }
 }
