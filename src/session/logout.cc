@@ -13,6 +13,7 @@
 #include "session/privilege.h"
 #include "session/session.h"
 #include "text/logs.h"
+#include "transfer/download.h"
 
 namespace session {
 namespace {
@@ -21,9 +22,11 @@ namespace {
 volatile sig_atomic_t logging_out = 0;
 
 // An upload or download cut short is settled first, so its bytes are
-// accounted for before the userfile is saved. The transfer module plugs
-// its end processing in here.
-void settle_interrupted_transfer(Session& s) { s.transfer_in_progress = 0; }
+// accounted for before the userfile is saved.
+void settle_interrupted_transfer(Session& s) {
+  if (s.transfer_in_progress == 1) transfer::settle_interrupted_download();
+  s.transfer_in_progress = 0;
+}
 
 void write_logout_line(const Session& s) {
   text::event_log("LOGOUT: %s@%s (%s) \"%.23s\" \"%.15s\" \"%.64s\"", s.ident_user, s.remote_host,

@@ -74,6 +74,7 @@ bool abort_requested() {
 }
 
 bool interrupted_by_signal() {
+  session::end_session_if_requested();
   protocol::check_idle_alarm();
   return abort_requested();
 }

@@ -12,8 +12,9 @@ namespace transfer {
 // other line is left for the command loop.
 bool abort_requested();
 
-// After a system call returned EINTR: acts on the idle alarm (ending the
-// session) and on pending urgent data; true when the transfer is aborted.
+// Between chunks and after a system call returned EINTR: acts on a
+// termination request and the idle alarm (both end the session) and on
+// pending urgent data; true when the transfer is aborted.
 bool interrupted_by_signal();
 
 // Re-arms the stall alarm with the session's idle time-out.
