@@ -1,6 +1,8 @@
 // The download loop.
 #include "transfer/send_data.h"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -13,6 +15,7 @@
 
 #include "online/online_table.h"
 #include "online/throttle.h"
+#include "protocol/control_reader.h"
 #include "protocol/reply.h"
 #include "session/session.h"
 #include "transfer/data_connection.h"
@@ -22,6 +25,25 @@ namespace transfer {
 namespace {
 
 enum class Outcome { Done, InputError, OutputError, Aborted };
+
+// The data connection is written without blocking for the length of the
+// loop, so that a client that stops reading never stalls the loop inside a
+// write: it waits in wait_writable, where the control connection is heard.
+class NonBlockingWrites {
+ public:
+  explicit NonBlockingWrites(int fd) : fd_(fd), flags_(::fcntl(fd, F_GETFL)) {
+    if (flags_ >= 0) ::fcntl(fd_, F_SETFL, flags_ | O_NONBLOCK);
+  }
+  ~NonBlockingWrites() {
+    if (flags_ >= 0) ::fcntl(fd_, F_SETFL, flags_);
+  }
+  NonBlockingWrites(const NonBlockingWrites&) = delete;
+  NonBlockingWrites& operator=(const NonBlockingWrites&) = delete;
+
+ private:
+  int fd_;
+  int flags_;
+};
 
 class SendLoop {
  public:
@@ -39,6 +61,10 @@ class SendLoop {
   bool after_chunk(std::size_t moved);
   // Writes all of `data`; false on a data-connection error or an ABOR.
   Outcome write_all(const char* data, std::size_t size);
+  // Waits until the data connection takes more bytes, watching the control
+  // connection meanwhile: a client that sends ABOR or STAT and stops
+  // reading data is answered instead of left waiting. False when aborted.
+  bool wait_writable();
   // At end of input: true when the file may still grow (after a pause) or
   // has grown already.
   bool follow_growing_file(off_t position);
@@ -62,10 +88,32 @@ bool SendLoop::after_chunk(std::size_t moved) {
   return !interrupted_by_signal();
 }
 
+bool SendLoop::wait_writable() {
+  const session::Session& s = session::session();
+  for (;;) {
+    // A line read ahead waits in oob_line for the command loop; until it
+    // is taken, the control connection is not watched.
+    const bool watch_control = s.oob_line[0] == '\0';
+    if (watch_control && protocol::control_has_input() && abort_requested()) return false;
+    pollfd watched[2] = {{out_, POLLOUT, 0}, {0, POLLIN, 0}};
+    const int ready = ::poll(watched, watch_control ? 2 : 1, -1);
+    if (ready < 0) {
+      if (errno != EINTR) return true;  // the write itself reports the error
+      if (interrupted_by_signal()) return false;
+      continue;
+    }
+    if (watched[0].revents != 0) return true;
+  }
+}
+
 Outcome SendLoop::write_all(const char* data, std::size_t size) {
   while (size > 0) {
     const ssize_t sent = ::send(out_, data, size, MSG_NOSIGNAL);
     if (sent < 0) {
+      if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        if (!wait_writable()) return Outcome::Aborted;
+        continue;
+      }
       if (errno == EINTR) {
         if (interrupted_by_signal()) return Outcome::Aborted;
         continue;
@@ -101,6 +149,10 @@ Outcome SendLoop::binary() {
     if (sent == 0) {
       if (follow_growing_file(position)) continue;
       return aborted_ ? Outcome::Aborted : Outcome::Done;
+    }
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      if (!wait_writable()) return Outcome::Aborted;
+      continue;
     }
     if (errno == EINTR) {
       if (interrupted_by_signal()) return Outcome::Aborted;
@@ -162,8 +214,12 @@ int send_data(int in, int out, const std::string& path, bool ascii) {
   rearm_transfer_alarm();
   // The online status keeps the command line ("RETR ...") throughout: the
   // throttle and the simultaneous-download limits recognise downloads by it.
-  SendLoop loop(in, out, path);
-  const Outcome outcome = ascii ? loop.ascii() : loop.binary();
+  Outcome outcome;
+  {
+    NonBlockingWrites non_blocking(out);
+    SendLoop loop(in, out, path);
+    outcome = ascii ? loop.ascii() : loop.binary();
+  }
   rearm_transfer_alarm();
   switch (outcome) {
     case Outcome::Done:
