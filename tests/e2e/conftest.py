@@ -292,6 +292,106 @@ class Site:
             self.sanitizer_link.unlink()
 
 
+# --- helpers the test files share ------------------------------------------
+
+def content(size, seed=1):
+    """Deterministic bytes that are not all alike."""
+    block = bytes((i * 131 + seed) & 0xFF for i in range(65536))
+    return (block * (size // len(block) + 1))[:size]
+
+
+def greeting(site, source=None):
+    """The reply a fresh connection gets first."""
+    raw = site.raw(source)
+    try:
+        return raw.read_reply()
+    finally:
+        raw.close()
+
+
+def refusal(site):
+    """The one reply a refused connection gets, after which it is closed."""
+    raw = site.raw()
+    try:
+        lines = raw.read_reply()
+        assert raw.closed()
+        return lines
+    finally:
+        raw.close()
+
+
+def closed_without_reply(site, source=None):
+    raw = site.raw(source)
+    try:
+        return raw.closed()
+    finally:
+        raw.close()
+
+
+def login(site, name, password="secret"):
+    """A logged-in ftplib client."""
+    client = site.ftp()
+    client.login(name, password)
+    return client
+
+
+def attempt_login(site, name, password="secret"):
+    """A raw connection that has sent USER and PASS, and the PASS reply."""
+    raw = site.raw()
+    raw.read_reply()
+    raw.command(f"USER {name}")
+    return raw, raw.command(f"PASS {password}")
+
+
+def raw_login(site, name, password="secret"):
+    raw, reply = attempt_login(site, name, password)
+    assert reply[-1].startswith("230"), reply
+    return raw
+
+
+def set_passwd_field(site, name, index, value):
+    """Replaces field `index` of `name`'s line in the site's passwd file."""
+    path = site.root / "etc" / "passwd"
+    lines = []
+    for line in path.read_text().splitlines():
+        fields = line.split(":")
+        if fields[0] == name:
+            fields[index] = value
+        lines.append(":".join(fields))
+    path.write_text("\n".join(lines) + "\n")
+
+
+def set_userfile_line(site, name, keyword, value):
+    """Replaces (or adds) the `keyword` line of a userfile."""
+    path = site.data / "users" / name
+    lines = [line for line in path.read_text().splitlines()
+             if not (line.split() and line.split()[0] == keyword)]
+    lines.append(f"{keyword} {value}")
+    path.write_text("\n".join(lines) + "\n")
+
+
+def userfile_words(site, name, keyword):
+    for line in (site.data / "users" / name).read_text().splitlines():
+        words = line.split()
+        if words and words[0] == keyword:
+            return words[1:]
+    return None
+
+
+def run_client(*command):
+    """curl or lftp with the harness's bounds; the finished process."""
+    return subprocess.run(list(command), capture_output=True, timeout=WAIT_SECONDS * 3)
+
+
+def lftp(site, user, password, commands):
+    script = (f"set net:max-retries 1; set net:timeout {WAIT_SECONDS}; "
+              f"open -u {user},{password} -p {site.port} {site.host}; {commands}")
+    return subprocess.run(["lftp", "-c", script], capture_output=True, text=True,
+                          timeout=WAIT_SECONDS * 3)
+
+
+# --- fixtures ----------------------------------------------------------------
+
 @pytest.fixture
 def site(tmp_path):
     """A fresh, not yet started site."""

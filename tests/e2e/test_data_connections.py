@@ -8,7 +8,8 @@ import socket
 
 import pytest
 
-from conftest import WAIT_SECONDS
+from conftest import WAIT_SECONDS, free_port
+from conftest import login as login_as
 
 PASSWORD = "secret"
 CONTENT = bytes(range(256)) * 400
@@ -23,9 +24,7 @@ def site_with_file(site):
 
 
 def login(site):
-    client = site.ftp()
-    client.login("bob", PASSWORD)
-    return client
+    return login_as(site, "bob", PASSWORD)
 
 
 def pasv_address(reply):
@@ -52,9 +51,7 @@ def listener(address="127.0.0.1"):
 
 
 def test_a_single_passive_port_serves_transfer_after_transfer(site_with_file):
-    with socket.socket() as probe:
-        probe.bind(("127.0.0.1", 0))
-        port = probe.getsockname()[1]
+    port = free_port()
     site_with_file.set("pasv_ports", str(port))
     site_with_file.start()
     client = login(site_with_file)

@@ -8,24 +8,8 @@ import time
 
 import pytest
 
-from conftest import WAIT_SECONDS
-
-
-# --- accounts ------------------------------------------------------------
-
-def passwd_path(site):
-    return site.root / "etc" / "passwd"
-
-
-def set_password_field(site, name, value):
-    """Replaces the stored password of `name` in the site's passwd file."""
-    lines = []
-    for line in passwd_path(site).read_text().splitlines():
-        fields = line.split(":")
-        if fields[0] == name:
-            fields[1] = value
-        lines.append(":".join(fields))
-    passwd_path(site).write_text("\n".join(lines) + "\n")
+from conftest import (WAIT_SECONDS, attempt_login, lftp, login, raw_login, run_client,
+                      set_passwd_field, set_userfile_line, userfile_words)
 
 
 def md5_crypt(password, salt="Mr1Salt8"):
@@ -34,49 +18,19 @@ def md5_crypt(password, salt="Mr1Salt8"):
     return result.stdout.strip()
 
 
-def set_userfile_line(site, name, keyword, value):
-    """Replaces (or adds) the `keyword` line of a userfile."""
-    path = site.data / "users" / name
-    lines = [line for line in path.read_text().splitlines()
-             if not (line.split() and line.split()[0] == keyword)]
-    lines.append(f"{keyword} {value}")
-    path.write_text("\n".join(lines) + "\n")
-
-
-def userfile_words(site, name, keyword):
-    for line in (site.data / "users" / name).read_text().splitlines():
-        words = line.split()
-        if words and words[0] == keyword:
-            return words[1:]
-    return None
-
-
-def login(site, name, password="secret"):
-    client = site.ftp()
-    client.login(name, password)
-    return client
-
-
-def raw_login(site, name, password="secret"):
-    raw = site.raw()
-    raw.read_reply()
-    assert raw.command(f"USER {name}")[-1].startswith("331")
-    reply = raw.command(f"PASS {password}")
-    assert reply[-1].startswith("230"), reply
-    return raw
+def add_user_with_password_field(site, name, field):
+    site.add_user(name, "unused")
+    set_passwd_field(site, name, 1, field)
 
 
 # --- the password forms ---------------------------------------------------
 
-def test_des_md5_email_and_star_accounts_log_in(site):
+def test_des_md5_email_and_star_accounts_log_in_and_refuse_wrong_passwords(site):
     site.add_user("desuser", "despass")
-    site.add_user("md5user", "unused")
-    set_password_field(site, "md5user", md5_crypt("md5-secret"))
-    site.add_user("mailuser", "unused")
-    set_password_field(site, "mailuser", "@")
-    site.add_user("anyuser", "unused")
-    set_password_field(site, "anyuser", "*")
-    assert passwd_path(site).read_text().split("desuser:")[1][:1] != "$"
+    add_user_with_password_field(site, "md5user", md5_crypt("md5-secret"))
+    add_user_with_password_field(site, "mailuser", "@")
+    add_user_with_password_field(site, "anyuser", "*")
+    assert (site.root / "etc" / "passwd").read_text().split("desuser:")[1][:1] != "$"
     site.start("-l")
 
     for name, password in [("desuser", "despass"), ("md5user", "md5-secret"),
@@ -84,36 +38,25 @@ def test_des_md5_email_and_star_accounts_log_in(site):
         client = site.ftp()
         assert client.login(name, password).startswith("230")
         client.quit()
+    for name, wrong in [("desuser", "despas"), ("md5user", "md5-secreT"), ("md5user", "")]:
+        client = site.ftp()
+        with pytest.raises(ftplib.error_perm, match="^530"):
+            client.login(name, wrong)
+        client.close()
 
     login_log = site.log("login.log")
     # The password is logged only for the two password-less forms.
     assert "User 'mailuser' logged in with password 'me@example.org'" in login_log
     assert "User 'anyuser' logged in with password 'whatever'" in login_log
     assert "despass" not in login_log and "md5-secret" not in login_log
-
-
-def test_hash_accounts_refuse_wrong_passwords(site):
-    site.add_user("desuser", "despass")
-    site.add_user("md5user", "unused")
-    set_password_field(site, "md5user", md5_crypt("md5-secret"))
-    site.start()
-    for name, wrong in [("desuser", "despas"), ("md5user", "md5-secreT"), ("md5user", "")]:
-        client = site.ftp()
-        with pytest.raises(ftplib.error_perm, match="^530"):
-            client.login(name, wrong)
-        client.close()
-    assert "desuser: *@127.0.0.1 (127.0.0.1): Login failure." in site.log("login.log")
+    assert "desuser: *@127.0.0.1 (127.0.0.1): Login failure." in login_log
 
 
 @pytest.mark.parametrize("password", ["@example.org", "me@", "me@@example.org", "a@b@c", "plain"])
 def test_email_account_refuses_what_is_no_address(site, password):
-    site.add_user("mailuser", "unused")
-    set_password_field(site, "mailuser", "@")
+    add_user_with_password_field(site, "mailuser", "@")
     site.start()
-    raw = site.raw()
-    raw.read_reply()
-    raw.command("USER mailuser")
-    reply = raw.command(f"PASS {password}")
+    raw, reply = attempt_login(site, "mailuser", password)
     assert reply[-1] == "530 Give your e-mail address as password."
     # A refused password costs the accepted USER: PASS alone is out of order.
     assert raw.command("PASS me@example.org")[-1].startswith("503")
@@ -133,7 +76,8 @@ def test_unknown_user_and_pass_out_of_order(site):
     assert raw.command("PASS secret")[-1].startswith("503")
 
 
-def test_fourth_failure_ends_the_session(site):
+@pytest.mark.parametrize("last_password", ["wrong", "secret"])
+def test_fourth_failure_ends_the_session_and_a_success_resets_the_count(site, last_password):
     site.add_user("alice")
     site.start()
     raw = site.raw()
@@ -145,37 +89,21 @@ def test_fourth_failure_ends_the_session(site):
     assert "Repeated login failures" not in site.log("login.log")
 
     assert raw.command("USER alice")[-1].startswith("331")
+    if last_password == "secret":
+        assert raw.command("PASS secret")[-1].startswith("230")
+        assert raw.command("NOOP")[-1].startswith("200")
+        return
     assert raw.command("PASS wrong")[-1] == "530 Login incorrect."
     assert raw.closed()
     assert "alice: *@127.0.0.1 (127.0.0.1): Repeated login failures." in site.log("login.log")
 
 
-def test_a_success_resets_the_failure_count(site):
-    site.add_user("alice")
-    site.add_user("bob")
-    site.start()
-    raw = site.raw()
-    raw.read_reply()
-    for _ in range(3):
-        raw.command("USER alice")
-        assert raw.command("PASS wrong")[-1].startswith("530")
-    raw.command("USER alice")
-    assert raw.command("PASS secret")[-1].startswith("230")
-    assert raw.command("NOOP")[-1].startswith("200")
-
-
 def test_dash_prefix_suppresses_continuation_lines(site):
     site.add_user("alice")
     site.start()
-    with_lines = site.raw()
-    with_lines.read_reply()
-    with_lines.command("USER alice")
-    assert len(with_lines.command("PASS secret")) > 1
-
-    quiet = site.raw()
-    quiet.read_reply()
-    quiet.command("USER alice")
-    assert quiet.command("PASS -secret") == ["230 User logged in, proceed."]
+    assert len(attempt_login(site, "alice")[1]) > 1
+    quiet, reply = attempt_login(site, "alice", "-secret")
+    assert reply == ["230 User logged in, proceed."]
     # For the rest of the session too.
     assert quiet.command("STAT") == ["211 End of status."]
 
@@ -186,10 +114,7 @@ def test_deleted_user_sees_the_bye_file_and_is_disconnected(site):
     site.add_user("gone", flags="36")
     (site.data / "byefiles" / "gone.bye").write_text("Your account was closed.\nBye now.\n")
     site.start("-l")
-    raw = site.raw()
-    raw.read_reply()
-    raw.command("USER gone")
-    reply = raw.command("PASS secret")
+    raw, reply = attempt_login(site, "gone")
     assert reply == ["530- Your account was closed.", "530- Bye now.",
                      "530 This account has been deleted."]
     assert raw.closed()
@@ -207,11 +132,8 @@ def test_user_outside_allowed_hours_is_refused(site):
     # A window that holds the current hour, passing midnight when it must.
     set_userfile_line(site, "anytime", "TIMEFRAME", f"{(hour + 23) % 24} {(hour + 2) % 24}")
     site.start()
-    raw = site.raw()
-    raw.read_reply()
-    raw.command("USER early")
-    assert raw.command("PASS secret") == [
-        f"530 You may log in between {start}:00 and {end}:00 only."]
+    raw, reply = attempt_login(site, "early")
+    assert reply == [f"530 You may log in between {start}:00 and {end}:00 only."]
     assert raw.closed()
     login(site, "anytime").quit()
 
@@ -223,16 +145,11 @@ def test_full_site_refuses_with_sitefull_but_admits_exempt_users(site):
     site.add_user("boss", flags="34")
     site.start()
     first = login(site, "alice")
-
-    raw = site.raw()
-    raw.read_reply()
-    raw.command("USER bob")
-    reply = raw.command("PASS secret")
+    raw, reply = attempt_login(site, "bob")
     assert reply[-1] == "530 "
     assert any("is full" in line for line in reply[:-1])
     assert all(line.startswith("530-") for line in reply[:-1])
     assert raw.closed()
-
     exempt = login(site, "boss")
     assert exempt.voidcmd("NOOP").startswith("200")
     exempt.quit()
@@ -245,11 +162,8 @@ def test_max_logins_refuses_but_keeps_the_connection(site):
     set_userfile_line(site, "alice", "LOGINS", "1 0 -1 -1")
     site.start()
     first = login(site, "alice")
-
-    raw = site.raw()
-    raw.read_reply()
-    raw.command("USER alice")
-    assert raw.command("PASS secret") == ["530 You are logged in too many times already."]
+    raw, reply = attempt_login(site, "alice")
+    assert reply == ["530 You are logged in too many times already."]
     assert raw.command("NOOP")[-1].startswith("200")
     # Still anybody, and free to log in as someone else.
     raw.command("USER bob")
@@ -260,16 +174,13 @@ def test_max_logins_refuses_but_keeps_the_connection(site):
 
 
 def test_a_refused_email_login_does_not_log_the_next_password(site):
-    site.add_user("mailuser", "unused")
-    set_password_field(site, "mailuser", "@")
+    add_user_with_password_field(site, "mailuser", "@")
     set_userfile_line(site, "mailuser", "LOGINS", "1 0 -1 -1")
     site.add_user("desuser", "despass")
     site.start()
     first = login(site, "mailuser", "me@example.org")
-    raw = site.raw()
-    raw.read_reply()
-    raw.command("USER mailuser")
-    assert raw.command("PASS me@example.org")[-1].startswith("530")
+    raw, reply = attempt_login(site, "mailuser", "me@example.org")
+    assert reply[-1].startswith("530")
     raw.command("USER desuser")
     assert raw.command("PASS despass")[-1].startswith("230")
     assert "despass" not in site.log("login.log")
@@ -281,51 +192,38 @@ def test_max_logins_per_host(site):
     set_userfile_line(site, "alice", "LOGINS", "5 1 -1 -1")
     site.start()
     first = login(site, "alice")
-    raw = site.raw()
-    raw.read_reply()
-    raw.command("USER alice")
-    assert raw.command("PASS secret") == ["530 Too many logins from your host."]
+    raw, reply = attempt_login(site, "alice")
+    assert reply == ["530 Too many logins from your host."]
     assert raw.closed()
     first.quit()
 
 
-def test_bang_prefix_kills_the_ghost_session(site):
+@pytest.mark.parametrize("deleted_since", [False, True])
+def test_bang_prefix_kills_the_ghost_session(site, deleted_since):
     site.add_user("alice")
     set_userfile_line(site, "alice", "LOGINS", "1 0 -1 -1")
     site.start()
     ghost = raw_login(site, "alice")
     # Only a session idle since an earlier second counts as a ghost.
     time.sleep(1.2)
-
+    if deleted_since:
+        # The ghost is killed before the later admission steps run; when one
+        # of them refuses, the notice must carry the refusal's code, or the
+        # client reads an unfinished 230 reply and waits forever.
+        set_userfile_line(site, "alice", "FLAGS", "36")
     raw = site.raw()
     raw.read_reply()
     assert raw.command("USER !alice")[-1] == "331 Password required for alice."
     reply = raw.command("PASS secret")
-    assert reply[-1].startswith("230")
     assert ghost.closed()
-    assert raw.command("NOOP")[-1].startswith("200")
-    assert "'alice' killed a ghost with PID" in site.log("login.log")
-
-
-def test_ghost_kill_notice_belongs_to_a_refusal_that_follows(site):
-    # The ghost is killed before the later admission steps run; when one of
-    # them refuses, the notice must carry the refusal's code, or the client
-    # reads an unfinished 230 reply and waits forever.
-    site.add_user("alice")
-    set_userfile_line(site, "alice", "LOGINS", "1 0 -1 -1")
-    site.start()
-    ghost = raw_login(site, "alice")
-    time.sleep(1.2)
-    set_userfile_line(site, "alice", "FLAGS", "36")  # deleted since
-
-    raw = site.raw()
-    raw.read_reply()
-    raw.command("USER !alice")
-    reply = raw.command("PASS secret")
-    assert reply[-1].startswith("530 "), reply
-    assert all(line.startswith("530") for line in reply), reply
-    assert ghost.closed()
-    assert raw.closed()
+    if deleted_since:
+        assert reply[-1].startswith("530 "), reply
+        assert all(line.startswith("530") for line in reply), reply
+        assert raw.closed()
+    else:
+        assert reply[-1].startswith("230")
+        assert raw.command("NOOP")[-1].startswith("200")
+        assert "'alice' killed a ghost with PID" in site.log("login.log")
 
 
 def test_shutdown_admits_only_the_rule_users(site):
@@ -333,10 +231,7 @@ def test_shutdown_admits_only_the_rule_users(site):
     site.add_user("root1", flags="1")
     site.set("shutdown", "1")
     site.start()
-    raw = site.raw()
-    raw.read_reply()
-    raw.command("USER alice")
-    reply = raw.command("PASS secret")
+    raw, reply = attempt_login(site, "alice")
     assert reply[-1] == "530 "
     assert len(reply) > 1
     assert raw.closed()
@@ -347,10 +242,8 @@ def test_ident_host_masks_of_the_user(site):
     site.allow_connections()
     site.add_user("alice", ip="*@10.9.9.9")
     site.start()
-    raw = site.raw()
-    raw.read_reply()
-    raw.command("USER alice")
-    assert raw.command("PASS secret") == ["530 *@127.0.0.1 may not log in to this account."]
+    raw, reply = attempt_login(site, "alice")
+    assert reply == ["530 *@127.0.0.1 may not log in to this account."]
     assert raw.closed()
     assert "alice: *@127.0.0.1 (127.0.0.1): Bad user@host." in site.log("login.log")
 
@@ -367,70 +260,37 @@ def test_login_count_and_last_login_are_saved(site):
     assert started - 5 <= last_login <= int(time.time()) + 5
 
 
-def test_welcome_text_of_the_first_matching_rule(site):
+def test_welcome_text_of_the_first_matching_rule_and_its_colours(site):
     site.add_user("alice")
     site.add_user("op", flags="1")
+    site.add_user("painter", flags="35")
     (site.data / "text" / "staff.msg").write_text("Hello staff member %[%s]Iu\n")
-    (site.data / "text" / "all.msg").write_text("Hello %[%s]Iu\n")
+    (site.data / "text" / "all.msg").write_text("Hello %[%s]Iu !CHi!0 and !!\n")
     site.append("welcome_msg /ftp-data/text/staff.msg 1")
     site.append("welcome_msg /ftp-data/text/all.msg *")
     site.start()
-    raw = site.raw()
-    raw.read_reply()
-    raw.command("USER op")
-    reply = raw.command("PASS secret")
+    reply = attempt_login(site, "op")[1]
     assert reply[0] == "230- Hello staff member op"
     assert reply[-1] == "230 User logged in, proceed."
-    raw = site.raw()
-    raw.read_reply()
-    raw.command("USER alice")
-    reply = raw.command("PASS secret")
-    assert reply[0] == "230- Hello alice"
+    reply = attempt_login(site, "alice")[1]
+    # Colour codes are removed for users without flag 5.
+    assert reply[0] == "230- Hello alice Hi and !"
     assert not any("staff" in line for line in reply)
-
-
-def test_colour_codes_for_flag_5_only(site):
-    site.add_user("plain")
-    site.add_user("painter", flags="35")
-    (site.data / "text" / "hi.msg").write_text("!CHi!0 and !!\n")
-    site.append("welcome_msg /ftp-data/text/hi.msg *")
-    site.start()
-    raw = site.raw()
-    raw.read_reply()
-    raw.command("USER plain")
-    assert raw.command("PASS secret")[0] == "230- Hi and !"
-
-    raw = site.raw()
-    raw.read_reply()
-    raw.command("USER painter")
-    first = raw.command("PASS secret")[0]
+    first = attempt_login(site, "painter")[1][0]
     assert "\x1b[1;32mHi\x1b[0m and !" in first
     assert "!C" not in first
 
 
 # --- other clients --------------------------------------------------------
 
-def curl(site, user, password):
-    return subprocess.run(
-        ["curl", "-sS", "-I", "--max-time", str(WAIT_SECONDS),
-         f"ftp://{user}:{password}@{site.host}:{site.port}/"],
-        capture_output=True, text=True)
-
-
 def test_curl_logs_in_and_is_refused_a_wrong_password(site):
     site.add_user("alice")
     site.start("-l")
-    assert curl(site, "alice", "secret").returncode == 0
-    refused = curl(site, "alice", "wrong")
-    assert refused.returncode == 67  # CURLE_LOGIN_DENIED
+    for password, status in (("secret", 0), ("wrong", 67)):  # 67: CURLE_LOGIN_DENIED
+        result = run_client("curl", "-sS", "-I", "--max-time", str(WAIT_SECONDS),
+                            f"ftp://alice:{password}@{site.host}:{site.port}/")
+        assert result.returncode == status
     assert 'LOGIN: <UNKNOWN>@127.0.0.1 (127.0.0.1) "alice"' in site.log("marlod.log")
-
-
-def lftp(site, user, password, commands):
-    script = (f"set net:max-retries 1; set net:timeout {WAIT_SECONDS}; "
-              f"open -u {user},{password} -p {site.port} {site.host}; {commands}")
-    return subprocess.run(["lftp", "-c", script], capture_output=True, text=True,
-                          timeout=WAIT_SECONDS * 3)
 
 
 def test_lftp_logs_in_and_reads_the_status(site):

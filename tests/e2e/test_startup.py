@@ -1,56 +1,36 @@
 """Start-up as a client sees it: greetings, refusals before the greeting,
-the process title and the bouncer's IDNT line."""
+the process title, the bouncer's IDNT line and the ident lookup."""
+
+import os
+import signal
+import socket
+import threading
 
 import pytest
+
+from conftest import closed_without_reply, greeting, refusal
 
 VERSION = "marlod 1.29_Linux"
 
 
-def greeting(site):
-    raw = site.raw()
-    try:
-        return raw.read_reply()
-    finally:
-        raw.close()
-
-
-def refusal(site):
-    """The one reply a refused connection gets, after which it is closed."""
-    raw = site.raw()
-    lines = raw.read_reply()
-    assert raw.closed()
-    raw.close()
-    return lines
-
-
 # --- greetings
 
-def test_plain_greeting_names_the_version(site):
-    site.unset("sitename_long")
-    site.unset("login_prompt")
+@pytest.mark.parametrize("sitename,prompt,expected", [
+    (None, None, f"220 FTP ({VERSION}) ready."),
+    ("Test[:space:]Site", None, f"220 Test Site ({VERSION}) ready."),
+    # The prompt replaces the whole greeting and is text, never a format.
+    ("Ignored", "Hello[:space:]there,[:space:]100%[:space:]%s[:space:]safe",
+     "220 Hello there, 100% %s safe"),
+])
+def test_greeting_forms(site, sitename, prompt, expected):
+    for key, value in (("sitename_long", sitename), ("login_prompt", prompt)):
+        site.set(key, value) if value else site.unset(key)
     site.allow_connections()
     site.start()
-    assert greeting(site) == [f"220 FTP ({VERSION}) ready."]
+    assert greeting(site) == [expected]
 
 
-def test_site_name_greeting(site):
-    site.unset("login_prompt")
-    site.set("sitename_long", "Test[:space:]Site")
-    site.allow_connections()
-    site.start()
-    assert greeting(site) == [f"220 Test Site ({VERSION}) ready."]
-
-
-def test_login_prompt_replaces_the_whole_greeting(site):
-    site.set("sitename_long", "Ignored")
-    site.set("login_prompt", "Hello[:space:]there,[:space:]100%[:space:]%s[:space:]safe")
-    site.allow_connections()
-    site.start()
-    # The prompt is text, never a format: "%s" arrives as it is.
-    assert greeting(site) == ["220 Hello there, 100% %s safe"]
-
-
-def test_banner_comes_before_the_greeting(site):
+def test_banner_comes_before_the_greeting_and_a_missing_one_is_skipped(site):
     (site.data / "text" / "test.banner").write_text("first line\nsecond line\n")
     site.set("banner", "/ftp-data/text/test.banner")
     site.unset("login_prompt")
@@ -61,34 +41,39 @@ def test_banner_comes_before_the_greeting(site):
     assert [line[:4] for line in lines] == ["220-", "220-", "220 "]
     assert "first line" in lines[0] and "second line" in lines[1]
     assert lines[-1] == f"220 FTP ({VERSION}) ready."
-
-
-def test_missing_banner_file_still_greets(site):
-    site.set("banner", "/ftp-data/text/no-such-banner")
-    site.allow_connections()
-    site.start()
-    assert greeting(site)[-1].startswith("220 ")
+    (site.data / "text" / "test.banner").unlink()
+    assert greeting(site) == [f"220 FTP ({VERSION}) ready."]
 
 
 # --- failures before the greeting
 
-def test_unreadable_configuration(site):
-    site.allow_connections()
+def no_config(site):
     site.config_path.unlink()
-    site.start()
-    assert refusal(site) == ["530 Error reading config file"]
 
 
-def test_missing_rootpath(site):
-    site.unset("rootpath")
-    site.start()
-    assert refusal(site) == ["530 Invalid rootpath"]
+def empty_config(site):
+    site.config = ""
 
 
-def test_missing_strings_file(site):
-    (site.root / "bin" / "mrstrings.bin").unlink()
-    site.start()
-    assert refusal(site) == [f"530 Couldn't load strings file {site.root}/bin/mrstrings.bin"]
+def no_root(site):
+    site.set("rootpath", str(site.workdir / "no-such-root"))
+    return ["-s", str(site.root / "bin" / "mrstrings.bin")]
+
+
+@pytest.mark.parametrize("damage,reply", [
+    (no_config, "530 Error reading config file"),
+    (empty_config, "530 Error reading config file"),
+    (lambda site: site.unset("rootpath"), "530 Invalid rootpath"),
+    (lambda site: (site.root / "bin" / "mrstrings.bin").unlink(),
+     "530 Couldn't load strings file {root}/bin/mrstrings.bin"),
+    (no_root, "530 Chroot failed. Bad rootpath in marlod.conf?"),
+    (lambda site: site.unset("datapath"), "530 Invalid DATAPATH"),
+])
+def test_startup_failures_answer_530_and_close(site, damage, reply):
+    site.allow_connections()
+    options = damage(site) or []
+    site.start(*options)
+    assert refusal(site) == [reply.format(root=site.root)]
 
 
 def test_strings_file_from_the_command_line(site):
@@ -99,39 +84,15 @@ def test_strings_file_from_the_command_line(site):
     assert greeting(site)[-1].startswith("220 ")
 
 
-def test_root_that_cannot_be_entered(site):
-    site.set("rootpath", str(site.workdir / "no-such-root"))
-    site.start("-s", str(site.root / "bin" / "mrstrings.bin"))
-    assert refusal(site) == ["530 Chroot failed. Bad rootpath in marlod.conf?"]
-
-
-def test_missing_datapath(site):
-    site.unset("datapath")
-    site.start()
-    assert refusal(site) == ["530 Invalid DATAPATH"]
-
-
-def test_valid_ip_of_another_interface_closes_without_reply(site):
-    site.set("valid_ip", "10.9.8.7")
+@pytest.mark.parametrize("address,served", [("10.9.8.7", False), ("127.0.0.1", True)])
+def test_valid_ip_serves_only_its_own_interface(site, address, served):
+    site.set("valid_ip", address)
     site.allow_connections()
     site.start()
-    raw = site.raw()
-    assert raw.closed()
-
-
-def test_valid_ip_of_this_interface_is_served(site):
-    site.set("valid_ip", "127.0.0.1")
-    site.allow_connections()
-    site.start()
-    assert greeting(site)[-1].startswith("220 ")
-
-
-def test_nobody_allowed_from_ident_at_host_closes_without_reply(site):
-    site.allow_connections("nobody@10.0.0.1")
-    site.start()
-    assert site.raw().closed()
-    assert "*@127.0.0.1 (127.0.0.1): connection refused: ident@ip not added to any users." \
-        in site.log("login.log")
+    if served:
+        assert greeting(site)[-1].startswith("220 ")
+    else:
+        assert closed_without_reply(site)
 
 
 # --- the process
@@ -142,16 +103,13 @@ def test_process_title_shows_the_peer(open_site):
     pids = open_site.daemon_pids()
     assert len(pids) == 1
     with open(f"/proc/{pids[0]}/cmdline", "rb") as cmdline:
-        title = cmdline.read()
-    assert title.startswith(b"marlod: 127.0.0.1: connected")
+        assert cmdline.read().startswith(b"marlod: 127.0.0.1: connected")
     raw.close()
 
 
 def test_terminated_session_releases_its_slot(open_site):
     """A KICK ends a session with SIGTERM; the next session must still find
     the table usable and the ended one must be gone."""
-    import os
-    import signal
     first = open_site.raw()
     first.read_reply()
     (pid,) = open_site.daemon_pids()
@@ -167,76 +125,50 @@ def test_terminated_session_releases_its_slot(open_site):
 # A server reached on 127.0.0.1 treats every peer as direct, so these
 # sites listen on 127.0.0.2 and the clients connect from 127.0.0.1.
 
-@pytest.fixture
-def bouncer_site(site):
+def start_bouncer_site(site, bouncers, mask="*@*", option="-B"):
     site.host = "127.0.0.2"
-    site.options = ["-n", "0", "-I"]
-    return site
+    site.set("bouncer_ip", bouncers)
+    site.allow_connections(mask)
+    site.start(option)
+    return site.raw(source="127.0.0.1")
 
 
-def test_idnt_line_identifies_the_real_client(bouncer_site):
-    site = bouncer_site
-    site.set("bouncer_ip", "10.255.0.1 127.0.0.1")
-    site.allow_connections("joe@10.1.2.3")
-    site.start("-B")
-    raw = site.raw(source="127.0.0.1")
+def test_idnt_line_identifies_the_real_client(site):
+    raw = start_bouncer_site(site, "10.255.0.1 127.0.0.1", "joe@10.1.2.3")
     # The host part is an address: with -n 0 it is copied, not resolved.
     raw.send("IDNT joe@10.1.2.3:10.1.2.3\r\n")
     assert raw.read_reply()[-1].startswith("220 ")
     assert raw.command("NOOP")[-1].startswith("200 ")
 
 
-def test_idnt_identity_is_what_admission_checks(bouncer_site):
-    site = bouncer_site
-    site.set("bouncer_ip", "127.0.0.1")
-    site.allow_connections("joe@10.1.2.3")
-    site.start("-B")
-    raw = site.raw(source="127.0.0.1")
+def test_idnt_identity_is_what_admission_checks(site):
+    raw = start_bouncer_site(site, "127.0.0.1", "joe@10.1.2.3")
     raw.send("IDNT eve@10.1.2.3:10.1.2.3\r\n")
     assert raw.closed()
     assert "eve@10.1.2.3 (10.1.2.3): connection refused" in site.log("login.log")
 
 
 @pytest.mark.parametrize("line", [
-    "IDNT a@b@10.1.2.3:host\r\n",      # two "@"
-    "IDNT joe@10.1.2.3:host:x\r\n",    # two ":"
-    "IDNT joe-at-10.1.2.3\r\n",        # no "@"
+    b"IDNT a@b@10.1.2.3:host\r\n",      # two "@"
+    b"IDNT joe@10.1.2.3:host:x\r\n",    # two ":"
+    b"IDNT joe-at-10.1.2.3\r\n",        # no "@"
+    None,                               # the bouncer closes before IDNT
 ])
-def test_malformed_idnt_closes_without_reply(bouncer_site, line):
-    site = bouncer_site
-    site.set("bouncer_ip", "127.0.0.1")
-    site.allow_connections()
-    site.start("-B")
-    raw = site.raw(source="127.0.0.1")
-    raw.send(line)
+def test_malformed_or_missing_idnt_closes_without_reply(site, line):
+    raw = start_bouncer_site(site, "127.0.0.1")
+    if line:
+        raw.send(line)
+    else:
+        raw.sock.shutdown(socket.SHUT_WR)
     assert raw.closed()
 
 
-def test_bouncer_closing_before_idnt_gets_no_greeting(bouncer_site):
-    import socket
-    site = bouncer_site
-    site.set("bouncer_ip", "127.0.0.1")
-    site.allow_connections()
-    site.start("-B")
-    raw = site.raw(source="127.0.0.1")
-    raw.sock.shutdown(socket.SHUT_WR)
-    assert raw.closed()
+def test_only_bouncers_mode_refuses_other_peers(site):
+    assert start_bouncer_site(site, "10.255.0.1 10.255.0.2").closed()
 
 
-def test_only_bouncers_mode_refuses_other_peers(bouncer_site):
-    site = bouncer_site
-    site.set("bouncer_ip", "10.255.0.1 10.255.0.2")
-    site.allow_connections()
-    site.start("-B")
-    assert site.raw(source="127.0.0.1").closed()
-
-
-def test_bouncer_mode_serves_other_peers_directly(bouncer_site):
-    site = bouncer_site
-    site.set("bouncer_ip", "10.255.0.1")
-    site.allow_connections("*@127.0.0.1")
-    site.start("-b")
-    raw = site.raw(source="127.0.0.1")
+def test_bouncer_mode_serves_other_peers_directly(site):
+    raw = start_bouncer_site(site, "10.255.0.1", "*@127.0.0.1", option="-b")
     assert raw.read_reply()[-1].startswith("220 ")
 
 
@@ -253,8 +185,6 @@ def test_loopback_server_treats_peers_as_direct(site):
 def ident_service():
     """An ident service on 127.0.0.1:113 that names every connection
     "alice", answering for exactly the ports it was asked about."""
-    import socket
-    import threading
     listener = socket.socket()
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     try:
@@ -274,8 +204,7 @@ def ident_service():
             with client:
                 query = client.recv(128).decode()
                 queries.append(query)
-                ports = query.strip()
-                client.sendall(f"{ports} : USERID : UNIX : alice\r\n".encode())
+                client.sendall(f"{query.strip()} : USERID : UNIX : alice\r\n".encode())
 
     thread = threading.Thread(target=serve, daemon=True)
     thread.start()
@@ -291,13 +220,12 @@ def test_ident_answer_is_what_admission_checks(site, ident_service):
     site.start()
     raw = site.raw()
     assert raw.read_reply()[-1].startswith("220 ")
-    client_port = raw.sock.getsockname()[1]
-    assert ident_service == [f"{client_port},{site.port}\r\n"]
+    assert ident_service == [f"{raw.sock.getsockname()[1]},{site.port}\r\n"]
 
 
 def test_without_ident_lookups_the_user_is_a_star(site, ident_service):
     site.allow_connections("alice@127.0.0.1")
     site.start()  # the harness passes -I
-    assert site.raw().closed()
+    assert closed_without_reply(site)
     assert ident_service == []
     assert "*@127.0.0.1 (127.0.0.1): connection refused" in site.log("login.log")

@@ -9,8 +9,7 @@ import time
 
 import pytest
 
-from conftest import WAIT_SECONDS
-from test_login import login, raw_login, set_userfile_line, userfile_words
+from conftest import WAIT_SECONDS, login, raw_login, set_userfile_line, userfile_words
 
 # --- the online table, as other programs of the site read it ---------------
 
@@ -99,8 +98,10 @@ def test_stat_with_a_path_lists_it_on_the_control_connection(site):
     assert len(listing) == 1 and " 1234 " in listing[0]
 
 
-def test_site_stat_shows_the_status_line(site):
+def test_site_stat_shows_the_status_line_unless_the_stat_rule_refuses(site):
     site.add_user("alice")
+    site.add_user("leech")
+    set_userfile_line(site, "leech", "RATIO", "0")
     site.start()
     client = login(site, "alice")
     line = client.sendcmd("SITE STAT")
@@ -108,26 +109,15 @@ def test_site_stat_shows_the_status_line(site):
     # The site's statline.txt, filled with the user's figures.
     assert "Credits:" in line and "Ratio:" in line and "%[" not in line
     client.quit()
-
-
-def test_builtin_status_line_without_statline_txt(site):
-    site.add_user("alice")
-    site.add_user("leech")
-    set_userfile_line(site, "leech", "RATIO", "0")
+    # The built-in line when the site has no statline.txt.
     (site.data / "text" / "statline.txt").unlink()
-    site.start()
     client = login(site, "alice")
     assert "Credits:" in client.sendcmd("SITE STAT")
     client.quit()
     client = login(site, "leech")
     assert "nlimited" in client.sendcmd("SITE STAT")
     client.quit()
-
-
-def test_site_stat_refused_by_the_stat_rule(site):
-    site.add_user("alice")
     site.set("-stat", "1")
-    site.start()
     client = login(site, "alice")
     reply = client.sendcmd("SITE STAT")
     assert "Credits:" not in reply and "Ratio:" not in reply
@@ -136,8 +126,9 @@ def test_site_stat_refused_by_the_stat_rule(site):
 
 # --- QUIT and logout ------------------------------------------------------
 
-def test_quit_without_a_goodbye_text(site):
+def test_quit_with_and_without_a_goodbye_text(site):
     site.add_user("alice")
+    site.add_user("op", flags="1")
     site.start()
     raw = site.raw()
     raw.read_reply()
@@ -146,15 +137,11 @@ def test_quit_without_a_goodbye_text(site):
     raw = raw_login(site, "alice")
     assert raw.command("QUIT") == ["221 Goodbye."]
     assert raw.closed()
-
-
-def test_quit_with_the_goodbye_text_of_the_first_matching_rule(site):
-    site.add_user("alice")
-    site.add_user("op", flags="1")
+    # Every connection reads the configuration afresh: the goodbye text of
+    # the first rule that matches the user.
     (site.data / "text" / "bye.op").write_text("So long, %[%s]Iu.\n")
     site.append("goodbye_msg /ftp-data/text/bye.op 1")
     site.append("goodbye_msg /ftp-data/text/nothing.here")
-    site.start()
     raw = raw_login(site, "op")
     assert raw.command("QUIT") == ["221- So long, op.", "221 "]
     assert raw.closed()

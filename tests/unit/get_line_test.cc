@@ -229,33 +229,29 @@ class ScriptTest : public ControlReaderTest {
   std::string dir_;
 };
 
-TEST_F(ScriptTest, RefusingPreScriptAnswersWithItsOwnLine) {
-  hook("noop", 1, script("pre", "echo '553 not now'\nexit 1\n"));
-  send("NOOP\r\n");
-  protocol::parse_one_command();
-  EXPECT_EQ(replies_.text(), "553  not now\r\n");
-  EXPECT_EQ(session::session().pre_script_status, 1);
-}
-
-TEST_F(ScriptTest, AcceptingPreScriptLinesPrecedeTheCommandsReply) {
-  hook("NOOP", 1, script("pre", "echo '200 first'\necho '250 second'\nexit 0\n"));
-  send("NOOP\r\n");
-  protocol::parse_one_command();
-  EXPECT_EQ(replies_.text(), "200-  first\r\n250-  second\r\n200 #9|NOOP|||\r\n");
-}
-
-TEST_F(ScriptTest, SilentRefusalGetsTheGenericText) {
-  hook("SYST", 1, script("pre", "exit 3\n"));
-  send("SYST\r\n");
-  protocol::parse_one_command();
-  EXPECT_EQ(replies_.text(), "500 #227||||\r\n");
-}
-
-TEST_F(ScriptTest, ScriptThatCannotStartIsIgnored) {
-  hook("NOOP", 1, dir_ + "/missing");
-  send("NOOP\r\n");
-  protocol::parse_one_command();
-  EXPECT_EQ(replies_.text(), "200 #9|NOOP|||\r\n");
+TEST_F(ScriptTest, PreScriptsRefuseWithTheirOwnLineAddLinesOrAreIgnored) {
+  struct Case {
+    const char* command;
+    const char* body;  // nullptr: a script that cannot start
+    const char* replies;
+  };
+  for (const Case& c : {
+           // The refusal keeps the script's own blank after the code.
+           Case{"noop", "echo '553 not now'\nexit 1\n", "553  not now\r\n"},
+           Case{"NOOP", "echo '200 first'\necho '250 second'\nexit 0\n",
+                "200-  first\r\n250-  second\r\n200 #9|NOOP|||\r\n"},
+           Case{"SYST", "exit 3\n", "500 #227||||\r\n"},
+           Case{"NOOP", nullptr, "200 #9|NOOP|||\r\n"},
+       }) {
+    session::session().cscripts.clear();
+    session::session().pre_script_status = 0;
+    hook(c.command, 1, c.body ? script("pre", c.body) : dir_ + "/missing");
+    replies_.clear();
+    send(std::string(c.command) + "\r\n");
+    protocol::parse_one_command();
+    EXPECT_EQ(replies_.text(), c.replies) << c.command;
+    if (std::string(c.replies).rfind("553", 0) == 0) EXPECT_EQ(session::session().pre_script_status, 1);
+  }
 }
 
 TEST_F(ScriptTest, HookMatchesWholeWordsOnly) {

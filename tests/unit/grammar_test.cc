@@ -304,14 +304,6 @@ TEST_F(GrammarTest, ChmodReadsItsModeAsOctal) {
   EXPECT_EQ(seen.calls, 0);
 }
 
-TEST_F(GrammarTest, OctalNumberRefusesEightAndNine) {
-  EXPECT_EQ(protocol::octal_number(755), 0755);
-  EXPECT_EQ(protocol::octal_number(0), 0);
-  EXPECT_EQ(protocol::octal_number(8), -1);
-  EXPECT_EQ(protocol::octal_number(1900), -1);
-  EXPECT_EQ(protocol::octal_number(777), 0777);
-}
-
 TEST_F(GrammarTest, SiteAccessRuleComesBeforeTheHandler) {
   record_handlers();
   log_in();
@@ -367,23 +359,15 @@ TEST_F(GrammarTest, CustomAliasRunsTheBuiltInWhenAllowed) {
   EXPECT_EQ(count(out, "\r\n"), 1);
 }
 
-TEST_F(GrammarTest, CustomCommandsNeedALogin) {
+TEST_F(GrammarTest, CustomCommandsNeedALoginEndTheLineAndFallBackWhenIncomplete) {
   record_handlers();
   protocol_test::use_config("site_cmd LS is WHO\ncustom-ls *\n");
   EXPECT_EQ(run("SITE LS"), "500 #5|SITE LS|||\r\n");
-}
-
-TEST_F(GrammarTest, CustomSiteCommandEndsTheLineSilently) {
   log_in();
   protocol_test::use_config("site_cmd RULES TEXT /text/rules\ncustom-rules *\n");
   const std::string out = run("SITE RULES now please");
   EXPECT_EQ(count(out, "\r\n"), 1);
   EXPECT_EQ(out.find("500 "), std::string::npos);
-}
-
-TEST_F(GrammarTest, IncompleteCustomLineFallsBackToTheTable) {
-  record_handlers();
-  log_in();
   protocol_test::use_config("site_cmd WHO\n-who *\n");
   run("SITE WHO");
   EXPECT_EQ(seen.calls, 1);

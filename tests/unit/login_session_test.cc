@@ -104,29 +104,11 @@ TEST(StatusTexts, DataState) {
   EXPECT_EQ(address, "");
 }
 
-TEST(StatusTexts, TransferParameterNames) {
-  EXPECT_STREQ(session::type_name(1), "ASCII");
-  EXPECT_STREQ(session::type_name(2), "EBCDIC");
-  EXPECT_STREQ(session::type_name(3), "Image");
-  EXPECT_STREQ(session::type_name(4), "Local");
-  EXPECT_STREQ(session::type_name(5), "");
-  EXPECT_STREQ(session::type_name(0), "");
-  EXPECT_STREQ(session::structure_name(1), "File");
-  EXPECT_STREQ(session::structure_name(3), "Page");
-  EXPECT_STREQ(session::structure_name(4), "");
-  EXPECT_STREQ(session::mode_name(1), "Stream");
-  EXPECT_STREQ(session::mode_name(2), "Block");
-  EXPECT_STREQ(session::mode_name(3), "Compressed");
-  EXPECT_STREQ(session::mode_name(-1), "");
-}
-
 TEST(BuiltinStatline, LeechesSeeUnlimitedOthersTheirCredits) {
   EXPECT_EQ(session::builtin_statline(0, 3), session::kLeechStatline);
   EXPECT_EQ(session::builtin_statline(-1, 0), session::kLeechStatline);
   EXPECT_EQ(session::builtin_statline(-1, 3), session::kRatioStatline);
   EXPECT_EQ(session::builtin_statline(2, 0), session::kRatioStatline);
-  EXPECT_NE(session::kLeechStatline.find("!GU!gnlimited"), std::string_view::npos);
-  EXPECT_NE(session::kRatioStatline.find("Credits:!g%[%.1f]Ic"), std::string_view::npos);
 }
 
 TEST(FreeSpace, MegabytesOfAvailableBlocks) {

@@ -263,28 +263,19 @@ TEST_F(LogSite, WritersReachRootOwnedLogsFromAnUnprivilegedUser) {
 }
 
 TEST(LogFilter, FirstWordIsTheDayCountOnlyWhenAllDigits) {
-  auto f = text::parse_log_filter("");
-  EXPECT_EQ(f.days, 0);
-  EXPECT_EQ(f.search, "");
-  f = text::parse_log_filter("   ");
-  EXPECT_EQ(f.days, 0);
-  EXPECT_EQ(f.search, "");
-  f = text::parse_log_filter("  3 bob extra");
-  EXPECT_EQ(f.days, 3);
-  EXPECT_EQ(f.search, "bob");
-  f = text::parse_log_filter("3");
-  EXPECT_EQ(f.days, 3);
-  EXPECT_EQ(f.search, "");
-  f = text::parse_log_filter("bob 3");
-  EXPECT_EQ(f.days, 0);
-  EXPECT_EQ(f.search, "bob");
-  f = text::parse_log_filter("12abc");
-  EXPECT_EQ(f.days, 0);
-  EXPECT_EQ(f.search, "12abc");
-  f = text::parse_log_filter("-3 bob");
-  EXPECT_EQ(f.days, 0);
-  EXPECT_EQ(f.search, "-3");
-  f = text::parse_log_filter("99999999999999999999999999 x");
+  struct Case {
+    const char* argument;
+    int days;
+    const char* search;
+  };
+  for (const Case& c : {Case{"", 0, ""}, Case{"   ", 0, ""}, Case{"  3 bob extra", 3, "bob"},
+                        Case{"3", 3, ""}, Case{"bob 3", 0, "bob"}, Case{"12abc", 0, "12abc"},
+                        Case{"-3 bob", 0, "-3"}}) {
+    const auto f = text::parse_log_filter(c.argument);
+    EXPECT_EQ(f.days, c.days) << c.argument;
+    EXPECT_EQ(f.search, c.search) << c.argument;
+  }
+  const auto f = text::parse_log_filter("99999999999999999999999999 x");
   EXPECT_GT(f.days, 1000000);
   EXPECT_EQ(f.search, "x");
 }
@@ -312,32 +303,25 @@ class ShowLog : public LogSite {
   std::string old_bob_, old_amy_, new_bob_, now_amy_;
 };
 
-TEST_F(ShowLog, WithoutArgumentsOrWithZeroEveryLineIsListed) {
+TEST_F(ShowLog, DayCountAndCaseSensitiveSearchFilterAloneAndTogether) {
+  using Lines = std::vector<std::string>;
   EXPECT_EQ(text::show_log(200, nullptr, "login.log"), 0);
   auto lines = replies();
   ASSERT_EQ(lines.size(), 5u);
-  EXPECT_EQ(listed(lines), (std::vector<std::string>{old_bob_, old_amy_, new_bob_, now_amy_}));
+  EXPECT_EQ(listed(lines), (Lines{old_bob_, old_amy_, new_bob_, now_amy_}));
   EXPECT_EQ(lines.back().rfind("200 ", 0), 0u);
-
-  std::rewind(replies_);
-  ASSERT_EQ(ftruncate(fileno(replies_), 0), 0);
-  EXPECT_EQ(text::show_log(200, " 0 ", "login.log"), 0);
-  EXPECT_EQ(listed(replies()).size(), 4u);
-}
-
-TEST_F(ShowLog, DayCountAndSearchStringFilterTogether) {
-  EXPECT_EQ(text::show_log(200, "3 bob", "login.log"), 0);
-  EXPECT_EQ(listed(replies()), (std::vector<std::string>{new_bob_}));
-}
-
-TEST_F(ShowLog, DayCountAloneKeepsOnlyRecentLines) {
-  EXPECT_EQ(text::show_log(200, "7", "login.log"), 0);
-  EXPECT_EQ(listed(replies()), (std::vector<std::string>{old_amy_, new_bob_, now_amy_}));
-}
-
-TEST_F(ShowLog, SearchAloneIsCaseSensitiveOverEveryDay) {
-  EXPECT_EQ(text::show_log(200, "bob", "login.log"), 0);
-  EXPECT_EQ(listed(replies()), (std::vector<std::string>{old_bob_, new_bob_}));
+  const std::pair<const char*, Lines> cases[] = {
+      {" 0 ", {old_bob_, old_amy_, new_bob_, now_amy_}},
+      {"3 bob", {new_bob_}},
+      {"7", {old_amy_, new_bob_, now_amy_}},
+      {"bob", {old_bob_, new_bob_}},
+  };
+  for (const auto& [argument, expected] : cases) {
+    std::rewind(replies_);
+    ASSERT_EQ(ftruncate(fileno(replies_), 0), 0);
+    EXPECT_EQ(text::show_log(200, argument, "login.log"), 0);
+    EXPECT_EQ(listed(replies()), expected) << argument;
+  }
 }
 
 TEST_F(ShowLog, MissingLogSendsOneContinuationLineAndNoFinalReply) {

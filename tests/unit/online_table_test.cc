@@ -280,34 +280,21 @@ class TableConfig : public ::testing::Test {
   std::string path_ = ::testing::TempDir() + "online_table_config_" + std::to_string(::getpid());
 };
 
-TEST_F(TableConfig, DefaultsWithoutLines) {
-  use_config("# nothing\n");
-  EXPECT_EQ(online::configured_ipc_key(), 0xDEAD);
-  const online::TableSize size = online::configured_table_size();
-  EXPECT_EQ(size.max_users, 1);
-  EXPECT_EQ(size.slots, 1);
-}
-
-TEST_F(TableConfig, KeyIsHexadecimalAndExtraSlotsAddUp) {
-  use_config("ipc_key 1A2B\nmax_users 20 5\n");
-  EXPECT_EQ(online::configured_ipc_key(), 0x1A2B);
-  const online::TableSize size = online::configured_table_size();
-  EXPECT_EQ(size.max_users, 20);
-  EXPECT_EQ(size.slots, 25);
-}
-
-TEST_F(TableConfig, UnreadableKeyFallsBackInsteadOfMakingPrivateTables) {
-  use_config("ipc_key zz\n");
-  EXPECT_EQ(online::configured_ipc_key(), 0xDEAD);
-  use_config("ipc_key 0\n");
-  EXPECT_EQ(online::configured_ipc_key(), 0xDEAD);
-}
-
-TEST_F(TableConfig, MaxUsersBelowOneIsReportedAsSuch) {
-  use_config("max_users 0 3\n");
-  const online::TableSize size = online::configured_table_size();
-  EXPECT_EQ(size.max_users, 0);
-  EXPECT_EQ(size.slots, 3);
+TEST_F(TableConfig, KeyIsHexadecimalWithAFallbackAndExtraSlotsAddUp) {
+  struct Case {
+    const char* lines;
+    key_t key;
+    int max_users, slots;
+  };
+  // An unreadable key falls back instead of making private tables.
+  for (const Case& c : {Case{"# nothing\n", 0xDEAD, 1, 1}, Case{"ipc_key 1A2B\nmax_users 20 5\n", 0x1A2B, 20, 25},
+                        Case{"ipc_key zz\nmax_users 0 3\n", 0xDEAD, 0, 3}, Case{"ipc_key 0\n", 0xDEAD, 1, 1}}) {
+    use_config(c.lines);
+    EXPECT_EQ(online::configured_ipc_key(), c.key) << c.lines;
+    const online::TableSize size = online::configured_table_size();
+    EXPECT_EQ(size.max_users, c.max_users) << c.lines;
+    EXPECT_EQ(size.slots, c.slots) << c.lines;
+  }
   use_config("max_users 99999999999 99999999999\n");
   EXPECT_GT(online::configured_table_size().slots, 0) << "no overflow into a negative size";
 }

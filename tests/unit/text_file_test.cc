@@ -86,13 +86,10 @@ class TextFileTest : public ::testing::Test {
   userdb::UserRecord saved_user_;
 };
 
-TEST_F(TextFileTest, MissingFileShowsNothing) {
+TEST_F(TextFileTest, LinesBecomeContinuationLinesWithCookiesAndMissingFilesShowNothing) {
   EXPECT_EQ(text::show_text_file(230, (dir_ + "/text/none").c_str()), 0);
   EXPECT_EQ(text::show_text_file(230, nullptr), 0);
   EXPECT_EQ(written(), "");
-}
-
-TEST_F(TextFileTest, LinesBecomeContinuationLinesWithCookies) {
   const std::string path = write("text/welcome", "Hello %[%s]Iu!\n\r\nbefore\rafter\nlast line without end");
   EXPECT_EQ(text::show_text_file(230, path.c_str()), 1);
   EXPECT_EQ(written(), "230- Hello bob!\r\n230-  \r\n230- before\r\n230- last line without end\r\n");
@@ -125,17 +122,11 @@ TEST_F(TextFileTest, VariantsRotateWithTheClock) {
   EXPECT_TRUE(shown == expected[now % 3] || shown == expected[after % 3]) << shown;
 }
 
-TEST_F(TextFileTest, FlagIncludesNeedOneOfTheFlags) {
+TEST_F(TextFileTest, FlagIncludesNeedOneOfTheFlagsAndAPath) {
   const std::string staff = write("text/staff", "staff only\n");
-  const std::string path = write("text/main", "top\n%=12" + staff + "\n%=3" + staff + "\nend\n");
-  text::show_text_file(200, path.c_str());
-  EXPECT_EQ(written(), "200- top\r\n200- staff only\r\n200- end\r\n");
-}
-
-TEST_F(TextFileTest, FlagIncludeWithoutPathShowsNothing) {
-  const std::string path = write("text/main", "%=3 nothing here\n%=\nafter\n");
+  const std::string path = write("text/main", "top\n%=12" + staff + "\n%=3" + staff + "\n%=3 nothing here\n%=\nend\n");
   EXPECT_EQ(text::show_text_file(200, path.c_str()), 1);
-  EXPECT_EQ(written(), "200- after\r\n");
+  EXPECT_EQ(written(), "200- top\r\n200- staff only\r\n200- end\r\n");
 }
 
 TEST_F(TextFileTest, PlainAndGroupIncludes) {
