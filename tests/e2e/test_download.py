@@ -5,6 +5,8 @@ download costs and counts in the userfile and the transfer log."""
 import ftplib
 import os
 import socket
+import subprocess
+import signal
 import time
 
 import pytest
@@ -154,6 +156,62 @@ def test_stat_and_abort_during_a_large_download(files):
     assert data == (files.root / "site" / "small.bin").read_bytes()
     assert reply.startswith("226")
     client.quit()
+
+
+def test_plain_stat_and_abort_reach_a_download_the_client_stopped_reading(files):
+    # The client stops reading data, so the server's socket buffer fills;
+    # commands sent without urgent data must still be heard and answered.
+    big = files.root / "site" / "big.bin"
+    with open(big, "wb") as out:
+        out.truncate(512 << 20)
+    set_userfile_line(files, "bob", "CREDITS", "10000000")
+    files.start()
+    client = login(files)
+    client.voidcmd("TYPE I")
+    connection = client.transfercmd("RETR /site/big.bin")
+    assert len(connection.recv(65536)) > 0
+    time.sleep(0.5)
+    client.sock.sendall(b"STAT\r\n")
+    assert client.getresp().startswith("213 ")
+    client.sock.sendall(b"ABOR\r\n")
+    assert client.getmultiline().startswith("426 ")
+    assert client.getmultiline().startswith("226 ")
+    connection.close()
+    assert client.voidcmd("NOOP").startswith("200")
+    client.quit()
+
+
+def test_a_download_ended_by_sigterm_is_still_charged(files):
+    # KICK and KILL end a session with SIGTERM; the bytes it moved so far
+    # are accounted for when the session ends.
+    big = files.root / "site" / "big.bin"
+    with open(big, "wb") as out:
+        out.truncate(64 << 20)
+    set_userfile_line(files, "bob", "CREDITS", "100000")
+    files.append("speed_limit /site/* 4000000 0 *")
+    files.start()
+    client = login(files)
+    client.voidcmd("TYPE I")
+    connection = client.transfercmd("RETR /site/big.bin")
+    received = 0
+    while received < (4 << 20):
+        received += len(connection.recv(1 << 20))
+    sessions = files.daemon_pids()
+    assert len(sessions) == 1
+    os.kill(int(sessions[0]), signal.SIGTERM)
+    while connection.recv(1 << 20):
+        pass
+    connection.close()
+    client.close()
+    deadline = time.monotonic() + WAIT_SECONDS
+    while time.monotonic() < deadline:
+        downloaded = userfile_words(files, "bob", "ALLDN")
+        if downloaded and int(downloaded[1]) > 0:
+            break
+        time.sleep(0.1)
+    files_count, kib = (int(word) for word in userfile_words(files, "bob", "ALLDN")[:2])
+    assert kib >= 4096, "the moved bytes were not counted"
+    assert int(userfile_words(files, "bob", "CREDITS")[0]) <= 100000 - kib
 
 
 def test_a_download_charges_creditloss_and_counts_statistics(files):

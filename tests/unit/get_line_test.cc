@@ -250,7 +250,9 @@ TEST_F(ScriptTest, PreScriptsRefuseWithTheirOwnLineAddLinesOrAreIgnored) {
     send(std::string(c.command) + "\r\n");
     protocol::parse_one_command();
     EXPECT_EQ(replies_.text(), c.replies) << c.command;
-    if (std::string(c.replies).rfind("553", 0) == 0) EXPECT_EQ(session::session().pre_script_status, 1);
+    if (std::string(c.replies).rfind("553", 0) == 0) {
+      EXPECT_EQ(session::session().pre_script_status, 1) << c.command;
+    }
   }
 }
 
