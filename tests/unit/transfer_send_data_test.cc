@@ -152,7 +152,9 @@ TEST_F(SendData, AnAborOnTheControlConnectionStopsAfterOneChunk) {
   std::string received;
   EXPECT_EQ(send(fd, false, received), -1);
   ::close(fd);
-  EXPECT_EQ(received.size(), transfer::kBinaryChunk);
+  // At most one chunk goes out (less when the socket takes less at once).
+  EXPECT_GT(received.size(), 0u);
+  EXPECT_LE(received.size(), transfer::kBinaryChunk);
   EXPECT_EQ(replies_.text(), "426 #565||||\r\n226 #566||||\r\n");
 }
 
