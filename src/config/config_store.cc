@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "fs/match.h"
+#include "session/unique_fd.h"
 
 namespace config {
 namespace {
@@ -50,20 +51,6 @@ void log_error(const std::string& message) {
     syslog(LOG_ERR, "%s", message.c_str());
   }
 }
-
-// Closes the descriptor on every path out of the reader.
-class FileCloser {
- public:
-  explicit FileCloser(int fd) : fd_(fd) {}
-  ~FileCloser() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileCloser(const FileCloser&) = delete;
-  FileCloser& operator=(const FileCloser&) = delete;
-
- private:
-  int fd_;
-};
 
 // Splits off the next word of a line, terminating it in place.
 char* next_word(char*& cursor) {
@@ -232,7 +219,7 @@ int read_config_file(const char* path) {
     log_error("cannot open config file: " + error_text(errno));
     return 0;
   }
-  FileCloser closer(fd);
+  const session::UniqueFd closer(fd);
 
   struct stat st;
   if (::fstat(fd, &st) < 0) {

@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "session/session.h"
+#include "session/unique_fd.h"
 
 namespace session {
 namespace {
@@ -47,20 +48,6 @@ class IdentAlarm {
 
  private:
   struct sigaction previous_ {};
-};
-
-class Socket {
- public:
-  Socket() : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {}
-  ~Socket() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Socket(const Socket&) = delete;
-  Socket& operator=(const Socket&) = delete;
-  int fd() const { return fd_; }
-
- private:
-  int fd_;
 };
 
 // A call interrupted by anything but our alarm is tried again.
@@ -107,31 +94,31 @@ std::string parse_ident_reply(const char* line, unsigned peer_port, unsigned loc
 
 std::string ident_lookup(const sockaddr_in& peer, const sockaddr_in& local,
                          unsigned short ident_port) {
-  Socket sock;
-  if (sock.fd() < 0) return kUnknown;
+  const UniqueFd sock(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!sock) return kUnknown;
   IdentAlarm alarm_guard;
 
   // The send/receive time-outs back the alarm up: should it ring just
   // before a call blocks, the call still ends in time.
   timeval limit{static_cast<time_t>(kIdentSeconds), 0};
-  setsockopt(sock.fd(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-  setsockopt(sock.fd(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+  setsockopt(sock.get(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  setsockopt(sock.get(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
 
   sockaddr_in from = local;
   from.sin_port = 0;
-  if (::bind(sock.fd(), reinterpret_cast<const sockaddr*>(&from), sizeof from) != 0) return kUnknown;
+  if (::bind(sock.get(), reinterpret_cast<const sockaddr*>(&from), sizeof from) != 0) return kUnknown;
   sockaddr_in to = peer;
   to.sin_port = htons(ident_port);
-  if (::connect(sock.fd(), reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) return kUnknown;
+  if (::connect(sock.get(), reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) return kUnknown;
 
   const unsigned peer_port = ntohs(peer.sin_port);
   const unsigned local_port = ntohs(local.sin_port);
   char query[32];
   int length = std::snprintf(query, sizeof query, "%u,%u\r\n", peer_port, local_port);
-  if (!send_all(sock.fd(), query, static_cast<std::size_t>(length))) return kUnknown;
+  if (!send_all(sock.get(), query, static_cast<std::size_t>(length))) return kUnknown;
 
   char line[512];
-  if (!read_line(sock.fd(), line, sizeof line)) return kUnknown;
+  if (!read_line(sock.get(), line, sizeof line)) return kUnknown;
   return parse_ident_reply(line, peer_port, local_port);
 }
 

@@ -14,25 +14,11 @@
 #include "protocol/reply.h"
 #include "session/base_commands.h"
 #include "session/session.h"
+#include "session/unique_fd.h"
 #include "text/strings.h"
 
 namespace session {
 namespace {
-
-// Closes a descriptor on scope exit.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 // Paths a client may ask about: private paths and whatever a link leads to
 // outside the home directory stay invisible, as they are to RETR and LIST.
@@ -87,7 +73,7 @@ int size_command(const char* path) {
       text::string_reply(550, 165, 0, path);
       return 1;
     }
-    FileDescriptor fd(::open(resolved.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd fd(::open(resolved.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0) {
       protocol::perror_reply(550, path);
       return 1;

@@ -21,6 +21,7 @@
 #include "protocol/reply.h"
 #include "session/privilege.h"
 #include "session/session.h"
+#include "session/unique_fd.h"
 #include "text/logs.h"
 #include "text/strings.h"
 #include "transfer/data_connection.h"
@@ -40,20 +41,6 @@ constexpr off_t kCreditCheckThreshold = 49;
 constexpr long long kAccountingThreshold = 1023;
 // The download counter in a file's group id stops before each hundred.
 constexpr gid_t kDownloadCountWrap = 100;
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 std::string file_name_of(const std::string& path) {
   const std::size_t slash = path.rfind('/');
@@ -220,7 +207,7 @@ int retrieve(const std::string& name) {
   const std::string& path = terms.path;
   if (!may_retrieve(name, path)) return 1;
 
-  FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  session::UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (file.get() < 0) {
     protocol::perror_reply(550, name);
     return 1;

@@ -8,13 +8,6 @@
 
 namespace userdb {
 
-bool UniqueFd::close() {
-  if (fd_ < 0) return true;
-  int result = ::close(fd_);
-  fd_ = -1;
-  return result == 0 || errno == EINTR;
-}
-
 UniqueFd open_file(const char* path, int flags, mode_t mode) {
   int fd;
   do {

@@ -7,38 +7,11 @@
 #include <string>
 #include <string_view>
 
+#include "session/unique_fd.h"
+
 namespace userdb {
 
-class UniqueFd {
- public:
-  UniqueFd() = default;
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  ~UniqueFd() { reset(); }
-  UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
-  UniqueFd& operator=(UniqueFd&& other) noexcept {
-    if (this != &other) {
-      reset();
-      fd_ = other.release();
-    }
-    return *this;
-  }
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-
-  int get() const { return fd_; }
-  explicit operator bool() const { return fd_ >= 0; }
-  int release() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-  // Closes now; false when close reported an error.
-  bool close();
-  void reset() { (void)close(); }
-
- private:
-  int fd_ = -1;
-};
+using session::UniqueFd;
 
 // open(2) with O_CLOEXEC, retried on EINTR.
 UniqueFd open_file(const char* path, int flags, mode_t mode = 0);
