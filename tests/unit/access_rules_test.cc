@@ -7,7 +7,7 @@
 
 namespace {
 
-using userdb_test::spit;
+using scratch::write_file;
 
 class AccessRules : public userdb_test::SiteTest {
  protected:
@@ -52,7 +52,7 @@ TEST_F(AccessRules, NamesAndGroupsCompareExactlyAndPrivateGroupsCount) {
 TEST_F(AccessRules, ADenialShowsTheAdTextOrString22UnlessQuiet) {
   configure("-wipe 1\n-nuke 1\n");
   become("bob", "");
-  spit(root_ + "/misc/ad/wipe", "No wiping for you\n");
+  write_file(root_ + "/misc/ad/wipe", "No wiping for you\n");
   EXPECT_EQ(config::acl_match("-wipe", 0, 1, nullptr), 0);
   std::string sent = replies();
   EXPECT_NE(sent.find("No wiping for you"), std::string::npos);
@@ -111,7 +111,7 @@ TEST_F(AccessRules, NoretrieveComparesTheFileNameExactly) {
 
 TEST_F(AccessRules, PathFilterChecksAllowedThenForbiddenPatterns) {
   configure("path-filter * " + root_ + "/filter.msg ^[-A-Za-z0-9_.()]*$ ^\\. ^-\n");
-  spit(root_ + "/filter.msg", "Bad name\n");
+  write_file(root_ + "/filter.msg", "Bad name\n");
   become("bob", "");
   EXPECT_EQ(config::name_filter_allowed("/site/Good.File-1.rar"), 1);
   EXPECT_EQ(config::name_filter_allowed("/site/bad name"), 0);

@@ -17,8 +17,8 @@
 namespace {
 
 namespace stdfs = std::filesystem;
-using userdb_test::slurp;
-using userdb_test::spit;
+using scratch::read_file;
+using scratch::write_file;
 
 class BaseCommandsTest : public userdb_test::SiteTest {
  protected:
@@ -68,7 +68,7 @@ class BaseCommandsTest : public userdb_test::SiteTest {
 TEST_F(BaseCommandsTest, SizeCountsLineEndsTwiceInAscii) {
   std::string text;
   for (int i = 0; i < 10; ++i) text += "123456789\n";
-  spit(home_ + "/ten.txt", text);
+  write_file(home_ + "/ten.txt", text);
   session::Session& s = session::session();
   s.type = 1;
   EXPECT_EQ(session::size_command("ten.txt"), 0);
@@ -84,7 +84,7 @@ TEST_F(BaseCommandsTest, SizeCountsLineEndsTwiceInAscii) {
 TEST_F(BaseCommandsTest, SizeRefusesDirectoriesMissingAndPrivateFiles) {
   configure("privpath " + home_ + "/secret =nobody\n");
   stdfs::create_directories(home_ + "/secret");
-  spit(home_ + "/secret/f", "abc");
+  write_file(home_ + "/secret/f", "abc");
   session::Session& s = session::session();
   for (int type : {1, 3}) {
     s.type = type;
@@ -102,7 +102,7 @@ TEST_F(BaseCommandsTest, MdtmPrintsTheFourDigitYearInUtc) {
   EXPECT_EQ(session::mdtm_text(1796478362), "20261205134602");
   EXPECT_EQ(session::mdtm_text(0), "19700101000000");
   EXPECT_EQ(session::mdtm_text(3471292800), "20800101000000");
-  spit(home_ + "/f", "x");
+  write_file(home_ + "/f", "x");
   struct timeval times[2] = {{1796478362, 0}, {1796478362, 0}};
   ASSERT_EQ(::utimes((home_ + "/f").c_str(), times), 0);
   EXPECT_EQ(session::mdtm_command("/f"), 0);
@@ -112,7 +112,7 @@ TEST_F(BaseCommandsTest, MdtmPrintsTheFourDigitYearInUtc) {
 }
 
 TEST_F(BaseCommandsTest, MdtmAndChmodCannotClimbOutOfHome) {
-  spit(root_ + "/outside", "x");
+  write_file(root_ + "/outside", "x");
   ::chmod((root_ + "/outside").c_str(), 0600);
   EXPECT_EQ(session::mdtm_command("../outside"), 1);
   EXPECT_EQ(next_replies(), "550 ../outside: No such file or directory.\r\n");
@@ -125,7 +125,7 @@ TEST_F(BaseCommandsTest, MdtmAndChmodCannotClimbOutOfHome) {
 }
 
 TEST_F(BaseCommandsTest, ChmodChangesRelativePathsAndRefusesBadModes) {
-  spit(home_ + "/sub/f", "x");
+  write_file(home_ + "/sub/f", "x");
   userdb::copy_field(session::session().cwd, home_ + "/sub");
   protocol::CommandArgs args = text_args("f");
   args.mode = 0755;
@@ -174,7 +174,7 @@ TEST_F(BaseCommandsTest, TaglineRefusesForbiddenCharactersAndSavesGoodOnes) {
   EXPECT_EQ(protocol::handlers::site_tagline(text_args(long_tagline)), 0);
   EXPECT_EQ(next_replies(), "200 #235|" + std::string(63, 'x') + "|||\r\n");
   EXPECT_EQ(std::string(session::session().user.tagline), std::string(63, 'x'));
-  EXPECT_NE(slurp(user_path("alice")).find("TAGLINE " + std::string(63, 'x') + "\n"), std::string::npos);
+  EXPECT_NE(read_file(user_path("alice")).find("TAGLINE " + std::string(63, 'x') + "\n"), std::string::npos);
   EXPECT_FALSE(stdfs::exists(user_path("alice") + ".lock"));
 
   EXPECT_EQ(protocol::handlers::site_tagline(protocol::CommandArgs{}), 0);
@@ -189,13 +189,13 @@ TEST_F(BaseCommandsTest, ColourTogglesSetsAndShows) {
   EXPECT_EQ(session::set_colour(""), 0);
   EXPECT_EQ(s.color_mode, 1);
   EXPECT_TRUE(userdb::has_flag(s.user.flags, '5'));
-  EXPECT_NE(slurp(user_path("alice")).find("FLAGS 5"), std::string::npos) << slurp(user_path("alice"));
+  EXPECT_NE(read_file(user_path("alice")).find("FLAGS 5"), std::string::npos) << read_file(user_path("alice"));
   EXPECT_EQ(session::set_colour("ON"), 0);  // not "on": only shows
   EXPECT_EQ(s.color_mode, 1);
   EXPECT_EQ(session::set_colour("off"), 0);
   EXPECT_EQ(s.color_mode, 0);
   EXPECT_FALSE(userdb::has_flag(s.user.flags, '5'));
-  EXPECT_EQ(slurp(user_path("alice")).find("FLAGS 5"), std::string::npos);
+  EXPECT_EQ(read_file(user_path("alice")).find("FLAGS 5"), std::string::npos);
 }
 
 TEST_F(BaseCommandsTest, AliasAndCdpathListTheirLines) {
@@ -246,7 +246,7 @@ TEST_F(BaseCommandsTest, CwdMovesInsideHomeAndRefusesPrivatePaths) {
 
 TEST_F(BaseCommandsTest, DirectoryAckShowsDescriptionsAndShortcutText) {
   configure("show_diz .message\n");
-  spit(home_ + "/sub/.message", "Welcome to sub\n");
+  write_file(home_ + "/sub/.message", "Welcome to sub\n");
   ASSERT_EQ(::chdir((home_ + "/sub").c_str()), 0);
   session::session().cwd_shortcut = 1;
   session::directory_ack("CWD");

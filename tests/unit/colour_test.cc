@@ -4,10 +4,10 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 
 #include "protocol/reply.h"
+#include "scratch_site.h"
 #include "session/session.h"
 
 namespace {
@@ -94,29 +94,17 @@ TEST(ColourCodes, LongLinesAreCutWithoutHalfSequences) {
 class ColourReplyTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    stream_ = std::tmpfile();
-    ASSERT_NE(stream_, nullptr);
-    protocol::set_reply_stream(stream_);
     text::install_colour_filter();
     saved_ = session::session().color_mode;
   }
   void TearDown() override {
-    protocol::set_reply_stream(nullptr);
     protocol::set_output_filter(nullptr);
     session::session().color_mode = saved_;
     session::session().raw_replies = 0;
-    std::fclose(stream_);
   }
-  std::string written() {
-    std::fflush(stream_);
-    std::rewind(stream_);
-    std::string out;
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, stream_)) > 0) out.append(buffer, n);
-    return out;
-  }
-  std::FILE* stream_ = nullptr;
+  std::string written() { return replies_.text(); }
+
+  scratch::ReplyTap replies_;
   int saved_ = 0;
 };
 

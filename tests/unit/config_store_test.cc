@@ -3,13 +3,12 @@
 #include "config/config_store.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
+
+#include "scratch_site.h"
 
 namespace {
 
@@ -19,9 +18,6 @@ void capture(const std::string& message) { g_messages.push_back(message); }
 class ConfigStoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/marlod-config-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
     config::clear_config();
     config::set_config_log_sink(capture);
     config::set_client_address("127.0.0.1");
@@ -30,14 +26,9 @@ class ConfigStoreTest : public ::testing::Test {
   void TearDown() override {
     config::clear_config();
     config::set_config_log_sink(nullptr);
-    std::filesystem::remove_all(dir_);
   }
 
-  std::string write(const std::string& name, const std::string& contents) {
-    const std::string path = dir_ + "/" + name;
-    std::ofstream(path, std::ios::binary) << contents;
-    return path;
-  }
+  std::string write(const std::string& name, const std::string& contents) { return site_.write(name, contents); }
 
   int read(const std::string& contents) { return config::read_config_file(write("marlod.conf", contents).c_str()); }
 
@@ -63,7 +54,8 @@ class ConfigStoreTest : public ::testing::Test {
     return n;
   }
 
-  std::string dir_;
+  const scratch::ScratchDir site_{"config"};
+  const std::string dir_ = site_.path();
 };
 
 using Words = std::vector<std::vector<std::string>>;

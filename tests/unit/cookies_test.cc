@@ -9,19 +9,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "config/config_store.h"
+#include "scratch_site.h"
 #include "session/session.h"
 #include "text/cookie_values.h"
 #include "text/display_fields.h"
 #include "userdb/user_record.h"
 
 namespace {
-
-namespace fsys = std::filesystem;
 
 template <std::size_t N>
 void set_field(char (&field)[N], const char* value) {
@@ -31,9 +28,6 @@ void set_field(char (&field)[N], const char* value) {
 class CookiesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/marlod-cookies-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
     session::Session& s = session::session();
     saved_user_ = s.user;
     s.user = userdb::UserRecord{};
@@ -51,21 +45,15 @@ class CookiesTest : public ::testing::Test {
   void TearDown() override {
     session::session().user = saved_user_;
     config::clear_config();
-    fsys::remove_all(dir_);
   }
 
-  void write_config(const std::string& lines) {
-    const std::string path = dir_ + "/marlod.conf";
-    // An empty configuration file counts as unreadable.
-    std::ofstream(path) << "# test site\n" << lines;
-    config::clear_config();
-    ASSERT_EQ(config::read_config_file(path.c_str()), 1);
-  }
+  void write_config(const std::string& lines) { scratch::load_config(site_ / "marlod.conf", "# test site\n" + lines); }
 
   static std::string expand(const char* tmpl) { return text::expand_cookie_text(tmpl).text; }
   static userdb::UserRecord& user() { return session::session().user; }
 
-  std::string dir_;
+  const scratch::ScratchDir site_{"cookies"};
+  const std::string dir_ = site_.path();
   userdb::UserRecord saved_user_;
 };
 
@@ -283,8 +271,7 @@ TEST_F(CookiesTest, SessionCounters) {
 
 TEST_F(CookiesTest, UnreadMessagesCookie) {
   EXPECT_EQ(expand("%[%s]Id"), "N");
-  fsys::create_directories(dir_ + "/msgs");
-  std::ofstream(dir_ + "/msgs/bob") << "hello\n";
+  site_.write("msgs/bob", "hello\n");
   EXPECT_EQ(expand("%[%s]Id"), "Y");
 }
 

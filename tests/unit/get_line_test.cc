@@ -8,8 +8,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <sstream>
 
 #include "protocol/command_loop.h"
 #include "protocol/command_scripts.h"
@@ -194,21 +192,13 @@ class ScriptTest : public ControlReaderTest {
  protected:
   void SetUp() override {
     ControlReaderTest::SetUp();
-    char dir[] = "/tmp/marlod-cscript-XXXXXX";
-    ASSERT_NE(::mkdtemp(dir), nullptr);
-    dir_ = dir;
     session::Session& s = session::session();
     s.logged_in = 1;
     std::strcpy(s.user.name, "alice");
     std::strcpy(s.user.groups[0], "staff");
   }
-  void TearDown() override {
-    std::system(("rm -rf " + dir_).c_str());
-    ControlReaderTest::TearDown();
-  }
   std::string script(const std::string& name, const std::string& body) {
-    const std::string path = dir_ + "/" + name;
-    std::ofstream(path) << "#!/bin/sh\n" << body;
+    const std::string path = site_.write(name, "#!/bin/sh\n" + body);
     ::chmod(path.c_str(), 0755);
     return path;
   }
@@ -219,14 +209,10 @@ class ScriptTest : public ControlReaderTest {
     std::strncpy(entry.script, path.c_str(), sizeof entry.script - 1);
     session::session().cscripts.push_back(entry);
   }
-  std::string file(const std::string& name) {
-    std::ifstream in(dir_ + "/" + name);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
+  std::string file(const std::string& name) { return scratch::read_file(site_ / name); }
 
-  std::string dir_;
+  const scratch::ScratchDir site_{"cscript"};
+  const std::string dir_ = site_.path();
 };
 
 TEST_F(ScriptTest, PreScriptsRefuseWithTheirOwnLineAddLinesOrAreIgnored) {

@@ -2,10 +2,6 @@
 // lines, custom commands in the listing and the site's own help file.
 #include "protocol/help.h"
 
-#include <sys/stat.h>
-
-#include <fstream>
-
 #include "protocol/command_table.h"
 #include "protocol_test_support.h"
 
@@ -92,19 +88,12 @@ TEST_F(HelpTest, HelpNeedsALogin) {
 
 TEST_F(HelpTest, SiteHelpShowsTheSitesHelpFileWhenThereIsOne) {
   protocol_test::use_config("-help *\n");
-  char dir[] = "/tmp/marlod-help-XXXXXX";
-  ASSERT_NE(::mkdtemp(dir), nullptr);
-  std::strcpy(session::session().data_path, dir);
+  const scratch::ScratchDir site("help");
+  std::strcpy(session::session().data_path, site.path().c_str());
   EXPECT_EQ(run("SITE HELP").substr(0, 20), "214- #228|SITE |||\r\n");
 
-  const std::string help_dir = std::string(dir) + "/help";
-  ::mkdir(help_dir.c_str(), 0755);
-  std::ofstream(help_dir + "/site.help") << "Our commands\n";
-  const std::string out = run("SITE HELP");
-  EXPECT_EQ(out, "200- Our commands\r\n200 #187||||\r\n");
-  std::remove((help_dir + "/site.help").c_str());
-  ::rmdir(help_dir.c_str());
-  ::rmdir(dir);
+  site.write("help/site.help", "Our commands\n");
+  EXPECT_EQ(run("SITE HELP"), "200- Our commands\r\n200 #187||||\r\n");
 }
 
 }  // namespace

@@ -9,8 +9,8 @@
 
 namespace {
 
-using userdb_test::slurp;
-using userdb_test::spit;
+using scratch::read_file;
+using scratch::write_file;
 
 class IpPolicy : public userdb_test::SiteTest {
  protected:
@@ -46,7 +46,7 @@ TEST_F(IpPolicy, TheFirstMatchingMaskInListOrderWins) {
 
 TEST_F(IpPolicy, AMaskFileDecidesFirstWithNegativeLines) {
   const std::string list = root_ + "/masks";
-  spit(list, "# site masks\n!*@10.0.0.66   \n*@10.0.0.*  # lan\n\n!bad@*\n");
+  write_file(list, "# site masks\n!*@10.0.0.66   \n*@10.0.0.*  # lan\n\n!bad@*\n");
   std::string first = "!" + list;
   masks({first.c_str(), "*@192.168.*"});
   EXPECT_EQ(config::user_ip_match("", "10.0.0.66", "x"), -1);
@@ -60,15 +60,15 @@ TEST_F(IpPolicy, AMaskFileDecidesFirstWithNegativeLines) {
 }
 
 TEST_F(IpPolicy, AdmissionScansEveryUserfileAndLogsARefusal) {
-  spit(user_path("bob"), "FLAGS 1\nIP bob@10.0.0.*\n");
-  spit(user_path("carol"), "IP\t*@shell.example.org # home\r\n");
-  spit(user_path("neg"), "IP !" + root_ + "/neg.masks\n");
-  spit(root_ + "/neg.masks", "!*@*\n");
-  spit(user_path("garbage"), std::string("\0\xff IP \n IPX *@*\nIP", 17));
+  write_file(user_path("bob"), "FLAGS 1\nIP bob@10.0.0.*\n");
+  write_file(user_path("carol"), "IP\t*@shell.example.org # home\r\n");
+  write_file(user_path("neg"), "IP !" + root_ + "/neg.masks\n");
+  write_file(root_ + "/neg.masks", "!*@*\n");
+  write_file(user_path("garbage"), std::string("\0\xff IP \n IPX *@*\nIP", 17));
   EXPECT_TRUE(userdb::admit_by_ident("", "10.0.0.9", "bob"));
   EXPECT_TRUE(userdb::admit_by_ident("SHELL.example.org", "9.9.9.9", "anyone"));
   EXPECT_FALSE(userdb::admit_by_ident("evil.example.com", "6.6.6.6", "mallory"));
-  EXPECT_NE(slurp(root_ + "/logs/login.log")
+  EXPECT_NE(read_file(root_ + "/logs/login.log")
                 .find("mallory@evil.example.com (6.6.6.6): connection refused: ident@ip not added to any users."),
             std::string::npos);
 
@@ -122,7 +122,7 @@ TEST_F(IpPolicy, SecurePassCountsTheTemplateByClass) {
 }
 
 TEST_F(IpPolicy, HomeDirectoriesStayBelowTheMinimum) {
-  spit(root_ + "/etc/passwd", "bob:x:101:100:g:/old:/bin/false\n");
+  write_file(root_ + "/etc/passwd", "bob:x:101:100:g:/old:/bin/false\n");
   EXPECT_EQ(config::set_home_dir(200, 1, "bob", "/site/private/bob"), 0);  // no min_homedir
   configure("min_homedir /site/private\n");
   EXPECT_EQ(config::set_home_dir(200, 1, "bob", "/site/public/bob"), 0);
@@ -130,9 +130,9 @@ TEST_F(IpPolicy, HomeDirectoriesStayBelowTheMinimum) {
   EXPECT_EQ(config::set_home_dir(200, 1, "bob", "/site/private/a:b"), 0);
   EXPECT_EQ(config::set_home_dir(200, 1, "ghost", "/site/private/x"), 0);
   EXPECT_EQ(config::set_home_dir(200, 1, "bob", ""), 0);
-  EXPECT_EQ(slurp(root_ + "/etc/passwd"), "bob:x:101:100:g:/old:/bin/false\n");
+  EXPECT_EQ(read_file(root_ + "/etc/passwd"), "bob:x:101:100:g:/old:/bin/false\n");
   EXPECT_EQ(config::set_home_dir(200, 1, "bob", "/site/private/bob/"), 1);
-  EXPECT_EQ(slurp(root_ + "/etc/passwd"), "bob:x:101:100:g:/site/private/bob:/bin/false\n");
+  EXPECT_EQ(read_file(root_ + "/etc/passwd"), "bob:x:101:100:g:/site/private/bob:/bin/false\n");
   EXPECT_FALSE(std::filesystem::exists(root_ + "/etc/passwd.lock"));
 }
 

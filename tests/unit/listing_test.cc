@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -18,16 +17,12 @@
 #include "fs/listing_format.h"
 #include "fs/listing_options.h"
 #include "fs/listing_output.h"
+#include "scratch_site.h"
 #include "session/session.h"
 
 namespace {
 
 namespace stdfs = std::filesystem;
-
-void spit(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
-}
 
 std::vector<std::string> lines_of(const std::string& text) {
   std::vector<std::string> lines;
@@ -53,14 +48,9 @@ std::string name_of(const std::string& line) {
 class ListingTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/marlod-listing-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    root_ = pattern;
-    home_ = root_ + "/site";
-    stdfs::create_directories(home_);
-    stdfs::create_directories(root_ + "/etc");
-    spit(root_ + "/etc/passwd", "alice:x:1001:1200::/site:/bin/false\n");
-    spit(root_ + "/etc/group", "Staff::1200:0\nOther::300:0\n");
+    site_.make_dir("site");
+    site_.write("etc/passwd", "alice:x:1001:1200::/site:/bin/false\n");
+    site_.write("etc/group", "Staff::1200:0\nOther::300:0\n");
     session::Session& s = session::session();
     s = session::Session{};
     s.home_dir = home_;
@@ -69,23 +59,16 @@ class ListingTest : public ::testing::Test {
     std::snprintf(s.group_path, sizeof s.group_path, "%s/etc/group", root_.c_str());
     configure("");
   }
-  void TearDown() override {
-    config::clear_config();
-    std::error_code ignored;
-    stdfs::remove_all(root_, ignored);
-  }
+  void TearDown() override { config::clear_config(); }
 
   void configure(const std::string& text) {
     config::clear_config();
-    if (text.empty()) return;
-    const std::string path = root_ + "/marlod.conf";
-    spit(path, text);
-    ASSERT_EQ(config::read_config_file(path.c_str()), 1);
+    if (!text.empty()) scratch::load_config(site_ / "marlod.conf", text);
   }
 
   std::string file(const std::string& name, std::size_t size = 0, mode_t mode = 0644) {
     const std::string path = home_ + "/" + name;
-    spit(path, std::string(size, 'x'));
+    scratch::write_file(path, std::string(size, 'x'));
     ::chmod(path.c_str(), mode);
     return path;
   }
@@ -113,7 +96,9 @@ class ListingTest : public ::testing::Test {
     return found;
   }
 
-  std::string root_, home_;
+  const scratch::ScratchDir site_{"listing"};
+  const std::string root_ = site_.path();
+  const std::string home_ = site_ / "site";
 };
 
 TEST_F(ListingTest, LongLineHasEveryColumn) {

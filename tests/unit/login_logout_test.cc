@@ -13,8 +13,8 @@
 
 namespace {
 
-using userdb_test::slurp;
-using userdb_test::spit;
+using scratch::read_file;
+using scratch::write_file;
 namespace stdfs = std::filesystem;
 
 class LogoutSave : public userdb_test::SiteTest {
@@ -30,7 +30,7 @@ class LogoutSave : public userdb_test::SiteTest {
 
   // The session's own copy of bob, as loaded at login.
   void log_in_bob(const std::string& userfile) {
-    spit(user_path("bob"), userfile);
+    write_file(user_path("bob"), userfile);
     ASSERT_EQ(userdb::read_userfile("bob"), 0);
     session::session().user = userdb::work_user();
   }
@@ -41,7 +41,7 @@ class LogoutSave : public userdb_test::SiteTest {
 TEST_F(LogoutSave, AddsTheSessionToTodaysTimeAndReleasesTheLock) {
   log_in_bob("TIME 4 " + std::to_string(now_ - 60) + " 0 100\nTAGLINE hello\n");
   session::save_user_at_logout(now_);
-  const std::string saved = slurp(user_path("bob"));
+  const std::string saved = read_file(user_path("bob"));
   EXPECT_NE(saved.find("TIME 4 " + std::to_string(now_ - 60) + " 0 160\n"), std::string::npos)
       << saved;
   EXPECT_NE(saved.find("TAGLINE hello"), std::string::npos);
@@ -51,9 +51,9 @@ TEST_F(LogoutSave, AddsTheSessionToTodaysTimeAndReleasesTheLock) {
 TEST_F(LogoutSave, KeepsWhatAnotherSessionSavedMeanwhile) {
   log_in_bob("TIME 4 " + std::to_string(now_ - 60) + " 0 100\nCREDITS 10\n");
   // A second session of bob logged out and a siteop changed the flags.
-  spit(user_path("bob"), "TIME 5 " + std::to_string(now_ - 60) + " 0 700\nCREDITS 99\nFLAGS 1\n");
+  write_file(user_path("bob"), "TIME 5 " + std::to_string(now_ - 60) + " 0 700\nCREDITS 99\nFLAGS 1\n");
   session::save_user_at_logout(now_);
-  const std::string saved = slurp(user_path("bob"));
+  const std::string saved = read_file(user_path("bob"));
   EXPECT_NE(saved.find(" 0 760\n"), std::string::npos) << saved;
   EXPECT_NE(saved.find("CREDITS 99 "), std::string::npos) << saved;
   EXPECT_NE(saved.find("FLAGS 1\n"), std::string::npos) << saved;
@@ -69,11 +69,11 @@ TEST_F(LogoutSave, AVanishedUserfileIsNotWrittenBack) {
 
 TEST_F(LogoutSave, OnlyTheOwnLockIsReleased) {
   log_in_bob("TIME 4 0 0 0\n");
-  spit(user_path("bob") + ".lock", "1");  // another process holds it
+  write_file(user_path("bob") + ".lock", "1");  // another process holds it
   session::release_user_lock_at_logout();
   EXPECT_TRUE(stdfs::exists(user_path("bob") + ".lock"));
 
-  spit(user_path("bob") + ".lock", std::to_string(::getpid()));
+  write_file(user_path("bob") + ".lock", std::to_string(::getpid()));
   session::release_user_lock_at_logout();
   EXPECT_FALSE(stdfs::exists(user_path("bob") + ".lock"));
 }

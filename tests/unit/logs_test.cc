@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "protocol/reply.h"
+#include "scratch_site.h"
 #include "session/session.h"
 
 namespace {
@@ -52,36 +53,17 @@ std::vector<std::string> read_lines(const fsys::path& file) {
   return lines;
 }
 
-std::string read_all(const fsys::path& file) {
-  std::ifstream in(file);
-  std::stringstream buffer;
-  buffer << in.rdbuf();
-  return buffer.str();
-}
-
 // A site data directory with a logs folder, and the reply stream caught in
 // a temporary file.
 class LogSite : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/marlod-logs-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = pattern;
-    fsys::create_directory(root_ / "logs");
+    site_.make_dir("logs");
     session::Session& s = session::session();
     std::snprintf(s.data_path, sizeof s.data_path, "%s", root_.c_str());
     s.tz_offset = 0;
     s.show_continuations = 1;
     s.color_mode = 0;
-    replies_ = std::tmpfile();
-    ASSERT_NE(replies_, nullptr);
-    protocol::set_reply_stream(replies_);
-  }
-
-  void TearDown() override {
-    protocol::set_reply_stream(nullptr);
-    std::fclose(replies_);
-    fsys::remove_all(root_);
   }
 
   fsys::path log(const char* name) const { return root_ / "logs" / name; }
@@ -91,25 +73,19 @@ class LogSite : public ::testing::Test {
   }
 
   // Reply lines sent so far, without their CRLF.
-  std::vector<std::string> replies() const {
-    std::fflush(replies_);
-    std::rewind(replies_);
+  std::vector<std::string> replies() {
     std::vector<std::string> lines;
-    std::string line;
-    for (int c; (c = std::fgetc(replies_)) != EOF;) {
-      if (c == '\n') {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        lines.push_back(line);
-        line.clear();
-      } else {
-        line += static_cast<char>(c);
-      }
+    std::istringstream text(replies_.text());
+    for (std::string line; std::getline(text, line);) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      lines.push_back(line);
     }
     return lines;
   }
 
-  fsys::path root_;
-  std::FILE* replies_ = nullptr;
+  const scratch::ScratchDir site_{"logs"};
+  const fsys::path root_ = site_.path();
+  scratch::ReplyTap replies_;
 };
 
 // Timestamp of a log line written `days_ago` whole days before now.
@@ -317,8 +293,7 @@ TEST_F(ShowLog, DayCountAndCaseSensitiveSearchFilterAloneAndTogether) {
       {"bob", {old_bob_, new_bob_}},
   };
   for (const auto& [argument, expected] : cases) {
-    std::rewind(replies_);
-    ASSERT_EQ(ftruncate(fileno(replies_), 0), 0);
+    replies_.clear();
     EXPECT_EQ(text::show_log(200, argument, "login.log"), 0);
     EXPECT_EQ(listed(replies()), expected) << argument;
   }
@@ -358,7 +333,7 @@ TEST_F(ShowLog, DateBeforeTheEpochIsCorruptedWithAFinalReply) {
   const auto lines = replies();
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0].rfind("200 ", 0), 0u);  // string 309 as the final reply
-  EXPECT_NE(read_all(log("error.log")).find("Error: login.log log is corrupted: " + ancient),
+  EXPECT_NE(scratch::read_file(log("error.log")).find("Error: login.log log is corrupted: " + ancient),
             std::string::npos);
 }
 

@@ -3,7 +3,6 @@
 #include "fs/match.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +10,8 @@
 #include <fstream>
 #include <string>
 #include <vector>
+
+#include "scratch_site.h"
 
 namespace {
 
@@ -167,22 +168,12 @@ TEST(ExpandBraces, OrderNestingAndLimit) {
 class GlobTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/marlod-glob-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
     old_cwd_ = std::filesystem::current_path();
-    std::filesystem::current_path(dir_);
-    for (const char* name : {"b.txt", "a.txt", "c.nfo", ".hidden.txt", "sub/x.txt", "sub/y.nfo", "sub2/z.txt"}) {
-      std::filesystem::create_directories(std::filesystem::path(name).parent_path().empty()
-                                              ? std::filesystem::path(".")
-                                              : std::filesystem::path(name).parent_path());
-      std::ofstream(name) << "x";
-    }
+    std::filesystem::current_path(site_.path());
+    for (const char* name : {"b.txt", "a.txt", "c.nfo", ".hidden.txt", "sub/x.txt", "sub/y.nfo", "sub2/z.txt"})
+      site_.write(name, "x");
   }
-  void TearDown() override {
-    std::filesystem::current_path(old_cwd_);
-    std::filesystem::remove_all(dir_);
-  }
+  void TearDown() override { std::filesystem::current_path(old_cwd_); }
 
   static Names glob(const std::string& word) {
     fs::GlobResult result = fs::glob_expand(word);
@@ -190,7 +181,8 @@ class GlobTest : public ::testing::Test {
     return result.names;
   }
 
-  std::string dir_;
+  const scratch::ScratchDir site_{"glob"};
+  const std::string dir_ = site_.path();
   std::filesystem::path old_cwd_;
 };
 

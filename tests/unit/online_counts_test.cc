@@ -10,8 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "config/config_store.h"
@@ -20,6 +18,7 @@
 #include "online/transfer_rate.h"
 #include "online_test_segment.h"
 #include "protocol/reply.h"
+#include "scratch_site.h"
 #include "session/session.h"
 #include "userdb/userfile.h"
 
@@ -34,9 +33,8 @@ using online_test::record_for;
 class OnlineTable : public ::testing::Test {
  protected:
   void SetUp() override {
-    site_ = std::filesystem::path(::testing::TempDir()) / ("online_counts_" + std::to_string(::getpid()));
-    std::filesystem::create_directories(site_ / "users");
-    std::filesystem::create_directories(site_ / "logs");
+    dir_.make_dir("users");
+    dir_.make_dir("logs");
     session::Session& s = session::session();
     saved_user_ = s.user;
     userdb::copy_field(s.data_path, site_.string());
@@ -52,18 +50,10 @@ class OnlineTable : public ::testing::Test {
   void TearDown() override {
     session::session().user = saved_user_;
     config::clear_config();
-    std::filesystem::remove_all(site_);
   }
 
-  void use_config(const std::string& contents) {
-    config::clear_config();
-    const std::string path = (site_ / "marlod.conf").string();
-    std::ofstream(path) << contents;
-    ASSERT_EQ(config::read_config_file(path.c_str()), 1);
-  }
-  void add_userfile(const std::string& name, const std::string& contents) {
-    std::ofstream(site_ / "users" / name) << contents;
-  }
+  void use_config(const std::string& contents) { scratch::load_config(dir_ / "marlod.conf", contents); }
+  void add_userfile(const std::string& name, const std::string& contents) { dir_.write("users/" + name, contents); }
   // Puts another session into `slot`, owned by a process that is alive.
   OnlineEntry& other(int slot, const char* username, const char* host = "x@far.example") {
     OnlineEntry& e = online::table()[static_cast<std::size_t>(slot)];
@@ -73,7 +63,8 @@ class OnlineTable : public ::testing::Test {
   }
 
   online_test::ScratchSegment segment_;
-  std::filesystem::path site_;
+  const scratch::ScratchDir dir_{"online-counts"};
+  const std::filesystem::path site_ = dir_.path();
 
  private:
   userdb::UserRecord saved_user_;
@@ -213,8 +204,7 @@ TEST_F(KillGhost, EndsTheOldestOtherSessionOfTheUser) {
   const pid_t older = start_session(4, 600);
   other(3, "bob").tstart = {static_cast<int32_t>(::time(nullptr) - 9000), 0};
   online::own_entry()->tstart = {static_cast<int32_t>(::time(nullptr) - 9000), 0};
-  std::FILE* replies = std::tmpfile();
-  protocol::set_reply_stream(replies);
+  const scratch::ReplyTap replies;
 
   online::kill_ghost(230, "alice");
 
@@ -226,24 +216,19 @@ TEST_F(KillGhost, EndsTheOldestOtherSessionOfTheUser) {
   EXPECT_EQ(online::table()[0].procid, ::getpid()) << "never the own session";
   EXPECT_EQ(online::table()[3].procid, ::getppid()) << "never another user's";
 
-  std::ifstream log(site_ / "logs" / "login.log");
-  std::stringstream text;
-  text << log.rdbuf();
-  EXPECT_NE(text.str().find("'alice' killed a ghost with PID " + std::to_string(older) + "."),
+  const std::string log = scratch::read_file(site_ / "logs" / "login.log");
+  EXPECT_NE(log.find("'alice' killed a ghost with PID " + std::to_string(older) + "."),
             std::string::npos)
-      << text.str();
-  std::fclose(replies);
+      << log;
 }
 
 TEST_F(KillGhost, WithoutAnotherSessionNothingIsKilled) {
   other(3, "bob");
-  std::FILE* replies = std::tmpfile();
-  protocol::set_reply_stream(replies);
+  const scratch::ReplyTap replies;
   online::kill_ghost(230, "alice");
   EXPECT_EQ(online::table()[3].procid, ::getppid());
   EXPECT_EQ(online::own_entry()->procid, ::getpid());
   EXPECT_FALSE(std::filesystem::exists(site_ / "logs" / "login.log"));
-  std::fclose(replies);
 }
 
 }  // namespace

@@ -9,7 +9,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <set>
 #include <string>
 #include <vector>
@@ -20,6 +19,7 @@
 #include "online/slot_claim.h"
 #include "online/table_config.h"
 #include "online_test_segment.h"
+#include "scratch_site.h"
 #include "session/session.h"
 
 namespace {
@@ -266,18 +266,11 @@ TEST(OnlineAttachRace, RacingProcessesNeverShareASlot) {
 
 class TableConfig : public ::testing::Test {
  protected:
-  void TearDown() override {
-    config::clear_config();
-    std::remove(path_.c_str());
-  }
-  void use_config(const std::string& contents) {
-    config::clear_config();
-    std::ofstream(path_) << contents;
-    ASSERT_EQ(config::read_config_file(path_.c_str()), 1);
-  }
+  void TearDown() override { config::clear_config(); }
+  void use_config(const std::string& contents) { scratch::load_config(dir_ / "marlod.conf", contents); }
 
  private:
-  std::string path_ = ::testing::TempDir() + "online_table_config_" + std::to_string(::getpid());
+  const scratch::ScratchDir dir_{"online-table"};
 };
 
 TEST_F(TableConfig, KeyIsHexadecimalWithAFallbackAndExtraSlotsAddUp) {

@@ -3,14 +3,13 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <fstream>
 #include <string>
 
 #include "config/config_store.h"
 #include "online/online_segment.h"
 #include "online/throttle.h"
 #include "online_test_segment.h"
+#include "scratch_site.h"
 #include "session/session.h"
 #include "userdb/userfile.h"
 
@@ -88,18 +87,13 @@ class SpeedLimitConfig : public ::testing::Test {
     online::detach_table();
     online_test::remove_segment(segment_key_);
     config::clear_config();
-    std::remove(path_.c_str());
   }
-  void use_config(const std::string& contents) {
-    config::clear_config();
-    std::ofstream(path_) << contents;
-    ASSERT_EQ(config::read_config_file(path_.c_str()), 1);
-  }
+  void use_config(const std::string& contents) { scratch::load_config(dir_ / "marlod.conf", contents); }
 
   key_t segment_key_ = online_test::unused_ipc_key();
 
  private:
-  std::string path_ = ::testing::TempDir() + "online_throttle_config_" + std::to_string(::getpid());
+  const scratch::ScratchDir dir_{"online-throttle"};
   userdb::UserRecord saved_user_;
 };
 

@@ -14,8 +14,8 @@
 
 namespace {
 
-using userdb_test::slurp;
-using userdb_test::spit;
+using scratch::read_file;
+using scratch::write_file;
 namespace stdfs = std::filesystem;
 
 class PasswdFile : public userdb_test::SiteTest {
@@ -75,7 +75,7 @@ TEST(GroupNames, LengthAndCharacters) {
 TEST_F(PasswdFile, UnparsableLinesSurviveAnEditOfAnotherLineByteForByte) {
   const std::string odd = "sixfields:x:5:5:g:/home";
   const std::string binary = std::string("\x01\xff\0junk", 7);
-  spit(passwd(), "bob:x:101:100:g:/:/bin/false\n" + odd + "\n" + binary + "\ncarol:y:102:100:g:/c:/bin/false");
+  write_file(passwd(), "bob:x:101:100:g:/:/bin/false\n" + odd + "\n" + binary + "\ncarol:y:102:100:g:/c:/bin/false");
   ASSERT_EQ(userdb::pw_lock(), 1);
   ASSERT_EQ(userdb::pw_open(userdb::OpenMode::ReadWrite), 1);
   EXPECT_EQ(userdb::pw_locate("sixfields"), nullptr);
@@ -85,15 +85,15 @@ TEST_F(PasswdFile, UnparsableLinesSurviveAnEditOfAnotherLineByteForByte) {
   ASSERT_EQ(userdb::pw_update(bob), 1);
   ASSERT_EQ(userdb::pw_close(), 1);
   ASSERT_EQ(userdb::pw_unlock(), 1);
-  EXPECT_EQ(slurp(passwd()), "bob:x:101:100:g:/site/bob:/bin/false\n" + odd + "\n" + binary +
+  EXPECT_EQ(read_file(passwd()), "bob:x:101:100:g:/site/bob:/bin/false\n" + odd + "\n" + binary +
                                  "\ncarol:y:102:100:g:/c:/bin/false\n");
   // The previous version is kept as the backup.
-  EXPECT_EQ(slurp(passwd() + "-").substr(0, 30), "bob:x:101:100:g:/:/bin/false\ns");
+  EXPECT_EQ(read_file(passwd() + "-").substr(0, 30), "bob:x:101:100:g:/:/bin/false\ns");
   EXPECT_FALSE(stdfs::exists(passwd() + ".lock"));
 }
 
 TEST_F(PasswdFile, ContinuedGroupLinesReadJoinedAndUnchangedOnesStayAsTheyWere) {
-  spit(group(), "long:first \\\npart:300:2\nstaff:s:200:\n");
+  write_file(group(), "long:first \\\npart:300:2\nstaff:s:200:\n");
   ASSERT_EQ(userdb::open_group_file(), 1);
   const userdb::GroupEntry* g = userdb::gr_locate("long");
   ASSERT_NE(g, nullptr);
@@ -103,11 +103,11 @@ TEST_F(PasswdFile, ContinuedGroupLinesReadJoinedAndUnchangedOnesStayAsTheyWere) 
   staff.logins = 4;
   ASSERT_EQ(userdb::gr_update(staff), 1);
   ASSERT_EQ(userdb::close_group_file(), 1);
-  EXPECT_EQ(slurp(group()), "long:first \\\npart:300:2\nstaff:s:200:4\n");
+  EXPECT_EQ(read_file(group()), "long:first \\\npart:300:2\nstaff:s:200:4\n");
 }
 
 TEST_F(PasswdFile, ChangesNeedTheLockAndAReadWriteOpen) {
-  spit(passwd(), "bob:x:101:100:g:/:/bin/false\n");
+  write_file(passwd(), "bob:x:101:100:g:/:/bin/false\n");
   ASSERT_EQ(userdb::pw_open(userdb::OpenMode::Read), 1);
   userdb::PasswdEntry e = *userdb::pw_locate("bob");
   EXPECT_EQ(userdb::pw_update(e), 0);
@@ -123,7 +123,7 @@ TEST_F(PasswdFile, ChangesNeedTheLockAndAReadWriteOpen) {
 }
 
 TEST_F(PasswdFile, AFailedWriteLeavesTheFileAsItWas) {
-  spit(passwd(), "bob:x:101:100:g:/:/bin/false\n");
+  write_file(passwd(), "bob:x:101:100:g:/:/bin/false\n");
   stdfs::create_directory(passwd() + "+");  // the staging name is taken
   ASSERT_EQ(userdb::pw_lock(), 1);
   ASSERT_EQ(userdb::pw_open(userdb::OpenMode::ReadWrite), 1);
@@ -131,23 +131,23 @@ TEST_F(PasswdFile, AFailedWriteLeavesTheFileAsItWas) {
   EXPECT_EQ(userdb::pw_close(), 0);
   userdb::pw_abandon();
   ASSERT_EQ(userdb::pw_unlock(), 1);
-  EXPECT_EQ(slurp(passwd()), "bob:x:101:100:g:/:/bin/false\n");
+  EXPECT_EQ(read_file(passwd()), "bob:x:101:100:g:/:/bin/false\n");
 }
 
 TEST_F(PasswdFile, ALockOfALiveProcessHoldsAndAStaleOneIsTakenOver) {
-  spit(passwd() + ".lock", std::to_string(getppid()) + std::string(1, '\0'));
+  write_file(passwd() + ".lock", std::to_string(getppid()) + std::string(1, '\0'));
   EXPECT_EQ(userdb::pw_lock(), 0);
   EXPECT_EQ(errno, EEXIST);
-  spit(passwd() + ".lock", "garbage");
+  write_file(passwd() + ".lock", "garbage");
   EXPECT_EQ(userdb::pw_lock(), 0);
   EXPECT_EQ(errno, EINVAL);
 
   pid_t child = fork();
   if (child == 0) _exit(0);
   waitpid(child, nullptr, 0);
-  spit(passwd() + ".lock", std::to_string(child) + std::string(1, '\0'));
+  write_file(passwd() + ".lock", std::to_string(child) + std::string(1, '\0'));
   EXPECT_EQ(userdb::pw_lock(), 1);
-  EXPECT_EQ(slurp(passwd() + ".lock"), std::to_string(getpid()) + std::string(1, '\0'));
+  EXPECT_EQ(read_file(passwd() + ".lock"), std::to_string(getpid()) + std::string(1, '\0'));
   EXPECT_FALSE(stdfs::exists(passwd() + "." + std::to_string(getpid())));
   EXPECT_EQ(userdb::pw_lock(), 1);  // already ours
   EXPECT_EQ(userdb::pw_unlock(), 1);
@@ -169,7 +169,7 @@ TEST_F(PasswdFile, NewAccountsTakeTheNextUidAndADesHash) {
   EXPECT_FALSE(userdb::password_matches("Secret", first->password.c_str()));
   EXPECT_EQ(first->gecos.size(), 8u);
 
-  spit(passwd(), "a:x:250:100:g:/:/bin/false\nb:x:120:100:g:/:/bin/false\n");
+  write_file(passwd(), "a:x:250:100:g:/:/bin/false\nb:x:120:100:g:/:/bin/false\n");
   userdb::pending_home_dir() = "/site/home/second";
   ASSERT_EQ(userdb::add_passwd_user(200, "second", "pw"), 0);
   auto second = userdb::passwd_by_name("second");
@@ -184,7 +184,7 @@ TEST_F(PasswdFile, NewAccountsTakeTheNextUidAndADesHash) {
 
   // A nobody account at the top of the range never pushes a new uid past
   // 65535 into root's.
-  spit(passwd(), "nobody:x:65534:65534:g:/:/bin/false\nlast:x:65533:100:g:/:/bin/false\n");
+  write_file(passwd(), "nobody:x:65534:65534:g:/:/bin/false\nlast:x:65533:100:g:/:/bin/false\n");
   ASSERT_EQ(userdb::add_passwd_user(200, "third", "pw"), 0);
   auto third = userdb::passwd_by_name("third");
   ASSERT_TRUE(third);
@@ -193,9 +193,9 @@ TEST_F(PasswdFile, NewAccountsTakeTheNextUidAndADesHash) {
 }
 
 TEST_F(PasswdFile, DeletingAnAccountRemovesOnlyItsLine) {
-  spit(passwd(), "a:x:101:100:g:/:/bin/false\nb:x:102:100:g:/:/bin/false\n");
+  write_file(passwd(), "a:x:101:100:g:/:/bin/false\nb:x:102:100:g:/:/bin/false\n");
   EXPECT_EQ(userdb::delete_passwd_user("a"), 0);
-  EXPECT_EQ(slurp(passwd()), "b:x:102:100:g:/:/bin/false\n");
+  EXPECT_EQ(read_file(passwd()), "b:x:102:100:g:/:/bin/false\n");
   EXPECT_EQ(userdb::delete_passwd_user("a"), 1);
   EXPECT_NE(error_log().find("Could not delete a from passwd: can't find user"), std::string::npos);
 }
@@ -214,28 +214,28 @@ TEST_F(PasswdFile, StoredHashesOfBothKindsVerify) {
 }
 
 TEST_F(PasswdFile, GroupIdsGrowByHundredsAndWrapToTheLowestFreeOne) {
-  spit(group(), "a::100:\nb::350:\n");
+  write_file(group(), "a::100:\nb::350:\n");
   ASSERT_EQ(userdb::open_group_file(), 1);
   EXPECT_EQ(userdb::allocate_group_id("new"), 450);
   EXPECT_EQ(userdb::allocate_group_id("b"), -1);
   userdb::close_group_file();
 
-  spit(group(), "a::100:\nb::60000:\nc::300:\n");
+  write_file(group(), "a::100:\nb::60000:\nc::300:\n");
   ASSERT_EQ(userdb::open_group_file(), 1);
   EXPECT_EQ(userdb::allocate_group_id("new"), 200);
   userdb::close_group_file();
 
   std::string full;
   for (int gid = 100; gid <= 60000; gid += 100) full += "g" + std::to_string(gid) + "::" + std::to_string(gid) + ":\n";
-  spit(group(), full);
+  write_file(group(), full);
   ASSERT_EQ(userdb::open_group_file(), 1);
   EXPECT_EQ(userdb::allocate_group_id("new"), -2);
   userdb::close_group_file();
 }
 
 TEST_F(PasswdFile, LookupsByIdAndNameForListings) {
-  spit(passwd(), "bob:x:101:100:g:/:/bin/false\n");
-  spit(group(), "staff:s:100:\n");
+  write_file(passwd(), "bob:x:101:100:g:/:/bin/false\n");
+  write_file(group(), "staff:s:100:\n");
   EXPECT_EQ(userdb::user_name_for(101), "bob");
   EXPECT_EQ(userdb::user_name_for(7), "7       ");
   EXPECT_EQ(userdb::group_name_for(100), "staff");
@@ -251,14 +251,14 @@ TEST_F(PasswdFile, RandomBytesReadWithoutCrashAndWriteBackUnchanged) {
     std::string junk(random() % 3000, '\0');
     for (char& c : junk) c = static_cast<char>(random() % 256);
     if (round % 3 == 0) junk += std::string(20000, 'x');  // an overlong line
-    spit(passwd(), junk);
+    write_file(passwd(), junk);
     ASSERT_EQ(userdb::pw_lock(), 1);
     ASSERT_EQ(userdb::pw_open(userdb::OpenMode::ReadWrite), 1);
     userdb::PasswdEntry added{"added", "pw", 7, 7, "", "/", "/bin/false"};
     ASSERT_EQ(userdb::pw_update(added), 1);
     ASSERT_EQ(userdb::pw_close(), 1);
     ASSERT_EQ(userdb::pw_unlock(), 1);
-    std::string written = slurp(passwd());
+    std::string written = read_file(passwd());
     std::string expected = junk;
     if (!expected.empty() && expected.back() != '\n') expected += '\n';
     // Every original line is still there; the new one follows (unless a
@@ -272,7 +272,7 @@ TEST_F(PasswdFile, RandomBytesReadWithoutCrashAndWriteBackUnchanged) {
 }
 
 TEST_F(PasswdFile, GroupLookupMembershipAndLoginLimits) {
-  spit(group(), "Staff:s:200:2\nfree:f:300:\n");
+  write_file(group(), "Staff:s:200:2\nfree:f:300:\n");
   configure("privgroup VIPs Very[:space:]important\n-chgrp-priv 1\n");
   std::string name = "staff";
   EXPECT_EQ(userdb::find_group(name, 0, 0), 1);

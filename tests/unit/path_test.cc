@@ -9,6 +9,7 @@
 
 #include "config/config_store.h"
 #include "fs/path.h"
+#include "scratch_site.h"
 #include "session/session.h"
 
 namespace {
@@ -23,33 +24,32 @@ TEST(PathJoin, PutsOneSeparatorAndIgnoresDot) {
   EXPECT_EQ(fs::path_join("/", "a"), "/a");
 }
 
-TEST(ResolvePath, DotDotNeverClimbsAboveHome) {
-  EXPECT_EQ(fs::resolve_path_in("/site", "/site/a", "../../etc", false), "/site/etc");
-  EXPECT_EQ(fs::resolve_path_in("/site", "/site/a", "../../../../x/../y", false), "/site/y");
-  EXPECT_EQ(fs::resolve_path_in("/site", "/site/a/b", "../c", false), "/site/a/c");
-  // A trailing ".." at home stays at home instead of naming its parent.
-  EXPECT_EQ(fs::resolve_path_in("/site", "/site", "..", false), "/site");
-  EXPECT_EQ(fs::resolve_path_in("/site", "/site/a/b", "..", false), "/site/a");
-  EXPECT_EQ(fs::resolve_path_in("/site", "/site", "a/../../..", false), "/site");
-}
-
-TEST(ResolvePath, LeadingSlashMeansHome) {
-  EXPECT_EQ(fs::resolve_path_in("/site", "/site/a", "/x", false), "/site/x");
-  EXPECT_EQ(fs::resolve_path_in("/site", "/site/a", "///x//", false), "/site/x");
-  EXPECT_EQ(fs::resolve_path_in("/site", "/site/a", "/", false), "/site");
-}
-
-TEST(ResolvePath, RootHomeDoesNotDoubleSlashes) {
-  EXPECT_EQ(fs::resolve_path_in("/", "/", "a/../x", false), "/x");
-  EXPECT_EQ(fs::resolve_path_in("/", "/a", "../../x", false), "/x");
-  EXPECT_EQ(fs::resolve_path_in("/", "/", ".", false), "/");
-  EXPECT_EQ(fs::resolve_path_in("/", "/", "..", false), "/");
-}
-
-TEST(ResolvePath, DotsAndTrailingSlashesGo) {
-  EXPECT_EQ(fs::resolve_path_in("/site", "/site", "a/./b/", false), "/site/a/b");
-  EXPECT_EQ(fs::resolve_path_in("/site", "/site", "./././a", false), "/site/a");
-  EXPECT_EQ(fs::resolve_path_in("/site", "/site/a", ".", false), "/site/a");
+TEST(ResolvePath, StaysBelowHomeWithOneSlashAndNoDots) {
+  struct Case {
+    const char *home, *cwd, *name, *resolved, *why;
+  };
+  const Case cases[] = {
+      {"/site", "/site/a", "../../etc", "/site/etc", "\"..\" never climbs above home"},
+      {"/site", "/site/a", "../../../../x/../y", "/site/y", "\"..\" never climbs above home"},
+      {"/site", "/site/a/b", "../c", "/site/a/c", "\"..\" below home"},
+      // A trailing ".." at home stays at home instead of naming its parent.
+      {"/site", "/site", "..", "/site", "trailing \"..\" at home"},
+      {"/site", "/site/a/b", "..", "/site/a", "trailing \"..\" below home"},
+      {"/site", "/site", "a/../../..", "/site", "trailing \"..\" at home"},
+      {"/site", "/site/a", "/x", "/site/x", "a leading slash means home"},
+      {"/site", "/site/a", "///x//", "/site/x", "a leading slash means home"},
+      {"/site", "/site/a", "/", "/site", "a leading slash means home"},
+      {"/", "/", "a/../x", "/x", "a root home does not double slashes"},
+      {"/", "/a", "../../x", "/x", "a root home does not double slashes"},
+      {"/", "/", ".", "/", "a root home does not double slashes"},
+      {"/", "/", "..", "/", "a root home does not double slashes"},
+      {"/site", "/site", "a/./b/", "/site/a/b", "dots and trailing slashes go"},
+      {"/site", "/site", "./././a", "/site/a", "dots and trailing slashes go"},
+      {"/site", "/site/a", ".", "/site/a", "dots and trailing slashes go"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(fs::resolve_path_in(c.home, c.cwd, c.name, false), c.resolved)
+        << c.why << ": " << c.name << " from " << c.cwd << " in " << c.home;
 }
 
 TEST(InsideHome, IsAPlainPrefixTest) {
@@ -71,21 +71,14 @@ TEST(VisiblePath, DropsTheHomePrefixOnly) {
 class LinkTree : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/marlod-path-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    root_ = pattern;
-    home_ = root_ + "/site";
-    stdfs::create_directories(home_ + "/archive/new/x");
-    stdfs::create_directories(home_ + "/real");
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    stdfs::remove_all(root_, ignored);
+    site_.make_dir("site/archive/new/x");
+    site_.make_dir("site/real");
   }
   std::string resolve(const std::string& name, bool follow = true) {
     return fs::resolve_path_in(home_, home_, name, follow);
   }
-  std::string root_, home_;
+  const scratch::ScratchDir site_{"path"};
+  const std::string home_ = site_ / "site";
 };
 
 TEST_F(LinkTree, RelativeLinkIsFollowedLexically) {
@@ -134,20 +127,13 @@ TEST_F(LinkTree, ResolveLinksEndsWithSlashAfterARealComponent) {
 class RewriteName : public ::testing::Test {
  protected:
   void TearDown() override { config::clear_config(); }
-  void configure(const std::string& text) {
-    config::clear_config();
-    char path[] = "/tmp/marlod-path-conf-XXXXXX";
-    const int fd = ::mkstemp(path);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(::write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-    ::close(fd);
-    ASSERT_EQ(config::read_config_file(path), 1);
-    ::unlink(path);
-  }
+  void configure(const std::string& text) { scratch::load_config(site_ / "marlod.conf", text); }
   static std::string rewrite(const char* key, std::string name) {
     fs::rewrite_name(key, name);
     return name;
   }
+
+  const scratch::ScratchDir site_{"path-conf"};
 };
 
 TEST_F(RewriteName, MapsCaseAndCapitalOnTheLastComponent) {

@@ -16,6 +16,7 @@
 #include "config/config_store.h"
 #include "protocol/grammar.h"
 #include "protocol/reply.h"
+#include "scratch_site.h"
 #include "session/session.h"
 #include "text/strings.h"
 #include "text/strings_codec.h"
@@ -28,56 +29,19 @@ inline void load_numbered_strings() {
   std::vector<text::StringRecord> records;
   for (std::uint32_t n = 1; n < 600; ++n)
     records.push_back({n, {"#" + std::to_string(n) + "|%s|%s|%s|%s"}});
-  char path[] = "/tmp/marlod-proto-strings-XXXXXX";
-  const int fd = ::mkstemp(path);
-  ASSERT_GE(fd, 0);
-  const std::string bytes = text::encode_strings(records);
-  ASSERT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-  ::close(fd);
+  const scratch::ScratchDir dir("proto-strings");
+  const std::string path = dir.write("mrstrings.bin", text::encode_strings(records));
   ASSERT_EQ(text::load_strings(path), 0);
-  ::unlink(path);
   loaded = true;
 }
 
 // Captures everything the reply layer writes.
-class ReplyCapture {
- public:
-  ReplyCapture() {
-    stream_ = ::open_memstream(&data_, &size_);
-    protocol::set_reply_stream(stream_);
-  }
-  ~ReplyCapture() {
-    protocol::set_reply_stream(nullptr);
-    std::fclose(stream_);
-    std::free(data_);
-  }
-  std::string text() {
-    std::fflush(stream_);
-    return std::string(data_, size_);
-  }
-  void clear() {
-    std::fflush(stream_);
-    std::fseek(stream_, 0, SEEK_SET);
-    std::fflush(stream_);
-    size_ = 0;
-  }
-
- private:
-  char* data_ = nullptr;
-  std::size_t size_ = 0;
-  std::FILE* stream_ = nullptr;
-};
+using ReplyCapture = scratch::ReplyTap;
 
 // Writes a configuration file and reads it as the only configuration.
 inline void use_config(const std::string& text) {
-  config::clear_config();
-  char path[] = "/tmp/marlod-proto-conf-XXXXXX";
-  const int fd = ::mkstemp(path);
-  ASSERT_GE(fd, 0);
-  ASSERT_EQ(::write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-  ::close(fd);
-  ASSERT_EQ(config::read_config_file(path), 1);
-  ::unlink(path);
+  const scratch::ScratchDir dir("proto-conf");
+  scratch::load_config(dir / "marlod.conf", text);
 }
 
 class ProtocolTest : public ::testing::Test {

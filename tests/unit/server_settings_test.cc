@@ -2,65 +2,48 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
+#include <utility>
 
 #include "config/config_store.h"
+#include "scratch_site.h"
 #include "session/server_settings.h"
 #include "session/session.h"
 #include "userdb/userfile.h"
 
 namespace {
 
-namespace stdfs = std::filesystem;
-
 // A configuration file and a data path (for the error log) per test.
 class ServerSettings : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/marlod-settings-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    stdfs::create_directories(dir_ / "logs");
+    site_.make_dir("logs");
     session::session() = session::Session{};
-    userdb::copy_field(session::session().data_path, dir_.string());
+    userdb::copy_field(session::session().data_path, site_.path());
     config::clear_config();
   }
   void TearDown() override {
     config::clear_config();
     session::session() = session::Session{};
-    stdfs::remove_all(dir_);
   }
 
+  // Reads `text` as the whole configuration and the settings from it.
   session::Session& read(const std::string& text) {
-    std::ofstream(dir_ / "marlod.conf") << text;
-    EXPECT_EQ(config::read_config_file((dir_ / "marlod.conf").c_str()), 1);
+    scratch::load_config(site_ / "marlod.conf", text);
     session::read_site_paths(session::session());
     session::read_server_settings(session::session());
     return session::session();
   }
 
-  std::string error_log() {
-    std::ifstream in(dir_ / "logs/error.log");
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
+  std::string error_log() { return scratch::read_file(site_ / "logs/error.log"); }
 
-  stdfs::path dir_;
+  const scratch::ScratchDir site_{"settings"};
 };
 
 TEST_F(ServerSettings, MmapAmountOutsideOneToFiftyGivesFour) {
-  EXPECT_EQ(read("mmap_amount 0\n").mmap_amount, 4);
-  config::clear_config();
-  EXPECT_EQ(read("mmap_amount 51\n").mmap_amount, 4);
-  config::clear_config();
-  EXPECT_EQ(read("mmap_amount 50\n").mmap_amount, 50);
-  config::clear_config();
-  EXPECT_EQ(read("free_space 10\n").mmap_amount, 4);
+  for (const auto& [line, amount] : {std::pair{"mmap_amount 0\n", 4}, {"mmap_amount 51\n", 4},
+                                     {"mmap_amount 50\n", 50}, {"free_space 10\n", 4}})
+    EXPECT_EQ(read(line).mmap_amount, amount) << line;
 }
 
 TEST_F(ServerSettings, ReversedPasvRangeIsSwappedAndLogged) {
@@ -102,13 +85,9 @@ TEST_F(ServerSettings, CustomScriptsNeedAllThreeArgumentsAndKeepTheirOrder) {
 }
 
 TEST_F(ServerSettings, DirectorySizeUnitFromTheFirstLetter) {
-  EXPECT_EQ(read("use_dir_size kilo\n").dir_size_unit, 2);
-  config::clear_config();
-  EXPECT_EQ(read("use_dir_size b\n").dir_size_unit, 1);
-  config::clear_config();
-  EXPECT_EQ(read("use_dir_size Mega\n").dir_size_unit, 3);
-  config::clear_config();
-  EXPECT_EQ(read("use_dir_size no\n").dir_size_unit, 0);
+  for (const auto& [line, unit] : {std::pair{"use_dir_size kilo\n", 2}, {"use_dir_size b\n", 1},
+                                   {"use_dir_size Mega\n", 3}, {"use_dir_size no\n", 0}})
+    EXPECT_EQ(read(line).dir_size_unit, unit) << line;
 }
 
 TEST_F(ServerSettings, ListingAndTransferSettings) {

@@ -8,12 +8,11 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "protocol/reply.h"
+#include "scratch_site.h"
 #include "session/session.h"
 #include "text/strings_codec.h"
 
@@ -38,25 +37,11 @@ std::string record(std::uint32_t number, std::int32_t lines, std::string_view te
 class StringsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/marlod-strings-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    output_ = std::tmpfile();
-    protocol::set_reply_stream(output_);
     session::session().show_continuations = 1;
     session::session().color_mode = 0;
   }
-  void TearDown() override {
-    protocol::set_reply_stream(nullptr);
-    std::fclose(output_);
-    std::system(("rm -rf " + dir_).c_str());
-  }
 
-  std::string write_file(const std::string& name, const std::string& bytes) {
-    const std::string path = dir_ + "/" + name;
-    std::ofstream(path, std::ios::binary) << bytes;
-    return path;
-  }
+  std::string write_file(const std::string& name, const std::string& bytes) { return site_.write(name, bytes); }
 
   int load(const std::string& bytes) { return text::load_strings(write_file("mrstrings.bin", bytes)); }
 
@@ -75,25 +60,20 @@ class StringsTest : public ::testing::Test {
     dup2(saved, 2);
     close(saved);
     std::fclose(log);
-    std::ifstream in(log_path);
-    logged.assign(std::istreambuf_iterator<char>(in), {});
+    logged = scratch::read_file(log_path);
     return result;
   }
 
+  // The replies sent since the last call.
   std::string sent() {
-    std::fflush(output_);
-    std::string text;
-    std::rewind(output_);
-    char buffer[4096];
-    std::size_t count;
-    while ((count = std::fread(buffer, 1, sizeof buffer, output_)) > 0) text.append(buffer, count);
-    std::rewind(output_);
-    ftruncate(fileno(output_), 0);
+    const std::string text = replies_.text();
+    replies_.clear();
     return text;
   }
 
-  std::string dir_;
-  std::FILE* output_ = nullptr;
+  const scratch::ScratchDir site_{"strings"};
+  const std::string dir_ = site_.path();
+  scratch::ReplyTap replies_;
 };
 
 TEST_F(StringsTest, HeaderLimitsAreEnforced) {

@@ -15,6 +15,7 @@
 
 #include "config/config_store.h"
 #include "protocol/reply.h"
+#include "scratch_site.h"
 #include "session/session.h"
 #include "text/colour.h"
 #include "text/cookies.h"
@@ -33,12 +34,7 @@ void set_field(char (&field)[N], const char* value) {
 class TextFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/marlod-textfile-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    fsys::create_directories(dir_ + "/text");
-    fsys::create_directories(dir_ + "/help");
-    fsys::create_directories(dir_ + "/users");
+    for (const char* folder : {"text", "help", "users"}) site_.make_dir(folder);
     session::Session& s = session::session();
     saved_user_ = s.user;
     s.user = userdb::UserRecord{};
@@ -52,37 +48,19 @@ class TextFileTest : public ::testing::Test {
     s.show_continuations = 1;
     s.tz_offset = 0;
     config::clear_config();
-    stream_ = std::tmpfile();
-    ASSERT_NE(stream_, nullptr);
-    protocol::set_reply_stream(stream_);
   }
   void TearDown() override {
-    protocol::set_reply_stream(nullptr);
     protocol::set_output_filter(nullptr);
-    std::fclose(stream_);
     session::session().user = saved_user_;
     session::session().color_mode = 0;
-    fsys::remove_all(dir_);
   }
 
-  std::string write(const std::string& relative, const std::string& content) {
-    const std::string path = dir_ + "/" + relative;
-    std::ofstream(path, std::ios::binary) << content;
-    return path;
-  }
+  std::string write(const std::string& relative, const std::string& content) { return site_.write(relative, content); }
+  std::string written() { return replies_.text(); }
 
-  std::string written() {
-    std::fflush(stream_);
-    std::rewind(stream_);
-    std::string out;
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, stream_)) > 0) out.append(buffer, n);
-    return out;
-  }
-
-  std::string dir_;
-  std::FILE* stream_ = nullptr;
+  const scratch::ScratchDir site_{"textfile"};
+  const std::string dir_ = site_.path();
+  scratch::ReplyTap replies_;
   userdb::UserRecord saved_user_;
 };
 

@@ -3,14 +3,13 @@
 #include "config/text_template.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
+#include "scratch_site.h"
 #include "session/session.h"
 
 namespace {
@@ -18,22 +17,16 @@ namespace {
 class TextTemplateTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/marlod-template-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    std::filesystem::create_directory(dir_ + "/text");
+    site_.make_dir("text");
     std::strncpy(session::session().data_path, dir_.c_str(), sizeof session::session().data_path - 1);
     config::clear_text_templates();
   }
   void TearDown() override {
     config::clear_text_templates();
     session::session().data_path[0] = '\0';
-    std::filesystem::remove_all(dir_);
   }
 
-  void write(const std::string& name, const std::string& contents) {
-    std::ofstream(dir_ + "/text/" + name, std::ios::binary) << contents;
-  }
+  void write(const std::string& name, const std::string& contents) { site_.write("text/" + name, contents); }
 
   static std::vector<std::string> lines(const char* name) {
     std::vector<std::string> result;
@@ -42,7 +35,8 @@ class TextTemplateTest : public ::testing::Test {
     return result;
   }
 
-  std::string dir_;
+  const scratch::ScratchDir site_{"template"};
+  const std::string dir_ = site_.path();
 };
 
 TEST_F(TextTemplateTest, NonEmptyLinesInFileOrder) {

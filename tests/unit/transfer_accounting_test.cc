@@ -16,7 +16,7 @@
 
 namespace {
 
-using userdb_test::slurp;
+using scratch::read_file;
 
 TEST(CreditArithmetic, CostIsBytesTimesMultiplierInWholeKiB) {
   EXPECT_EQ(transfer::credit_cost_kib(10 << 20, 3), 30720);
@@ -152,7 +152,7 @@ TEST_F(DownloadRules, ForeignAddressesFollowTheFirstMatchingAllowFxpLine) {
   EXPECT_EQ(replies(), "");
   EXPECT_EQ(transfer::check_foreign_address(425, address("10.0.0.9"), transfer::XferDirection::Download), 1);
   EXPECT_EQ(replies(), "425 #150|to|||\r\n");
-  EXPECT_EQ(slurp(root_ + "/logs/sysop.log"), "");
+  EXPECT_EQ(read_file(root_ + "/logs/sysop.log"), "");
 }
 
 TEST_F(DownloadRules, FxpLinesForOthersAreSkippedAndAttemptsLogged) {
@@ -163,7 +163,7 @@ TEST_F(DownloadRules, FxpLinesForOthersAreSkippedAndAttemptsLogged) {
   EXPECT_EQ(transfer::check_foreign_address(425, address("10.0.0.9"), transfer::XferDirection::Download), 0);
   EXPECT_EQ(transfer::check_foreign_address(425, address("10.0.0.8"), transfer::XferDirection::Upload), 1);
   EXPECT_EQ(replies(), "425 #150|from|||\r\n");
-  const std::string log = slurp(root_ + "/logs/sysop.log");
+  const std::string log = read_file(root_ + "/logs/sysop.log");
   EXPECT_NE(log.find("'bob' attempting download to a foreign address 10.0.0.9"), std::string::npos);
   EXPECT_NE(log.find("'bob' attempting upload from a foreign address 10.0.0.8"), std::string::npos);
 }

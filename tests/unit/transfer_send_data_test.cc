@@ -48,9 +48,6 @@ class SendData : public ::testing::Test {
   void SetUp() override {
     protocol_test::load_numbered_strings();
     session::session() = session::Session{};
-    char dir[] = "/tmp/marlod-send-XXXXXX";
-    ASSERT_NE(::mkdtemp(dir), nullptr);
-    dir_ = dir;
     ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, control_), 0);
     protocol::set_control_fd(control_[0]);
     ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, data_), 0);
@@ -62,8 +59,6 @@ class SendData : public ::testing::Test {
     protocol::set_control_fd(0);
     for (int fd : {control_[0], control_[1], data_[0], data_[1]})
       if (fd >= 0) ::close(fd);
-    std::string command = "rm -rf " + dir_;
-    ASSERT_EQ(std::system(command.c_str()), 0);
   }
 
   int make_file(const std::string& content, mode_t mode = 0644) {
@@ -88,7 +83,8 @@ class SendData : public ::testing::Test {
     return result;
   }
 
-  std::string dir_;
+  const scratch::ScratchDir site_{"send"};
+  const std::string dir_ = site_.path();
   std::string path_;
   int control_[2] = {-1, -1};
   int data_[2] = {-1, -1};

@@ -14,8 +14,8 @@
 
 namespace {
 
-using userdb_test::slurp;
-using userdb_test::spit;
+using scratch::read_file;
+using scratch::write_file;
 namespace stdfs = std::filesystem;
 
 class UserfileStore : public userdb_test::SiteTest {};
@@ -34,8 +34,8 @@ TEST_F(UserfileStore, MissingUserfileFailsWithAnErrorLogLine) {
 }
 
 TEST_F(UserfileStore, UserExistsOnlyForRegularFilesThatAreNoLocks) {
-  spit(user_path("bob"), "FLAGS 1\n");
-  spit(user_path("bob.lock"), "1");
+  write_file(user_path("bob"), "FLAGS 1\n");
+  write_file(user_path("bob.lock"), "1");
   stdfs::create_directory(user_path("dir"));
   EXPECT_EQ(userdb::user_exists("bob"), 1);
   EXPECT_EQ(userdb::user_exists("bob.lock"), 0);
@@ -45,7 +45,7 @@ TEST_F(UserfileStore, UserExistsOnlyForRegularFilesThatAreNoLocks) {
 }
 
 TEST_F(UserfileStore, WriteKeepsOwnerAndRepairsAModeBelow0644) {
-  spit(user_path("bob"), "FLAGS 1\n");
+  write_file(user_path("bob"), "FLAGS 1\n");
   ASSERT_EQ(chown(user_path("bob").c_str(), 1234, 567), 0);
   ASSERT_EQ(chmod(user_path("bob").c_str(), 0600), 0);
   ASSERT_EQ(userdb::lock_and_load_user("bob"), 0);
@@ -59,7 +59,7 @@ TEST_F(UserfileStore, WriteKeepsOwnerAndRepairsAModeBelow0644) {
   EXPECT_EQ(st.st_gid, 567u);
   EXPECT_EQ(count_lines_containing(error_log(), "Permissions on userfile"), 1);
   EXPECT_NE(error_log().find("were 600 instead of 644"), std::string::npos);
-  EXPECT_NE(slurp(user_path("bob")).find("TIME 9 "), std::string::npos);
+  EXPECT_NE(read_file(user_path("bob")).find("TIME 9 "), std::string::npos);
   EXPECT_FALSE(stdfs::exists(user_path("bob.lock")));
 
   // A group-writable file is good enough and stays as it is.
@@ -80,13 +80,13 @@ TEST_F(UserfileStore, NewUserfileGetsMode0644AndRootOwnership) {
 }
 
 TEST_F(UserfileStore, AFailedWriteLeavesTheOldFileWholeAndSaysSo) {
-  spit(user_path("bob"), "FLAGS 1\nTAGLINE old\n");
+  write_file(user_path("bob"), "FLAGS 1\nTAGLINE old\n");
   // The temporary name is taken by a directory, so it cannot be created.
   stdfs::create_directory(user_path("bob") + "." + std::to_string(getpid()));
   ASSERT_EQ(userdb::lock_and_load_user("bob"), 0);
   std::strcpy(userdb::work_user().tagline, "new");
   EXPECT_EQ(userdb::write_user(userdb::work_user()), 1);
-  EXPECT_EQ(slurp(user_path("bob")), "FLAGS 1\nTAGLINE old\n");
+  EXPECT_EQ(read_file(user_path("bob")), "FLAGS 1\nTAGLINE old\n");
   EXPECT_NE(error_log().find("Unable to create userfile"), std::string::npos);
   EXPECT_FALSE(stdfs::exists(user_path("bob.lock")));
 }
@@ -101,10 +101,10 @@ TEST_F(UserfileStore, ATargetThatIsNoRegularFileIsRefused) {
 
 TEST_F(UserfileStore, ReadingTheSessionUsersFileRefreshesTheSessionRecord) {
   std::strcpy(session::session().user.name, "bob");
-  spit(user_path("bob"), "TAGLINE fresh\n");
+  write_file(user_path("bob"), "TAGLINE fresh\n");
   ASSERT_EQ(userdb::read_userfile("bob"), 0);
   EXPECT_STREQ(session::session().user.tagline, "fresh");
-  spit(user_path("bob"), "TAGLINE anon\nFLAGS 8\n");
+  write_file(user_path("bob"), "TAGLINE anon\nFLAGS 8\n");
   ASSERT_EQ(userdb::read_userfile("bob"), 0);
   EXPECT_STREQ(session::session().user.tagline, "fresh");
 }
@@ -114,18 +114,18 @@ TEST_F(UserfileStore, AnAnonymousSessionNeverWritesUserfiles) {
   s.logged_in = 1;
   std::strcpy(s.user.name, "guest");
   std::strcpy(s.user.flags, "8");
-  spit(user_path("guest"), "FLAGS 8\n");
+  write_file(user_path("guest"), "FLAGS 8\n");
   ASSERT_EQ(userdb::lock_and_load_user("guest"), 0);
   userdb::work_user().logins_total = 5;
   EXPECT_EQ(userdb::write_user(userdb::work_user()), 0);
-  EXPECT_EQ(slurp(user_path("guest")), "FLAGS 8\n");
+  EXPECT_EQ(read_file(user_path("guest")), "FLAGS 8\n");
   EXPECT_FALSE(stdfs::exists(user_path("guest.lock")));
 }
 
 TEST_F(UserfileStore, LockFileHoldsTheProcessIdAndIsRemovedOnUnlock) {
-  spit(user_path("bob"), "FLAGS 1\n");
+  write_file(user_path("bob"), "FLAGS 1\n");
   ASSERT_EQ(userdb::lock_and_load_user("bob"), 0);
-  EXPECT_EQ(slurp(user_path("bob.lock")), std::to_string(getpid()));
+  EXPECT_EQ(read_file(user_path("bob.lock")), std::to_string(getpid()));
   // Our own lock does not make us wait.
   EXPECT_EQ(userdb::load_user("bob"), 0);
   userdb::unlock_user("bob");
@@ -133,20 +133,20 @@ TEST_F(UserfileStore, LockFileHoldsTheProcessIdAndIsRemovedOnUnlock) {
 }
 
 TEST_F(UserfileStore, ALockLeftByADeadProcessIsForcedOpenOnceWithAWarning) {
-  spit(user_path("bob"), "FLAGS 1\n");
+  write_file(user_path("bob"), "FLAGS 1\n");
   pid_t child = fork();
   if (child == 0) _exit(0);
   waitpid(child, nullptr, 0);
-  spit(user_path("bob.lock"), std::to_string(child));
+  write_file(user_path("bob.lock"), std::to_string(child));
   ASSERT_EQ(userdb::lock_and_load_user("bob"), 0);
-  EXPECT_EQ(slurp(user_path("bob.lock")), std::to_string(getpid()));
+  EXPECT_EQ(read_file(user_path("bob.lock")), std::to_string(getpid()));
   EXPECT_EQ(count_lines_containing(error_log(), " --> WARNING: Forcing unlock for bob! <--- "), 1);
   userdb::unlock_user("bob");
 }
 
 TEST_F(UserfileStore, UnlockLeavesAnotherProcesssLockAlone) {
-  spit(user_path("bob"), "FLAGS 1\n");
-  spit(user_path("bob.lock"), "1");
+  write_file(user_path("bob"), "FLAGS 1\n");
+  write_file(user_path("bob.lock"), "1");
   userdb::unlock_user("bob");
   EXPECT_TRUE(stdfs::exists(user_path("bob.lock")));
 }
@@ -154,7 +154,7 @@ TEST_F(UserfileStore, UnlockLeavesAnotherProcesssLockAlone) {
 // Several processes add to the same counter under the lock; with the lock
 // honoured every increment survives.
 TEST_F(UserfileStore, ConcurrentLockedUpdatesFromSeveralProcessesAreAllKept) {
-  spit(user_path("bob"), "TIME 0 0 0 0\n");
+  write_file(user_path("bob"), "TIME 0 0 0 0\n");
   constexpr int kProcesses = 10;
   constexpr int kRounds = 20;
   // All children start together when the pipe closes, so they meet at the
@@ -199,7 +199,7 @@ TEST_F(UserfileStore, ConcurrentLockedUpdatesFromSeveralProcessesAreAllKept) {
 TEST_F(UserfileStore, TheCacheServesUnchangedFilesAndRereadsReplacedOnes) {
   configure("user_cache 1\n");
   session::session().user_cache = 1;
-  spit(user_path("bob"), "TAGLINE first\n");
+  write_file(user_path("bob"), "TAGLINE first\n");
   userdb::load_all_users();
   ASSERT_EQ(userdb::load_user("bob"), 0);
   EXPECT_STREQ(userdb::work_user().tagline, "first");
@@ -221,7 +221,7 @@ TEST_F(UserfileStore, TheCacheServesUnchangedFilesAndRereadsReplacedOnes) {
   ASSERT_EQ(userdb::load_user("bob"), 0);
   EXPECT_STREQ(userdb::work_user().tagline, "third");
 
-  spit(user_path("carol"), "TAGLINE new user\n");
+  write_file(user_path("carol"), "TAGLINE new user\n");
   ASSERT_EQ(userdb::load_user("carol"), 0);
   EXPECT_STREQ(userdb::work_user().tagline, "new user");
 }
