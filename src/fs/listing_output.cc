@@ -1,10 +1,6 @@
 // The buffered output of a listing.
 #include "fs/listing_output.h"
 
-#include <unistd.h>
-
-#include <cerrno>
-
 namespace fs {
 
 ListingOutput::ListingOutput(Writer writer, std::size_t chunk_size)
@@ -22,18 +18,7 @@ bool ListingOutput::flush() {
   return !failed_;
 }
 
-ListingOutput::Writer descriptor_writer(int fd) {
-  return [fd](std::string_view bytes) {
-    while (!bytes.empty()) {
-      const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-  };
-}
-
+// Writers: a stdio stream and a string.
 ListingOutput::Writer stream_writer(std::FILE* stream) {
   return [stream](std::string_view bytes) {
     return std::fwrite(bytes.data(), 1, bytes.size(), stream) == bytes.size() && std::fflush(stream) == 0;

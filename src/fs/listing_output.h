@@ -44,9 +44,7 @@ class ListingOutput {
   bool failed_ = false;
 };
 
-// Writers: a descriptor (retrying short writes and EINTR), a stdio stream,
-// and a string.
-ListingOutput::Writer descriptor_writer(int fd);
+// Writers: a stdio stream and a string.
 ListingOutput::Writer stream_writer(std::FILE* stream);
 ListingOutput::Writer string_writer(std::string& target);
 

@@ -112,7 +112,10 @@ BandwidthLoad measure_load(const AreaLimit& area, long own_limit, Direction dire
 }
 
 void throttle_transfer(const char* path, long own_limit, Direction direction) {
-  const AreaLimit area = governing_speed_limit(path ? path : "", direction);
+  throttle_transfer(governing_speed_limit(path ? path : "", direction), own_limit, direction);
+}
+
+void throttle_transfer(const AreaLimit& area, long own_limit, Direction direction) {
   if (area.pattern == nullptr && own_limit == 0) return;
   timeval now{};
   ::gettimeofday(&now, nullptr);

@@ -32,6 +32,9 @@ struct AreaLimit {
 };
 AreaLimit governing_speed_limit(const char* path, Direction direction);
 
+// throttle_transfer for a loop that looked up its governing line once.
+void throttle_transfer(const AreaLimit& area, long own_limit, Direction direction);
+
 // Reads the table at time `now`: the own rate, and the transfers in the
 // same direction whose directory lies in the governed area.
 BandwidthLoad measure_load(const AreaLimit& area, long own_limit, Direction direction,

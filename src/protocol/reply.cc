@@ -85,11 +85,6 @@ void perror_reply(int code, std::string_view what) {
   reply(code, "%s: %s.", what, error);
 }
 
-void perror_string_reply(int code, int number) {
-  const char* error = std::strerror(errno);
-  text::string_reply(code, number, 0, error);
-}
-
 void nack(std::string_view command) { text::string_reply(502, 555, 0, command); }
 
 void fatal(std::string_view message) {

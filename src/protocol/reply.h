@@ -28,8 +28,6 @@ void lreply(int code, std::string_view fmt, const Args&... args) {
 
 // reply(code, "%s: %s.", what, strerror(errno))
 void perror_reply(int code, std::string_view what);
-// string_reply(code, number, 0, strerror(errno))
-void perror_string_reply(int code, int number);
 // string 555/502 with the command: not implemented.
 void nack(std::string_view command);
 // string 552/451 with the text, string 553/221, then logout.

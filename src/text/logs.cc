@@ -3,9 +3,7 @@
 #include "text/logs.h"
 
 #include <fcntl.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <ctime>
@@ -18,6 +16,7 @@
 #include "session/privilege.h"
 #include "session/session.h"
 #include "text/strings.h"
+#include "userdb/file_io.h"
 
 namespace text {
 namespace {
@@ -38,22 +37,9 @@ std::string log_path(const char* name) {
 // each other's lines. A log that cannot be opened is skipped silently.
 void append_line(const char* name, const std::string& line) {
   session::PrivilegeBracket privileged;
-  const std::string path = log_path(name);
-  int fd;
-  do {
-    fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return;
-  const char* data = line.data();
-  std::size_t left = line.size();
-  while (left > 0) {
-    const ssize_t written = ::write(fd, data, left);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) break;
-    data += written;
-    left -= static_cast<std::size_t>(written);
-  }
-  ::close(fd);
+  const userdb::UniqueFd fd =
+      userdb::open_file(log_path(name).c_str(), O_WRONLY | O_APPEND | O_CREAT, 0666);
+  if (fd) userdb::write_all(fd.get(), line);
 }
 
 

@@ -4,13 +4,12 @@
 
 #include <syslog.h>
 
-#include <cstdio>
-#include <memory>
 #include <new>
 #include <vector>
 
 #include "protocol/reply.h"
 #include "text/show_file.h"
+#include "userdb/file_io.h"
 
 namespace text {
 namespace {
@@ -21,19 +20,6 @@ namespace {
 std::vector<StringRecord>& loaded_records() {
   static std::vector<StringRecord> records;
   return records;
-}
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
-bool read_whole_file(const std::string& path, std::string& bytes) {
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-  if (!file) return false;
-  char buffer[65536];
-  std::size_t count;
-  while ((count = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) bytes.append(buffer, count);
-  return !std::ferror(file.get());
 }
 
 void log_error(std::string_view message) {
@@ -55,7 +41,7 @@ std::string file_line_path(std::string_view line) {
 int load_strings(const std::string& path) {
   try {
     std::string bytes;
-    if (!read_whole_file(path, bytes)) return 1;
+    if (!userdb::read_file(path.c_str(), bytes)) return 1;
     std::vector<StringRecord> records;
     const DecodeResult result = decode_strings(bytes, true, records);
     switch (result.status) {

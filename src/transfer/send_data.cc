@@ -47,11 +47,14 @@ class NonBlockingWrites {
 
 class SendLoop {
  public:
-  SendLoop(int in, int out, const std::string& path) : in_(in), out_(out), path_(path) {
-    const long own_limit = static_cast<long>(session::session().user.max_dlspeed);
-    throttled_ = own_limit != 0 ||
-                 online::governing_speed_limit(path.c_str(), online::Direction::Download).pattern != nullptr;
-  }
+  // The governing `speed_limit` line and the user's own limit cannot change
+  // during one download, so they are looked up once, not per chunk.
+  SendLoop(int in, int out, const std::string& path)
+      : in_(in),
+        out_(out),
+        own_limit_(static_cast<long>(session::session().user.max_dlspeed)),
+        area_(online::governing_speed_limit(path.c_str(), online::Direction::Download)),
+        throttled_(own_limit_ != 0 || area_.pattern != nullptr) {}
 
   Outcome binary();
   Outcome ascii();
@@ -71,8 +74,9 @@ class SendLoop {
 
   int in_;
   int out_;
-  const std::string& path_;
-  bool throttled_ = false;
+  long own_limit_;
+  online::AreaLimit area_;
+  bool throttled_;
   bool aborted_ = false;
 };
 
@@ -82,8 +86,7 @@ bool SendLoop::after_chunk(std::size_t moved) {
   online::add_own_transfer_bytes(moved);
   if (interrupted_by_signal()) return false;
   if (!throttled_) return true;
-  online::throttle_transfer(path_.c_str(), static_cast<long>(session::session().user.max_dlspeed),
-                            online::Direction::Download);
+  online::throttle_transfer(area_, own_limit_, online::Direction::Download);
   // The throttle's pause ends early for urgent data.
   return !interrupted_by_signal();
 }

@@ -1,5 +1,5 @@
-// Small file helpers of the user database: an owning descriptor, whole-file
-// reads and whole-buffer writes that retry on EINTR.
+// Small file helpers every module uses: open with an owning descriptor,
+// whole-file reads and whole-buffer writes, all retried on EINTR.
 #pragma once
 
 #include <sys/stat.h>

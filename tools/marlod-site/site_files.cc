@@ -8,21 +8,18 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
-#include <sstream>
 
+#include "userdb/file_io.h"
 
 namespace site_tool {
 
 bool read_whole_file(const std::filesystem::path& path, std::string& content) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
+  const userdb::UniqueFd fd = userdb::open_file(path.c_str(), O_RDONLY);
+  if (!fd) {
     std::fprintf(stderr, "marlod-site: cannot read %s: %s\n", path.c_str(), std::strerror(errno));
     return false;
   }
-  content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (in.bad()) {
+  if (!userdb::read_all(fd.get(), content)) {
     std::fprintf(stderr, "marlod-site: error reading %s\n", path.c_str());
     return false;
   }
@@ -30,21 +27,14 @@ bool read_whole_file(const std::filesystem::path& path, std::string& content) {
 }
 
 bool write_new_file(const std::filesystem::path& path, std::string_view content, unsigned mode) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-  if (fd < 0) {
+  userdb::UniqueFd fd = userdb::open_file(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, mode);
+  if (!fd) {
     std::fprintf(stderr, "marlod-site: cannot create %s: %s\n", path.c_str(), std::strerror(errno));
     return false;
   }
-  std::size_t written = 0;
-  while (written < content.size()) {
-    ssize_t n = ::write(fd, content.data() + written, content.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    written += static_cast<std::size_t>(n);
-  }
-  bool ok = written == content.size() && ::fchmod(fd, mode) == 0;
+  bool ok = userdb::write_all(fd.get(), content) && ::fchmod(fd.get(), mode) == 0;
   int saved_errno = errno;
-  if (::close(fd) != 0) ok = false;
+  if (!fd.close()) ok = false;
   if (!ok) {
     std::fprintf(stderr, "marlod-site: cannot write %s: %s\n", path.c_str(),
                  std::strerror(saved_errno));

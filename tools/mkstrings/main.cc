@@ -5,13 +5,13 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "text/format.h"
 #include "text/string_table.h"
 #include "text/strings_codec.h"
+#include "userdb/file_io.h"
 
 namespace {
 
@@ -23,18 +23,9 @@ int usage() {
   return 2;
 }
 
-bool read_file(const char* path, std::string& bytes) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  bytes = buffer.str();
-  return !in.bad();
-}
-
 int dump(const char* path) {
   std::string bytes;
-  if (!read_file(path, bytes)) {
+  if (!userdb::read_file(path, bytes)) {
     std::cerr << "mkstrings: cannot read " << path << ": " << std::strerror(errno) << "\n";
     return 1;
   }
@@ -74,7 +65,7 @@ void warn_about_table(const char* source_path, const std::vector<text::StringRec
 
 int compile(const char* source_path, const char* output_path) {
   std::string source;
-  if (!read_file(source_path, source)) {
+  if (!userdb::read_file(source_path, source)) {
     std::cerr << "mkstrings: cannot read " << source_path << ": " << std::strerror(errno) << "\n";
     return 1;
   }
