@@ -131,15 +131,19 @@ def test_lftp_mirrors_a_small_tree(files, tmp_path):
         assert (target / name).read_bytes() == data, name
 
 
-def test_stat_and_abort_during_a_large_download(files):
-    big = files.root / "site" / "big.bin"
-    with open(big, "wb") as out:
-        out.truncate(512 << 20)
-    set_userfile_line(files, "bob", "CREDITS", "10000000")
+def start_large_download(files, size, credits="10000000"):
+    """A started binary download of a sparse file of `size` bytes."""
+    with open(files.root / "site" / "big.bin", "wb") as out:
+        out.truncate(size)
+    set_userfile_line(files, "bob", "CREDITS", credits)
     files.start()
     client = login(files)
     client.voidcmd("TYPE I")
-    connection = client.transfercmd("RETR /site/big.bin")
+    return client, client.transfercmd("RETR /site/big.bin")
+
+
+def test_stat_and_abort_during_a_large_download(files):
+    client, connection = start_large_download(files, 512 << 20)
     assert len(connection.recv(65536)) > 0
     client.sock.sendall(b"STAT\r\n", socket.MSG_OOB)
     reply = client.getresp()
@@ -161,14 +165,7 @@ def test_stat_and_abort_during_a_large_download(files):
 def test_plain_stat_and_abort_reach_a_download_the_client_stopped_reading(files):
     # The client stops reading data, so the server's socket buffer fills;
     # commands sent without urgent data must still be heard and answered.
-    big = files.root / "site" / "big.bin"
-    with open(big, "wb") as out:
-        out.truncate(512 << 20)
-    set_userfile_line(files, "bob", "CREDITS", "10000000")
-    files.start()
-    client = login(files)
-    client.voidcmd("TYPE I")
-    connection = client.transfercmd("RETR /site/big.bin")
+    client, connection = start_large_download(files, 512 << 20)
     assert len(connection.recv(65536)) > 0
     time.sleep(0.5)
     client.sock.sendall(b"STAT\r\n")
@@ -184,15 +181,8 @@ def test_plain_stat_and_abort_reach_a_download_the_client_stopped_reading(files)
 def test_a_download_ended_by_sigterm_is_still_charged(files):
     # KICK and KILL end a session with SIGTERM; the bytes it moved so far
     # are accounted for when the session ends.
-    big = files.root / "site" / "big.bin"
-    with open(big, "wb") as out:
-        out.truncate(64 << 20)
-    set_userfile_line(files, "bob", "CREDITS", "100000")
     files.append("speed_limit /site/* 4000000 0 *")
-    files.start()
-    client = login(files)
-    client.voidcmd("TYPE I")
-    connection = client.transfercmd("RETR /site/big.bin")
+    client, connection = start_large_download(files, 64 << 20, credits="100000")
     received = 0
     while received < (4 << 20):
         received += len(connection.recv(1 << 20))
