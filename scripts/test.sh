@@ -3,7 +3,9 @@
 # under AddressSanitizer + UndefinedBehaviorSanitizer) and runs the whole
 # suite against the sanitized build: the unit tests, and the end-to-end
 # tests against the daemon started by the real super-server. The release
-# build checks that the hardened configuration builds too.
+# build checks that the hardened configuration builds too. The sanitized
+# build makes every source folder a shared library linked with -z defs, so
+# a call from one folder into a folder above it fails to link.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
@@ -11,7 +13,7 @@ install_missing_packages
 
 jobs=$(nproc)
 
-cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMARLOD_SANITIZE=ON \
+cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMARLOD_SANITIZE=ON -DMARLOD_SHARED_LAYERS=ON \
       -DCMAKE_INSTALL_PREFIX="$PWD/build/asan-prefix" >/dev/null
 cmake --build build/asan -j "$jobs"
 cmake --install build/asan >/dev/null

@@ -9,5 +9,5 @@ build="${1:-$repo/build/bench}"
 cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DMARLOD_TESTS=OFF >/dev/null
 ninja -C "$build" -j2 marlod >/dev/null
 g++ -std=c++20 -O2 -I "$repo/src" "$here/userfile_scan_bench.cc" -o "$build/userfile_scan_bench" \
-  -Wl,--start-group "$build"/libmarlod_*.a -Wl,--end-group -lcrypt
+  "$build"/libmarlod_userdb.a "$build"/libmarlod_config.a "$build"/libmarlod_core.a -lcrypt
 "$build/userfile_scan_bench"

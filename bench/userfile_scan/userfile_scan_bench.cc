@@ -15,7 +15,9 @@
 #include <vector>
 
 #include "config/ip_policy.h"
-#include "session/session.h"
+#include "core/fixed_field.h"
+#include "core/session.h"
+#include "userdb/ident_admission.h"
 #include "userdb/userfile.h"
 
 namespace {
@@ -28,12 +30,12 @@ constexpr int kRuns = 7;
 void generate(const std::string& users, int count) {
   stdfs::create_directories(users);
   for (int i = 0; i < count; ++i) {
-    userdb::UserRecord record;
+    core::UserRecord record;
     std::string name = "user" + std::to_string(i);
-    userdb::copy_field(record.name, name);
-    userdb::copy_field(record.groups[0], "group" + std::to_string(i % 40));
-    userdb::copy_field(record.ips[0], name + "@10." + std::to_string(i % 250) + ".*");
-    userdb::copy_field(record.ips[1], "*@host" + std::to_string(i) + ".example.org");
+    core::copy_field(record.name, name);
+    core::copy_field(record.groups[0], "group" + std::to_string(i % 40));
+    core::copy_field(record.ips[0], name + "@10." + std::to_string(i % 250) + ".*");
+    core::copy_field(record.ips[1], "*@host" + std::to_string(i) + ".example.org");
     record.sections[0].credits = i * 1000;
     std::ofstream(users + "/" + name) << userdb::format_userfile(record, 3);
   }
@@ -48,7 +50,7 @@ double time_scan() {
   std::vector<double> samples;
   for (int run = 0; run < kRuns; ++run) {
     auto start = Clock::now();
-    int found = config::find_user_by_ip("client.example.net", "192.0.2.1", "nobody");
+    int found = userdb::find_user_by_ip("client.example.net", "192.0.2.1", "nobody");
     samples.push_back(std::chrono::duration<double>(Clock::now() - start).count());
     if (found) std::fprintf(stderr, "unexpected match\n");
   }
@@ -77,7 +79,7 @@ int main() {
   for (int count : {1000, 10000}) {
     const std::string data = base + "/" + std::to_string(count);
     generate(data + "/users", count);
-    std::snprintf(session::session().data_path, sizeof session::session().data_path, "%s", data.c_str());
+    std::snprintf(core::session().data_path, sizeof core::session().data_path, "%s", data.c_str());
     time_cat(data + "/users");  // warm the page cache for both
     double scan = time_scan();
     double cat = time_cat(data + "/users");

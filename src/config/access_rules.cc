@@ -5,17 +5,12 @@
 
 #include <regex.h>
 #include <strings.h>
-#include <sys/stat.h>
 
 #include <cstring>
 #include <string_view>
 
-#include "fs/match.h"
-#include "protocol/reply.h"
-#include "session/session.h"
-#include "text/show_file.h"
-#include "text/strings.h"
-#include "userdb/userfile.h"
+#include "core/match.h"
+#include "core/session.h"
 
 namespace config {
 namespace {
@@ -28,8 +23,8 @@ std::string_view bounded(const char* text, std::size_t limit) {
   return std::string_view(text, strnlen(text, limit));
 }
 
-bool user_is_in_group(const userdb::UserRecord& user, std::string_view group) {
-  for (int i = 0; i < userdb::kMaxGroups; ++i) {
+bool user_is_in_group(const core::UserRecord& user, std::string_view group) {
+  for (int i = 0; i < core::kMaxGroups; ++i) {
     if (bounded(user.groups[i], sizeof user.groups[i]) == group && !group.empty()) return true;
     if (bounded(user.private_groups[i], sizeof user.private_groups[i]) == group && !group.empty()) return true;
   }
@@ -37,7 +32,7 @@ bool user_is_in_group(const userdb::UserRecord& user, std::string_view group) {
 }
 
 // One word of a rule expression, without its "!".
-bool word_matches(std::string_view word, const userdb::UserRecord& user) {
+bool word_matches(std::string_view word, const core::UserRecord& user) {
   if (word == "*") return true;
   if (word.empty()) return false;
   if (word[0] == '-') {
@@ -50,23 +45,8 @@ bool word_matches(std::string_view word, const userdb::UserRecord& user) {
     if (group.size() > kNameLimit) group = group.substr(0, kNameLimit);
     return user_is_in_group(user, group);
   }
-  char flag = userdb::flag_number(word[0]);
-  return flag != 0 && userdb::has_flag(user.flags, flag);
-}
-
-void explain_denial(const char* key) {
-  std::string_view name = key;
-  if (!name.empty() && name[0] == '-') name.remove_prefix(1);
-  std::string path = session::session().data_path;
-  path += "/misc/ad/";
-  path += name;
-  struct stat st{};
-  if (name.find('/') == std::string_view::npos && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-    text::show_file(200, path.c_str());
-    protocol::reply(200, " ");
-  } else {
-    text::string_reply(200, 22, 0, key);
-  }
+  char flag = core::flag_number(word[0]);
+  return flag != 0 && core::has_flag(user.flags, flag);
 }
 
 std::string replace_all(std::string text, std::string_view token, std::string_view value) {
@@ -106,7 +86,7 @@ SectionMatch last_matching_section(const char* path, int min_words) {
   int number = 0;
   while (const ConfigEntry* line = next_config("stat_section", cursor)) {
     if (!line->arg(min_words)) break;
-    if (fs::any_match(line->arg(2), text)) {
+    if (core::any_match(line->arg(2), text)) {
       match.number = number;
       match.line = line;
     }
@@ -117,12 +97,12 @@ SectionMatch last_matching_section(const char* path, int min_words) {
 
 }  // namespace
 
-int acl_match(const char* key, int quiet, int first_word, const ConfigEntry* entry) {
+int acl_match(const char* key, int first_word, const ConfigEntry* entry) {
   if (!entry && key) {
     const ConfigEntry* cursor = nullptr;
     entry = next_config(key, cursor);
   }
-  const userdb::UserRecord& user = session::session().user;
+  const core::UserRecord& user = core::session().user;
   int result = 0;
   if (entry && first_word >= 1) {
     for (int i = first_word; i <= kMaxArgs; ++i) {
@@ -137,12 +117,11 @@ int acl_match(const char* key, int quiet, int first_word, const ConfigEntry* ent
       }
     }
   }
-  if (result == 0 && !quiet && key) explain_denial(key);
   return result;
 }
 
 std::string expand_user_tokens(const char* pattern) {
-  const userdb::UserRecord& user = session::session().user;
+  const core::UserRecord& user = core::session().user;
   std::string text = pattern ? pattern : "";
   if (text.size() > kExpandedLimit) text.resize(kExpandedLimit);
   text = replace_all(std::move(text), "[:username:]", bounded(user.name, sizeof user.name));
@@ -161,7 +140,7 @@ int path_allowed(const char* key, const char* path, int kind) {
   const ConfigEntry* cursor = nullptr;
   while (const ConfigEntry* line = next_config(key, cursor)) {
     if (!line->arg(1) || !line->arg(2)) break;
-    if (fs::wildcard_match(expand_user_tokens(line->arg(1)), text, true)) return acl_match(key, 1, 2, line);
+    if (core::wildcard_match(expand_user_tokens(line->arg(1)), text, true)) return acl_match(key, 2, line);
   }
   return 0;
 }
@@ -176,7 +155,7 @@ int privpath_allowed(const char* path) {
     std::string_view prefix = prefix_text;
     if (text.substr(0, prefix.size()) != prefix) continue;
     if (text.size() == prefix.size() || text[prefix.size()] == '/' || prefix.back() == '/')
-      return acl_match("privpath", 1, 2, line);
+      return acl_match("privpath", 2, line);
   }
   return 1;
 }
@@ -192,9 +171,9 @@ int retrieve_allowed(const char* path) {
   return 1;
 }
 
-int name_filter_allowed(const char* path) {
-  if (!path) return 1;
-  const userdb::UserRecord& user = session::session().user;
+NameFilterVerdict name_filter(const char* path) {
+  if (!path) return {};
+  const core::UserRecord& user = core::session().user;
   const ConfigEntry* cursor = nullptr;
   const ConfigEntry* filter = nullptr;
   while (const ConfigEntry* line = next_config("path-filter", cursor)) {
@@ -205,18 +184,20 @@ int name_filter_allowed(const char* path) {
       break;
     }
   }
-  if (!filter) return 1;
+  if (!filter) return {};
   std::string name(last_component(path));
 
   // Each pattern is compiled on its own; a pattern that does not compile
   // is reported with the compiler's own text.
+  NameFilterVerdict verdict;
   auto matches = [&](const char* pattern, bool& failed) {
     regex_t compiled;
     int error = regcomp(&compiled, pattern, REG_NOSUB);
     if (error != 0) {
       char message[256];
       regerror(error, &compiled, message, sizeof message);
-      protocol::reply(553, "%s", message);
+      verdict.allowed = false;
+      verdict.pattern_error = message;
       failed = true;
       return false;
     }
@@ -227,20 +208,14 @@ int name_filter_allowed(const char* path) {
 
   bool failed = false;
   if (!matches(filter->arg(3), failed)) {
-    if (failed) return 0;
-    text::show_file(553, filter->arg(2));
-    text::string_reply(553, 50, 0, path);
-    return 0;
+    if (failed) return verdict;
+    return {false, filter->arg(2), 50, {}};
   }
   for (int i = 4; i <= kMaxArgs && filter->arg(i); ++i) {
-    if (matches(filter->arg(i), failed)) {
-      text::show_file(553, filter->arg(2));
-      text::string_reply(553, 51, 0, path);
-      return 0;
-    }
-    if (failed) return 0;
+    if (matches(filter->arg(i), failed)) return {false, filter->arg(2), 51, {}};
+    if (failed) return verdict;
   }
-  return 1;
+  return verdict;
 }
 
 int section_of(const char* path) {

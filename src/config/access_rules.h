@@ -18,9 +18,9 @@ enum PathKind : int {
 
 // Evaluates the rule expression of `entry` (or of the first `key` line when
 // entry is null) from word `first_word` (1 = the first argument): 1 allowed,
-// 0 denied. Unless `quiet`, a denial is explained to the client with the
-// "misc/ad" text of the key or string 22.
-int acl_match(const char* key, int quiet, int first_word, const ConfigEntry* entry);
+// 0 denied. Commands explain a denial themselves (protocol's
+// command_allowed).
+int acl_match(const char* key, int first_word, const ConfigEntry* entry);
 
 // The first `key` line whose path pattern matches decides, quietly.
 int path_allowed(const char* key, const char* path, int kind);
@@ -32,9 +32,19 @@ int privpath_allowed(const char* path);
 // `noretrieve`: 0 when the file name equals any listed word.
 int retrieve_allowed(const char* path);
 
-// `path-filter`: checks the last component of `path` against the allowed
-// and forbidden regular expressions; sends its own 553 replies.
-int name_filter_allowed(const char* path);
+// `path-filter`: the last component of `path` checked against the allowed
+// and forbidden regular expressions of the first line for the user's group.
+// A refusal names the text file to show and the strings record to send
+// after it (50: not among the allowed names, 51: a forbidden name), both
+// with code 553; a pattern that does not compile refuses with the regular
+// expression compiler's own message instead.
+struct NameFilterVerdict {
+  bool allowed = true;
+  const char* text_file = nullptr;
+  int message = 0;
+  std::string pattern_error;
+};
+NameFilterVerdict name_filter(const char* path);
 
 // Statistics section (0-9) of a path.
 int section_of(const char* path);

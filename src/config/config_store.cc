@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "fs/match.h"
-#include "session/unique_fd.h"
+#include "core/match.h"
+#include "core/unique_fd.h"
 
 namespace config {
 namespace {
@@ -151,7 +151,7 @@ void parse_line(char* line, ParseState& state) {
     state.block = Block::If;
     const std::string& address = store().client_address;
     while (const char* mask = next_word(cursor)) {
-      if (fs::name_match(address, mask)) {
+      if (core::name_match(address, mask)) {
         state.skip = false;
         break;
       }
@@ -219,7 +219,7 @@ int read_config_file(const char* path) {
     log_error("cannot open config file: " + error_text(errno));
     return 0;
   }
-  const session::UniqueFd closer(fd);
+  const core::UniqueFd closer(fd);
 
   struct stat st;
   if (::fstat(fd, &st) < 0) {

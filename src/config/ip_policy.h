@@ -5,20 +5,22 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "config/config_store.h"
+#include "core/user_record.h"
 
 namespace config {
 
 // Matches one mask against a connection: true when it matches.
 bool mask_matches(const char* mask, const char* host, const char* ip, const char* ident);
 
-// Tests the work record's masks: 1 a mask matches, -1 a negative line of
+// Tests one user's masks (a first mask "!FILE" names a file of masks,
+// "!mask" lines there refusing): 1 a mask matches, -1 a negative line of
 // the mask file matches, 0 none.
-int user_ip_match(const char* host, const char* ip, const char* ident);
+int masks_match(const char (*ips)[core::kIpMaskSize], const char* host, const char* ip,
+                const char* ident);
 
-// 1 when any user's masks match the connection.
-int find_user_by_ip(const char* host, const char* ip, const char* ident);
 
 // 1 acceptable; 2 no ident part; 3 no host part; 4 ident required but
 // unrestricted; 5 host names not allowed; 6 too few specific fields.
@@ -28,11 +30,10 @@ int check_secure_ip(const char* mask);
 // requirement text.
 std::optional<std::string> check_secure_pass(const char* password, const ConfigEntry* line);
 
-// The `secure_pass` walk for the session user: true when accepted; else
-// the requirements went out as continuation lines with `code` (message 101).
-bool password_policy_allows(int code, const char* password);
-
-// CHANGE homedir: 1 changed, 0 not (replies sent unless `quiet`).
-int set_home_dir(int code, int quiet, const char* user_name, const char* new_dir);
+// The `secure_pass` walk for the session user: nothing when the password
+// is accepted (or no line applies), else the requirements of every line
+// that applied, for the caller to send after message 101 ("OR " before
+// each after the first).
+std::vector<std::string> unmet_password_requirements(const char* password);
 
 }  // namespace config

@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "session/session.h"
+#include "core/session.h"
 
 namespace config {
 namespace {
@@ -80,7 +80,7 @@ void append(const char* file_name, std::string_view line) {
 int load_text_template(const char* file_name) {
   if (!file_name) return 0;
   std::string text;
-  if (!read_whole_file(std::string(session::session().data_path) + "/text/" + file_name, text)) return 0;
+  if (!read_whole_file(std::string(core::session().data_path) + "/text/" + file_name, text)) return 0;
   std::string_view rest(text);
   while (!rest.empty()) {
     const std::size_t newline = rest.find('\n');

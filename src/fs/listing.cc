@@ -16,11 +16,11 @@
 
 #include "config/access_rules.h"
 #include "config/config_store.h"
+#include "core/match.h"
+#include "core/session.h"
 #include "fs/listing_format.h"
 #include "fs/listing_options.h"
-#include "fs/match.h"
 #include "fs/path.h"
-#include "session/session.h"
 
 namespace fs {
 namespace {
@@ -72,7 +72,7 @@ struct DirectorySizeRule {
 
   static DirectorySizeRule read() {
     DirectorySizeRule rule;
-    rule.unit = session::session().dir_size_unit;
+    rule.unit = core::session().dir_size_unit;
     const config::ConfigEntry* cursor = nullptr;
     if (const config::ConfigEntry* line = config::next_config("use_dir_size", cursor))
       for (int n = 2; n <= config::kMaxArgs && line->arg(n); ++n) rule.prefixes.emplace_back(line->arg(n));
@@ -152,9 +152,9 @@ class Lister {
  public:
   Lister(const ListOptions& options, ListingOutput& out)
       : options_(options), dir_sizes_(DirectorySizeRule::read()), out_(out) {
-    const session::Session& s = session::session();
+    const core::Session& s = core::session();
     ctx_.options = &options_;
-    ctx_.now = session::now();
+    ctx_.now = core::now();
     ctx_.tz_offset = s.tz_offset;
     ctx_.download_counts = s.file_dl_count != 0;
     ctx_.names = &names_;
@@ -339,7 +339,7 @@ class Lister {
 }  // namespace
 
 std::string listing_path(std::string_view argument) {
-  const std::string& home = session::session().home_dir;
+  const std::string& home = core::session().home_dir;
   std::string path = resolve_path(argument, true);
   std::string_view prefix = home;
   while (!prefix.empty() && prefix.back() == '/') prefix.remove_suffix(1);
@@ -358,14 +358,14 @@ ListingFilter::ListingFilter() {
 
 bool ListingFilter::shows(std::string_view path, std::string_view name) const {
   for (const std::string& pattern : hidden_patterns_)
-    if (name_match(name, pattern)) return false;
+    if (core::name_match(name, pattern)) return false;
   if (!has_private_paths_) return true;
   const std::string text(path);
   return config::privpath_allowed(text.c_str()) != 0;
 }
 
 int list_files(std::string_view argument, bool nlst, ListingOutput& out) {
-  const session::Session& s = session::session();
+  const core::Session& s = core::session();
   ListOptions options = default_list_options(nlst);
   options.with_color = !nlst && s.color_allowed && s.color_mode;
   parse_list_switches(s.lslong_options, options);

@@ -7,7 +7,7 @@
 #include <cctype>
 
 #include "config/config_store.h"
-#include "session/session.h"
+#include "core/session.h"
 
 namespace fs {
 namespace {
@@ -127,7 +127,7 @@ std::string resolve_path_in(std::string_view home, std::string_view cwd, std::st
 }
 
 std::string resolve_path(std::string_view name, bool follow_links) {
-  const session::Session& s = session::session();
+  const core::Session& s = core::session();
   return resolve_path_in(s.home_dir, s.cwd, name, follow_links);
 }
 
@@ -135,7 +135,7 @@ bool inside_home_of(std::string_view home, std::string_view path) {
   return path.substr(0, home.size()) == home;
 }
 
-bool inside_home(std::string_view path) { return inside_home_of(session::session().home_dir, path); }
+bool inside_home(std::string_view path) { return inside_home_of(core::session().home_dir, path); }
 
 std::string visible_path_of(std::string_view home, std::string_view path) {
   while (home.size() > 1 && home.back() == '/') home.remove_suffix(1);
@@ -147,7 +147,7 @@ std::string visible_path_of(std::string_view home, std::string_view path) {
 }
 
 std::string visible_path(std::string_view path) {
-  const session::Session& s = session::session();
+  const core::Session& s = core::session();
   return visible_path_of(s.account.dir.empty() ? s.home_dir : s.account.dir, path);
 }
 

@@ -4,18 +4,18 @@
 #include <unistd.h>
 
 #include <ctime>
+#include <optional>
 #include <string_view>
 
+#include "core/logs.h"
+#include "core/privilege.h"
+#include "core/session.h"
 #include "online/online_table.h"
 #include "online/slot_claim.h"
-#include "session/privilege.h"
-#include "session/session.h"
-#include "text/logs.h"
-#include "text/strings.h"
 
 namespace online {
 
-void kill_ghost(int code, const char* username) {
+std::optional<long> kill_ghost(const char* username) {
   const std::span<OnlineEntry> entries = table();
   const int32_t own = static_cast<int32_t>(::getpid());
   const time_t now = ::time(nullptr);
@@ -31,19 +31,16 @@ void kill_ghost(int code, const char* username) {
       oldest_start = start;
     }
   }
-  if (oldest == nullptr) {
-    text::string_reply(code, 298, 1);
-    return;
-  }
+  if (oldest == nullptr) return std::nullopt;
   const long victim = oldest->procid;
   {
-    session::PrivilegeBracket privileged;
+    core::PrivilegeBracket privileged;
     // A negative id would reach a whole process group.
     if (victim > 0) ::kill(static_cast<pid_t>(victim), SIGTERM);
-    text::login_log("'%.23s' killed a ghost with PID %ld.", session::session().user.name, victim);
+    core::login_log("'%.23s' killed a ghost with PID %ld.", core::session().user.name, victim);
     clear_slot(*oldest);
   }
-  text::string_reply(code, 297, 1, static_cast<long>(now - oldest_start));
+  return static_cast<long>(now - oldest_start);
 }
 
 }  // namespace online

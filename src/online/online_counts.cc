@@ -5,9 +5,9 @@
 #include <cstring>
 #include <string_view>
 
+#include "core/session.h"
 #include "online/online_table.h"
 #include "online/visibility.h"
-#include "session/session.h"
 
 namespace online {
 
@@ -55,7 +55,7 @@ int online_count_user(const char* username) {
 }
 
 bool online_user_host_full(const char* username, int limit) {
-  const std::string_view remote_host = session::session().remote_host;
+  const std::string_view remote_host = core::session().remote_host;
   int count = 0;
   for (const OnlineEntry& entry : table()) {
     if (!is_user(entry, username)) continue;

@@ -6,9 +6,9 @@
 #include <sys/shm.h>
 #include <unistd.h>
 
+#include "core/session.h"
 #include "online/online_table.h"
 #include "online/slot_claim.h"
-#include "session/session.h"
 
 namespace online {
 
@@ -60,14 +60,16 @@ AttachStatus attach_table(key_t key, int slots, const OnlineEntry& prepared) {
   a.slots = slots > 0 ? slots : 0;
   const int slot = claim_slot(attached_table(), prepared);
   if (slot < 0) return AttachStatus::Full;
-  session::session().online_slot = slot;
+  core::session().online_slot = slot;
   return AttachStatus::Attached;
 }
+
+void online_release() { detach_table(); }
 
 void detach_table() {
   Attachment& a = attachment();
   if (a.entries == nullptr) return;
-  int& slot = session::session().online_slot;
+  int& slot = core::session().online_slot;
   if (slot >= 0 && slot < a.slots) release_slot(a.entries[slot], static_cast<int32_t>(::getpid()));
   slot = -1;
   shmid_ds status{};

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -40,9 +41,6 @@ void end_own_transfer();
 
 // --- The table.
 
-// Takes a slot at start-up or ends the process (550 reply, strings 285 or
-// 286, or the "sitefull" text).
-void online_attach();
 // Frees the own slot; the last process attached removes the segment.
 void online_release();
 
@@ -73,7 +71,8 @@ void throttle_transfer(const char* path, long own_limit, Direction direction);
 std::string online_since_text(time_t t);
 
 // Ends the oldest other session of `username` (a ghost left by a lost
-// connection) and reports it with continuation lines of `code`.
-void kill_ghost(int code, const char* username);
+// connection): how long ago that session started, in seconds, or nothing
+// when the user has no other session.
+std::optional<long> kill_ghost(const char* username);
 
 }  // namespace online

@@ -2,9 +2,9 @@
 // of the online table.
 #include <sys/time.h>
 
+#include "core/format.h"
+#include "core/session.h"
 #include "online/online_table.h"
-#include "session/session.h"
-#include "text/format.h"
 
 namespace online {
 
@@ -19,7 +19,7 @@ OnlineTime time_of_day() {
 }  // namespace
 
 OnlineEntry* own_entry() {
-  const int slot = session::session().online_slot;
+  const int slot = core::session().online_slot;
   const std::span<OnlineEntry> entries = table();
   if (slot < 0 || static_cast<std::size_t>(slot) >= entries.size()) return nullptr;
   return &entries[static_cast<std::size_t>(slot)];
@@ -50,7 +50,7 @@ void set_own_currentdir(const char* dir) {
 
 void set_own_host(const char* ident_user, const char* remote_host) {
   if (OnlineEntry* own = own_entry()) {
-    copy_field(own->host, text::format("%s@%s", {ident_user, remote_host}));
+    copy_field(own->host, core::format("%s@%s", {ident_user, remote_host}));
   }
 }
 

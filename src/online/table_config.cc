@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "config/config_store.h"
-#include "text/logs.h"
+#include "core/logs.h"
 
 namespace online {
 
@@ -28,7 +28,7 @@ key_t configured_ipc_key() {
   errno = 0;
   const unsigned long value = std::strtoul(text, &end, 16);
   if (*end != '\0' || errno != 0 || value == 0 || value > UINT_MAX) {
-    text::error_log("Bad ipc_key '%s': using %X.", text, static_cast<unsigned>(kDefaultIpcKey));
+    core::error_log("Bad ipc_key '%s': using %X.", text, static_cast<unsigned>(kDefaultIpcKey));
     return kDefaultIpcKey;
   }
   return static_cast<key_t>(static_cast<unsigned>(value));

@@ -11,9 +11,9 @@
 
 #include "config/access_rules.h"
 #include "config/config_store.h"
-#include "fs/match.h"
+#include "core/match.h"
+#include "core/session.h"
 #include "online/online_table.h"
-#include "session/session.h"
 
 namespace online {
 
@@ -72,8 +72,8 @@ AreaLimit governing_speed_limit(const char* path, Direction direction) {
   const config::ConfigEntry* cursor = nullptr;
   while (const config::ConfigEntry* line = config::next_config("speed_limit", cursor)) {
     if (line->arg(1) == nullptr) continue;
-    if (line->arg(4) != nullptr && config::acl_match("speed_limit", 1, 4, line) != 1) continue;
-    if (!fs::wildcard_match(line->arg(1), path, false)) continue;
+    if (line->arg(4) != nullptr && config::acl_match("speed_limit", 4, line) != 1) continue;
+    if (!core::wildcard_match(line->arg(1), path, false)) continue;
     const char* limit = line->arg(direction == Direction::Download ? 2 : 3);
     return {line->arg(1), limit ? std::strtol(limit, nullptr, 10) : 0};
   }
@@ -86,7 +86,7 @@ BandwidthLoad measure_load(const AreaLimit& area, long own_limit, Direction dire
   load.own_limit = own_limit;
   load.area_limit = area.limit;
   const std::span<OnlineEntry> entries = table();
-  const int own_slot = session::session().online_slot;
+  const int own_slot = core::session().online_slot;
   for (std::size_t i = 0; i < entries.size(); ++i) {
     const OnlineEntry& entry = entries[i];
     const uint32_t bytes = entry.bytes_xfer;
@@ -101,7 +101,7 @@ BandwidthLoad measure_load(const AreaLimit& area, long own_limit, Direction dire
       load.own_elapsed = elapsed;
     } else if (area.pattern != nullptr) {
       const std::string dir(field_text(entry.currentdir));
-      if (fs::wildcard_match(area.pattern, dir, false)) {
+      if (core::wildcard_match(area.pattern, dir, false)) {
         load.area_total += rate;
         ++load.sharers;
       }

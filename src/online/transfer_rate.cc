@@ -3,9 +3,9 @@
 
 #include <sys/time.h>
 
+#include "core/format.h"
+#include "core/session.h"
 #include "online/online_table.h"
-#include "session/session.h"
-#include "text/format.h"
 
 namespace online {
 
@@ -37,13 +37,13 @@ double transfer_speed(int slot, double stored_elapsed) {
 }
 
 std::string online_since_text(time_t t) {
-  long seconds = static_cast<long>(session::now() - t);
+  long seconds = static_cast<long>(core::now() - t);
   if (seconds < 0) seconds = 0;  // a stamp from the future is "just now"
   const long hours = seconds / 3600;
   const long minutes = seconds % 3600 / 60;
   seconds %= 60;
-  if (hours > 0) return text::format("%02d:%02d:%02d", {hours, minutes, seconds});
-  return text::format("   %02d:%02d", {minutes, seconds});
+  if (hours > 0) return core::format("%02d:%02d:%02d", {hours, minutes, seconds});
+  return core::format("   %02d:%02d", {minutes, seconds});
 }
 
 }  // namespace online

@@ -3,46 +3,46 @@
 // PORT's address and the bouncer's IDNT.
 #include <unistd.h>
 
+#include "core/session.h"
+#include "core/session_end.h"
+#include "core/strings.h"
 #include "online/online_table.h"
 #include "protocol/command_handlers.h"
-#include "session/logout.h"
 #include "session/peer_identity.h"
-#include "session/session.h"
-#include "text/strings.h"
 
 namespace protocol::handlers {
 namespace {
 
-session::Session& s() { return session::session(); }
+core::Session& s() { return core::session(); }
 
 }  // namespace
 
 // TYPE keeps the old type on every refusal.
 int type(const CommandArgs& args) {
-  session::Session& session = s();
+  core::Session& session = s();
   switch (args.type_code) {
     case 'A':
       if (args.form_code != 0 && args.form_code != 'N') {
-        text::string_reply(504, 174, 0);
+        core::string_reply(504, 174, 0);
         return 1;
       }
-      text::string_reply(200, 16, 0, "A");
+      core::string_reply(200, 16, 0, "A");
       session.type = 1;
       session.form = 1;
       return 0;
     case 'E':
-      text::string_reply(504, 175, 0);
+      core::string_reply(504, 175, 0);
       return 1;
     case 'I':
-      text::string_reply(200, 16, 0, "I");
+      core::string_reply(200, 16, 0, "I");
       session.type = 3;
       return 0;
     case 'L':
       if (args.number.value_or(0) != 8) {
-        text::string_reply(504, 178, 0, args.number.value_or(0));
+        core::string_reply(504, 178, 0, args.number.value_or(0));
         return 1;
       }
-      text::string_reply(200, 177, 0, 8);
+      core::string_reply(200, 177, 0, 8);
       session.type = 4;
       return 0;
     default:
@@ -52,57 +52,57 @@ int type(const CommandArgs& args) {
 
 int stru(const CommandArgs& args) {
   if (args.type_code == 'F') {
-    text::string_reply(200, 179, 0);
+    core::string_reply(200, 179, 0);
     return 0;
   }
-  text::string_reply(504, 180, 0);
+  core::string_reply(504, 180, 0);
   s().command_failed = 1;
   return 1;
 }
 
 int mode(const CommandArgs& args) {
   if (args.type_code == 'S') {
-    text::string_reply(200, 181, 0);
+    core::string_reply(200, 181, 0);
     return 0;
   }
-  text::string_reply(502, 182, 0);
+  core::string_reply(502, 182, 0);
   return 1;
 }
 
 // Nothing is reserved.
 int allo(const CommandArgs&) {
-  text::string_reply(202, 183, 0);
+  core::string_reply(202, 183, 0);
   return 0;
 }
 
 int rest(const CommandArgs& args) {
   const long long offset = args.number.value_or(0);
   s().restart_point = static_cast<off_t>(offset);
-  text::string_reply(350, 176, 0, offset);
+  core::string_reply(350, 176, 0, offset);
   return 0;
 }
 
 int syst(const CommandArgs&) {
-  text::string_reply(215, 213, 0);
+  core::string_reply(215, 213, 0);
   return 0;
 }
 
 int noop(const CommandArgs&) {
-  text::string_reply(200, 9, 0, "NOOP");
+  core::string_reply(200, 9, 0, "NOOP");
   return 0;
 }
 
 // A running transfer sees ABOR as urgent data; this is ABOR between
 // transfers.
 int abor(const CommandArgs&) {
-  text::string_reply(225, 9, 0, "ABOR");
+  core::string_reply(225, 9, 0, "ABOR");
   return 0;
 }
 
 // Only a bouncer announces the real client, and only once: accepting the
 // line ends bouncer mode, so a second IDNT is ignored. No reply.
 int idnt(const CommandArgs& args) {
-  session::Session& session = s();
+  core::Session& session = s();
   if (session.bouncer_mode == 0 || !args.text) return 0;
   if (session::take_idnt_argument(*args.text))
     online::set_own_host(session.ident_user, session.remote_host);
@@ -111,14 +111,14 @@ int idnt(const CommandArgs& args) {
 
 // Stores the active-mode destination; a passive socket is given up.
 int port(const CommandArgs& args) {
-  session::Session& session = s();
+  core::Session& session = s();
   session.data_dest_addr = args.host_port;
   session.use_default_data_port = 0;
   if (session.pasv_fd >= 0) {
     ::close(session.pasv_fd);
     session.pasv_fd = -1;
   }
-  text::string_reply(200, 9, 0, "PORT");
+  core::string_reply(200, 9, 0, "PORT");
   return 0;
 }
 

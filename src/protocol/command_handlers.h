@@ -1,8 +1,10 @@
-// The handler of every command row. The tables name these functions; each
-// is defined by the module that does the work. Handlers whose work has not
-// been written yet are defined in protocol/unimplemented_handlers.cc, where
-// they answer "not implemented": to plug in a real handler, define it in
-// its module and delete its line there.
+// The handlers the command reader defines itself (the grammar-level
+// commands, HELP) and the stubs of the commands not written yet, which
+// answer "not implemented" from protocol/unimplemented_handlers.cc. The
+// other handlers live beside the subsystem they drive and are declared in
+// its *_commands.h. To plug in a real handler: define it in its folder's
+// commands header, delete its stub here and there, and name it in the
+// table row.
 #pragma once
 
 #include "config/config_store.h"
@@ -11,16 +13,11 @@
 namespace protocol::handlers {
 
 // Base commands.
-int user(const CommandArgs&);
-int pass(const CommandArgs&);
 int idnt(const CommandArgs&);
-int quit(const CommandArgs&);
 int port(const CommandArgs&);
-int pasv(const CommandArgs&);
 int type(const CommandArgs&);
 int stru(const CommandArgs&);
 int mode(const CommandArgs&);
-int retr(const CommandArgs&);
 int stor(const CommandArgs&);
 int appe(const CommandArgs&);
 int allo(const CommandArgs&);
@@ -29,11 +26,7 @@ int rnfr(const CommandArgs&);
 int rnto(const CommandArgs&);
 int abor(const CommandArgs&);
 int dele(const CommandArgs&);
-int cwd(const CommandArgs&);
-int list(const CommandArgs&);
-int nlst(const CommandArgs&);
 int syst(const CommandArgs&);
-int stat(const CommandArgs&);
 int help(const CommandArgs&);
 int noop(const CommandArgs&);
 int mkd(const CommandArgs&);
@@ -41,19 +34,14 @@ int rmd(const CommandArgs&);
 int pwd(const CommandArgs&);
 int cdup(const CommandArgs&);
 int stou(const CommandArgs&);
-int size(const CommandArgs&);
-int mdtm(const CommandArgs&);
 
 // SITE sub-commands: the access rule has allowed them already; `text` is
 // empty for the bare form.
-int site_chmod(const CommandArgs&);
-int site_time(const CommandArgs&);
 int site_new(const CommandArgs&);
 int site_nukes(const CommandArgs&);
 int site_unnukes(const CommandArgs&);
 int site_who(const CommandArgs&);
 int site_swho(const CommandArgs&);
-int site_stat(const CommandArgs&);
 int site_stats(const CommandArgs&);
 int site_update(const CommandArgs&);
 int site_traffic(const CommandArgs&);
@@ -67,9 +55,7 @@ int site_wkdn(const CommandArgs&);
 int site_alup(const CommandArgs&);
 int site_aldn(const CommandArgs&);
 int site_welcome(const CommandArgs&);
-int site_vers(const CommandArgs&);
 int site_help(const CommandArgs&);
-int site_tagline(const CommandArgs&);
 int site_msg(const CommandArgs&);
 int site_kill(const CommandArgs&);
 int site_kick(const CommandArgs&);
@@ -101,7 +87,6 @@ int site_groups(const CommandArgs&);
 int site_grpnfo(const CommandArgs&);
 int site_grpren(const CommandArgs&);
 int site_grplog(const CommandArgs&);
-int site_color(const CommandArgs&);
 int site_ginfo(const CommandArgs&);
 int site_onel(const CommandArgs&);
 int site_reqfilled(const CommandArgs&);
@@ -120,10 +105,7 @@ int site_monthup(const CommandArgs&);
 int site_monthdn(const CommandArgs&);
 int site_dayup(const CommandArgs&);
 int site_daydn(const CommandArgs&);
-int site_idle(const CommandArgs&);
 int site_show(const CommandArgs&);
-int site_alias(const CommandArgs&);
-int site_cdpath(const CommandArgs&);
 int site_xdupe(const CommandArgs&);
 
 // A `site_cmd` command that is not an alias: the site's text file or

@@ -9,15 +9,16 @@
 #include <string>
 #include <string_view>
 
+#include "core/control_reader.h"
+#include "core/idle_alarm.h"
+#include "core/session.h"
+#include "core/session_end.h"
+#include "core/strings.h"
 #include "online/online_table.h"
 #include "protocol/command_scripts.h"
-#include "protocol/control_reader.h"
 #include "protocol/grammar.h"
 #include "protocol/idle_timer.h"
 #include "protocol/lexer.h"
-#include "session/logout.h"
-#include "session/session.h"
-#include "text/strings.h"
 
 namespace protocol {
 namespace {
@@ -33,7 +34,7 @@ std::string_view without_line_end(const char* line) {
 // Between the command word's lookup and its dispatch: the online status
 // and the pre-command script.
 bool command_start() {
-  session::Session& s = session::session();
+  core::Session& s = core::session();
   char status[256];
   std::strncpy(status, s.raw_line, sizeof status - 1);
   status[sizeof status - 1] = '\0';
@@ -43,13 +44,13 @@ bool command_start() {
 }
 
 void check_time_limit() {
-  session::Session& s = session::session();
+  core::Session& s = core::session();
   const int limit = current_time_limit_minutes();
   if (s.login_time == 0 || limit == 0) return;
-  if (session::now() - s.login_time <= static_cast<time_t>(limit) * 60) return;
-  text::string_reply(421, 186, 0, limit);
+  if (core::now() - s.login_time <= static_cast<time_t>(limit) * 60) return;
+  core::string_reply(421, 186, 0, limit);
   s.timed_out = 1;
-  session::dologout(1);
+  core::end_session(1);
 }
 
 }  // namespace
@@ -61,12 +62,12 @@ bool status_may_show(const char* line) {
 }
 
 int current_time_limit_minutes() {
-  const session::Session& s = session::session();
+  const core::Session& s = core::session();
   return s.logged_in ? s.user.time_limit : 0;
 }
 
 void parse_one_command() {
-  session::Session& s = session::session();
+  core::Session& s = core::session();
   set_command_start_hook(command_start);
 
   if (previous_command_ran && !s.cscripts.empty() && s.command_failed == 0 &&
@@ -78,13 +79,13 @@ void parse_one_command() {
   // A failure belongs to the command that had it, not to the next one.
   s.command_failed = 0;
   previous_command_ran = false;
-  install_idle_timer();
+  core::install_idle_timer();
   online::set_own_command_start();
   check_time_limit();
 
-  if (get_line(s.command_buffer, sizeof s.command_buffer - 1) == nullptr) {
+  if (core::get_line(s.command_buffer, sizeof s.command_buffer - 1) == nullptr) {
     if (s.debug) syslog(LOG_DEBUG, "getline error - lost connection?");
-    session::dologout(0);
+    core::end_session(0);
   }
   rearm_idle_alarm(without_line_end(s.command_buffer));
   previous_command_ran = true;

@@ -6,7 +6,7 @@ namespace protocol {
 
 // Reads one line from the control connection and runs one command (or
 // reports one syntax error), then returns. Start-up calls it forever; every
-// end of the session goes through session::dologout.
+// end of the session goes through core::end_session.
 void parse_one_command();
 
 // Whether a command line may be shown in the online table's status field:

@@ -9,21 +9,21 @@
 #include <string>
 #include <vector>
 
-#include "protocol/reply.h"
+#include "core/reply.h"
+#include "core/strings.h"
 #include "text/external.h"
-#include "text/strings.h"
 
 namespace protocol {
 namespace {
 
-const session::CustomScript* find_script(int when, std::string_view line) {
-  for (const session::CustomScript& script : session::session().cscripts)
+const core::CustomScript* find_script(int when, std::string_view line) {
+  for (const core::CustomScript& script : core::session().cscripts)
     if (script.when == when && script_matches(script, line)) return &script;
   return nullptr;
 }
 
-std::FILE* start_script(const session::CustomScript& script, std::string_view line) {
-  const session::Session& s = session::session();
+std::FILE* start_script(const core::CustomScript& script, std::string_view line) {
+  const core::Session& s = core::session();
   const std::vector<std::string> argv = {script.script, std::string(line), s.user.name,
                                          s.user.groups[0]};
   return text::run_command(script.script, argv);
@@ -48,7 +48,7 @@ HeldLine split_output_line(const std::string& line) {
 
 }  // namespace
 
-bool script_matches(const session::CustomScript& script, std::string_view line) {
+bool script_matches(const core::CustomScript& script, std::string_view line) {
   const std::size_t length = std::strlen(script.command);
   if (length == 0 || line.size() < length) return false;
   if (::strncasecmp(script.command, line.data(), length) != 0) return false;
@@ -57,7 +57,7 @@ bool script_matches(const session::CustomScript& script, std::string_view line) 
 }
 
 bool run_pre_command_script(std::string_view line) {
-  const session::CustomScript* script = find_script(1, line);
+  const core::CustomScript* script = find_script(1, line);
   if (script == nullptr) return true;
   std::FILE* output = start_script(*script, line);
   if (output == nullptr) return true;  // a script that cannot start is ignored
@@ -65,25 +65,25 @@ bool run_pre_command_script(std::string_view line) {
   std::optional<HeldLine> held;
   std::string text_line;
   while (text::read_output_line(output, text_line, 8191)) {
-    if (held) lreply(held->code, "%s", held->text);
+    if (held) core::lreply(held->code, "%s", held->text);
     held = split_output_line(text_line);
   }
   const int status = text::close_command(output);
 
   if (status == 0) {
-    if (held && !held->text.empty()) lreply(held->code, "%s", held->text);
+    if (held && !held->text.empty()) core::lreply(held->code, "%s", held->text);
     return true;
   }
-  session::session().pre_script_status = status;
+  core::session().pre_script_status = status;
   if (held && held->code != 0)
-    reply(held->code, "%s", held->text);
+    core::reply(held->code, "%s", held->text);
   else
-    text::string_reply(500, 227, 0);
+    core::string_reply(500, 227, 0);
   return false;
 }
 
 void run_post_command_script(std::string_view line) {
-  const session::CustomScript* script = find_script(2, line);
+  const core::CustomScript* script = find_script(2, line);
   if (script == nullptr) return;
   if (std::FILE* output = start_script(*script, line)) {
     std::string ignored;

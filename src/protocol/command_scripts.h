@@ -5,13 +5,13 @@
 
 #include <string_view>
 
-#include "session/session.h"
+#include "core/session.h"
 
 namespace protocol {
 
 // True when the script line's command word(s) start `line` (any case) and
 // are followed by a blank or the end of the line.
-bool script_matches(const session::CustomScript& script, std::string_view line);
+bool script_matches(const core::CustomScript& script, std::string_view line);
 
 // Runs the first matching pre-command script with the line, the user name
 // and the primary group, relaying its output lines (a three-digit code,

@@ -9,12 +9,16 @@
 #include <array>
 
 #include "protocol/command_handlers.h"
+#include "session/session_commands.h"
+#include "transfer/transfer_commands.h"
 
 namespace protocol {
 namespace {
 
-using session::LexState;
+using core::LexState;
 namespace h = handlers;
+namespace session_commands = session::commands;
+namespace transfer_commands = transfer::commands;
 
 constexpr CommandEntry base(const char* name, Token token, LexState state, bool implemented,
                             const char* help, Handler handler, bool tracks_failure = false) {
@@ -46,19 +50,19 @@ constexpr unsigned kBoth = kBareForm | kStringForm;
 constexpr bool kTracksFailure = true;
 
 constexpr std::array kCmdTab = {
-    base("USER", kUSER, kStr1, true, "<sp> username", h::user),
-    base("PASS", kPASS, kZstr1, true, "<sp> password", h::pass),
+    base("USER", kUSER, kStr1, true, "<sp> username", session_commands::user),
+    base("PASS", kPASS, kZstr1, true, "<sp> password", session_commands::pass),
     base("IDNT", kIDNT, kStr1, true, "IDNT ident@ip:host", h::idnt),
     unimplemented("ACCT", kACCT, kStr1, "(specify account)"),
     unimplemented("SMNT", kSMNT, kArgs, "(structure mount)"),
     unimplemented("REIN", kREIN, kArgs, "(reinitialize server state)"),
-    base("QUIT", kQUIT, kArgs, true, "(terminate service)", h::quit),
+    base("QUIT", kQUIT, kArgs, true, "(terminate service)", session_commands::quit),
     base("PORT", kPORT, kArgs, true, "<sp> b0, b1, b2, b3, b4", h::port),
-    base("PASV", kPASV, kArgs, true, "(set server in passive mode)", h::pasv, kTracksFailure),
+    base("PASV", kPASV, kArgs, true, "(set server in passive mode)", transfer_commands::pasv, kTracksFailure),
     base("TYPE", kTYPE, kArgs, true, "<sp> [ A | E | I | L ]", h::type, kTracksFailure),
     base("STRU", kSTRU, kArgs, true, "(specify file structure)", h::stru),
     base("MODE", kMODE, kArgs, true, "(specify transfer mode)", h::mode),
-    base("RETR", kRETR, kStr1, true, "<sp> file-name", h::retr, kTracksFailure),
+    base("RETR", kRETR, kStr1, true, "<sp> file-name", transfer_commands::retr, kTracksFailure),
     base("STOR", kSTOR, kStr1, true, "<sp> file-name", h::stor, kTracksFailure),
     base("APPE", kAPPE, kStr1, true, "<sp> file-name", h::appe, kTracksFailure),
     unimplemented("MLFL", kMLFL, kOstr, "(mail file)"),
@@ -74,12 +78,12 @@ constexpr std::array kCmdTab = {
     base("RNTO", kRNTO, kStr1, true, "<sp> file-name", h::rnto, kTracksFailure),
     base("ABOR", kABOR, kArgs, true, "(abort operation)", h::abor),
     base("DELE", kDELE, kStr1, true, "<sp> file-name", h::dele, kTracksFailure),
-    base("CWD", kCWD, kOstr, true, "[ <sp> directory-name ]", h::cwd, kTracksFailure),
-    base("LIST", kLIST, kOstr, true, "[ <sp> path-name ]", h::list),
-    base("NLST", kNLST, kOstr, true, "[ <sp> path-name ]", h::nlst),
+    base("CWD", kCWD, kOstr, true, "[ <sp> directory-name ]", session_commands::cwd, kTracksFailure),
+    base("LIST", kLIST, kOstr, true, "[ <sp> path-name ]", session_commands::list),
+    base("NLST", kNLST, kOstr, true, "[ <sp> path-name ]", session_commands::nlst),
     base("SITE", kSITE, kSiteCmd, true, "site-cmd [ <sp> arguments ]", nullptr),
     base("SYST", kSYST, kArgs, true, "(get type of operating system)", h::syst),
-    base("STAT", kSTAT, kOstr, true, "[ <sp> path-name ]", h::stat),
+    base("STAT", kSTAT, kOstr, true, "[ <sp> path-name ]", session_commands::stat),
     base("HELP", kHELP, kOstr, true, "[ <sp> <string> ]", h::help),
     base("NOOP", kNOOP, kArgs, true, "", h::noop),
     base("MKD", kMKD, kStr1, true, "<sp> path-name", h::mkd, kTracksFailure),
@@ -87,15 +91,15 @@ constexpr std::array kCmdTab = {
     base("PWD", kPWD, kArgs, true, "(return current directory)", h::pwd),
     base("CDUP", kCDUP, kArgs, true, "(change to parent directory)", h::cdup, kTracksFailure),
     base("STOU", kSTOU, kStr1, true, "<sp> file-name", h::stou, kTracksFailure),
-    base("SIZE", kSIZE, kOstr, true, "<sp> path-name", h::size),
-    base("MDTM", kMDTM, kOstr, true, "<sp> path-name", h::mdtm),
+    base("SIZE", kSIZE, kOstr, true, "<sp> path-name", session_commands::size),
+    base("MDTM", kMDTM, kOstr, true, "<sp> path-name", session_commands::mdtm),
     end_of_table(),
 };
 
 constexpr std::array kSiteTab = {
-    site("CHMOD", kCHMOD, kNstr, "<sp> mode <sp> file-name", h::site_chmod, "-chmod", "-chmod",
+    site("CHMOD", kCHMOD, kNstr, "<sp> mode <sp> file-name", session_commands::site_chmod, "-chmod", "-chmod",
          kModePathForm),
-    site("TIME", kTIME, kArgs, "[ <sp> ]: Show current local time", h::site_time, "-misc",
+    site("TIME", kTIME, kArgs, "[ <sp> ]: Show current local time", session_commands::site_time, "-misc",
          nullptr, kBareForm),
     site("NEW", kNEW, kOstr, "[ <sp> num ]: View recent uploads", h::site_new, "-dirs", "-dirs",
          kBoth),
@@ -107,7 +111,7 @@ constexpr std::array kSiteTab = {
          kBareForm),
     site("SWHO", kSWHO, kArgs, "[ <sp> ]: Show who's online (PID+TIME+IDLE+ACTION)", h::site_swho,
          "-swho", nullptr, kBareForm),
-    site("STAT", kSTAT, kArgs, "[ <sp> ]: Show site statistics", h::site_stat, "-stat", nullptr,
+    site("STAT", kSTAT, kArgs, "[ <sp> ]: Show site statistics", session_commands::site_stat, "-stat", nullptr,
          kBareForm),
     site("STATS", kSTATS, kOstr, "[ <sp> user ]: User xfer statistics", h::site_stats, "-stats",
          "-stats", kBoth),
@@ -143,10 +147,10 @@ constexpr std::array kSiteTab = {
          "-stats", "-stats", kBoth),
     site("WELCOME", kWELCOME, kArgs, "[ <sp> ]: Read the welcome message", h::site_welcome,
          "-info", nullptr, kBareForm),
-    site("VERS", kVERS, kArgs, "[ <sp> ]: Version information", h::site_vers, "-misc", nullptr,
+    site("VERS", kVERS, kArgs, "[ <sp> ]: Version information", session_commands::site_vers, "-misc", nullptr,
          kBareForm),
     site("HELP", kHELP, kOstr, "[ <sp> <string> ]", h::site_help, "-help", "-help", kBoth),
-    site("TAGLINE", kTAGLINE, kOstr, "[ <sp> tagline ]: View/set tagline", h::site_tagline,
+    site("TAGLINE", kTAGLINE, kOstr, "[ <sp> tagline ]: View/set tagline", session_commands::site_tagline,
          "-user", "-user", kBoth),
     site("MSG", kMSG, kOstr, "[ <sp> username <sp> message ]: View/send message(s)", h::site_msg,
          "-msg", "-msg", kBoth),
@@ -223,7 +227,7 @@ constexpr std::array kSiteTab = {
          "[ <sp> groupname <sp> Num]: Number of logins allowed for group.", h::site_grplog,
          "-grplog", "-grplog", kBoth),
     site("COLOR", kCOLOR, kOstr,
-         "[ <sp> color [on/off/show]]: Toggle use of VT-100 color codes.", h::site_color,
+         "[ <sp> color [on/off/show]]: Toggle use of VT-100 color codes.", session_commands::site_color,
          "-misc", "-misc", kBoth),
     site("GINFO", kGINFO, kOstr, "[ <sp> groupname ]: Show detailed group info.", h::site_ginfo,
          "-ginfo", "-ginfo", kBoth),
@@ -261,12 +265,12 @@ constexpr std::array kSiteTab = {
          "-stats", "-stats", kBoth),
     site("DAYDN", kDAYDN, kOstr, "[num] [section] [=group]: Day's Top Downloaders.",
          h::site_daydn, "-stats", "-stats", kBoth),
-    site("IDLE", kIDLE, kArgs, "[ <sp> maximum-idle-time ]", h::site_idle, "-misc", "-misc",
+    site("IDLE", kIDLE, kArgs, "[ <sp> maximum-idle-time ]", session_commands::site_idle, "-misc", "-misc",
          kBareForm | kNumberForm),
     site("SHOW", kSHOW, kOstr, "[ <sp> user ]: Show RAW UserFile.", h::site_show, "-show",
          "-show", kBoth),
-    site("ALIAS", kALIAS, kOstr, "[ <sp> alias ] ", h::site_alias, "-dirs", "-dirs", kBoth),
-    site("CDPATH", kCDPATH, kOstr, "[ <sp> ] ", h::site_cdpath, "-dirs", nullptr, kBareForm),
+    site("ALIAS", kALIAS, kOstr, "[ <sp> alias ] ", session_commands::site_alias, "-dirs", "-dirs", kBoth),
+    site("CDPATH", kCDPATH, kOstr, "[ <sp> ] ", session_commands::site_cdpath, "-dirs", nullptr, kBareForm),
     site("XDUPE", kXDUPE, kOstr, "[0/1]: Toggle extended dupe information", h::site_xdupe,
          nullptr, nullptr, kBoth),
     end_of_table(),

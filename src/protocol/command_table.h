@@ -3,36 +3,17 @@
 // state, help text, handler and, for SITE, the access keys that guard it.
 #pragma once
 
-#include <netinet/in.h>
-
-#include <optional>
 #include <span>
-#include <string>
 #include <string_view>
 
+#include "core/command_args.h"
+#include "core/session.h"
 #include "protocol/tokens.h"
-#include "session/session.h"
 
 namespace protocol {
 
-struct CommandEntry;
-
-// What the grammar took from a command line, handed to the handler. Only
-// the fields of the command's own form are set.
-struct CommandArgs {
-  const CommandEntry* entry = nullptr;
-  std::optional<std::string> text;    // the STRING argument (path, name, ...)
-  std::optional<long long> number;    // the NUMBER argument
-  std::optional<long long> record_size;  // ALLO n R m: m
-  int mode = 0;                       // SITE CHMOD: octal_number, -1 for a bad digit
-  char type_code = 0;                 // TYPE/STRU/MODE letter (upper case)
-  char form_code = 0;                 // TYPE A/E: N, T or C; 0 when none
-  sockaddr_in host_port{};            // PORT
-};
-
-// Handlers return 0 on success, non-zero on failure; for the rows that
-// track failures the result decides whether post-command scripts run.
-using Handler = int (*)(const CommandArgs&);
+using core::CommandArgs;
+using core::Handler;
 
 // The argument forms a SITE sub-command accepts after its word.
 enum SiteForm : unsigned {
@@ -45,7 +26,7 @@ enum SiteForm : unsigned {
 struct CommandEntry {
   const char* name;  // upper case; nullptr ends a table
   Token token;
-  session::LexState state;
+  core::LexState state;
   bool implemented;
   const char* help;
   Handler handler;

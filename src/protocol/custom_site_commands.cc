@@ -8,8 +8,9 @@
 
 #include "config/access_rules.h"
 #include "config/config_store.h"
+#include "core/session.h"
+#include "protocol/command_access.h"
 #include "protocol/command_handlers.h"
-#include "session/session.h"
 
 namespace protocol {
 namespace {
@@ -23,7 +24,7 @@ std::string changed_case(const char* text, int (*convert)(int)) {
 // The rest of the line after the word, as typed, without leading blanks
 // and line end; nullptr when nothing follows.
 std::string arguments_after_word() {
-  const session::Session& s = session::session();
+  const core::Session& s = core::session();
   const char* rest = s.command_buffer + s.line_position;
   rest += std::strspn(rest, " ");
   return std::string(rest, std::strcspn(rest, "\r\n"));
@@ -45,7 +46,7 @@ CustomSiteResult resolve_custom_site_command(std::string& word) {
       return CustomSiteResult::kHandled;
     }
     const std::string key = "custom-" + changed_case(name, ::tolower);
-    if (!config::acl_match(key.c_str(), 0, 1, nullptr)) return CustomSiteResult::kHandled;
+    if (!command_allowed(key.c_str())) return CustomSiteResult::kHandled;
     word = changed_case(target, ::toupper);
     return CustomSiteResult::kAlias;
   }

@@ -8,17 +8,18 @@
 #include <cstring>
 
 #include "config/access_rules.h"
+#include "core/reply.h"
+#include "core/session.h"
+#include "core/strings.h"
 #include "online/online_table.h"
+#include "protocol/command_access.h"
 #include "protocol/command_table.h"
 #include "protocol/lexer.h"
-#include "protocol/reply.h"
-#include "session/session.h"
-#include "text/strings.h"
 
 namespace protocol {
 namespace {
 
-session::Session& s() { return session::session(); }
+core::Session& s() { return core::session(); }
 
 Handler handler_override = nullptr;
 
@@ -75,25 +76,25 @@ char letter_of(int token) {
 // RETR, STOR and APPE may only start while the user's own and the site's
 // simultaneous-transfer limits leave room.
 bool transfer_admitted(int token) {
-  const session::Session& session = s();
+  const core::Session& session = s();
   const bool download = token == kRETR;
   const auto direction = download ? online::Direction::Download : online::Direction::Upload;
   const int own_limit = download ? session.user.max_sim_down : session.user.max_sim_up;
   if (own_limit >= 0 && online::online_transfers_full(session.user.name, own_limit, direction)) {
-    text::string_reply(553, download ? 172 : 171, 0);
+    core::string_reply(553, download ? 172 : 171, 0);
     return false;
   }
   const int site_limit = download ? session.sim_downloads : session.sim_uploads;
   const bool exempt = std::strchr(session.user.flags, '4') != nullptr;
   if (site_limit >= 0 && !exempt && online::online_transfers_full(nullptr, site_limit, direction)) {
-    text::string_reply(553, download ? 170 : 169, 0);
+    core::string_reply(553, download ? 170 : 169, 0);
     return false;
   }
   return true;
 }
 
 void run_action(const CommandEntry& entry, const CommandArgs& args, bool allowed) {
-  session::Session& session = s();
+  core::Session& session = s();
   if (entry.tracks_failure) session.command_failed = 1;
   if (!allowed || entry.handler == nullptr) return;
   if ((entry.token == kRETR || entry.token == kSTOR || entry.token == kAPPE) &&
@@ -106,22 +107,22 @@ void run_action(const CommandEntry& entry, const CommandArgs& args, bool allowed
 bool site_access_allowed(const CommandEntry& entry, bool bare_form) {
   const char* key = bare_form ? entry.bare_key : entry.argument_key;
   if (key == nullptr) return true;
-  session::Session& session = s();
+  core::Session& session = s();
   // The status line stays allowed once the rule has allowed it.
   if (entry.token == kSTAT) {
     if (session.statline_allowed) return true;
-    if (!config::acl_match(key, 0, 1, nullptr)) return false;
+    if (!command_allowed(key)) return false;
     session.statline_allowed = 1;
     return true;
   }
-  return config::acl_match(key, 0, 1, nullptr) != 0;
+  return command_allowed(key) != 0;
 }
 
 bool Parser::bare(const CommandEntry& entry, bool needs_login) {
   const bool allowed = !needs_login || check_login();
   if (!accept(kCRLF)) return false;
   CommandArgs args;
-  args.entry = &entry;
+  args.command = entry.name;
   run_action(entry, args, allowed);
   return true;
 }
@@ -130,7 +131,7 @@ bool Parser::with_string(const CommandEntry& entry, bool needs_login) {
   const bool allowed = !needs_login || check_login();
   if (!accept(kSP) || peek().token != kSTRING) return false;
   CommandArgs args;
-  args.entry = &entry;
+  args.command = entry.name;
   args.text = take().text;
   if (!accept(kCRLF)) return false;
   run_action(entry, args, allowed);
@@ -140,7 +141,7 @@ bool Parser::with_string(const CommandEntry& entry, bool needs_login) {
 bool Parser::optional_string(const CommandEntry& entry) {
   const bool allowed = check_login();
   CommandArgs args;
-  args.entry = &entry;
+  args.command = entry.name;
   if (!accept(kCRLF)) {
     if (!accept(kSP) || peek().token != kSTRING) return false;
     args.text = take().text;
@@ -153,7 +154,7 @@ bool Parser::optional_string(const CommandEntry& entry) {
 bool Parser::pass(const CommandEntry& entry) {
   if (!accept(kSP)) return false;
   CommandArgs args;
-  args.entry = &entry;
+  args.command = entry.name;
   args.text = peek().token == kSTRING ? take().text : std::string();
   if (!accept(kCRLF)) return false;
   run_action(entry, args, true);
@@ -171,7 +172,7 @@ bool Parser::port(const CommandEntry& entry) {
   }
   if (!accept(kCRLF)) return false;
   CommandArgs args;
-  args.entry = &entry;
+  args.command = entry.name;
   args.host_port.sin_family = AF_INET;
   std::memcpy(&args.host_port.sin_addr, bytes, 4);
   std::memcpy(&args.host_port.sin_port, bytes + 4, 2);
@@ -182,7 +183,7 @@ bool Parser::port(const CommandEntry& entry) {
 bool Parser::type(const CommandEntry& entry) {
   if (!accept(kSP)) return false;
   CommandArgs args;
-  args.entry = &entry;
+  args.command = entry.name;
   const int letter = take().token;
   args.type_code = letter_of(letter);
   switch (letter) {
@@ -216,7 +217,7 @@ bool Parser::letter_command(const CommandEntry& entry, std::initializer_list<Tok
   for (Token candidate : letters) known = known || candidate == letter;
   if (!known || !accept(kCRLF)) return false;
   CommandArgs args;
-  args.entry = &entry;
+  args.command = entry.name;
   args.type_code = letter_of(letter);
   run_action(entry, args, true);
   return true;
@@ -225,7 +226,7 @@ bool Parser::letter_command(const CommandEntry& entry, std::initializer_list<Tok
 bool Parser::allo(const CommandEntry& entry) {
   if (!accept(kSP) || peek().token != kNUMBER) return false;
   CommandArgs args;
-  args.entry = &entry;
+  args.command = entry.name;
   args.number = take().number;
   if (accept(kSP)) {
     if (!accept(kR) || !accept(kSP) || peek().token != kNUMBER) return false;
@@ -239,7 +240,7 @@ bool Parser::allo(const CommandEntry& entry) {
 bool Parser::rest(const CommandEntry& entry) {
   if (!accept(kSP) || peek().token != kNUMBER) return false;
   CommandArgs args;
-  args.entry = &entry;
+  args.command = entry.name;
   args.number = take().number;
   if (!accept(kCRLF)) return false;
   run_action(entry, args, true);
@@ -279,11 +280,11 @@ bool Parser::site() {
   const CommandEntry& entry = *word.entry;
   const bool logged_in = check_login();
   CommandArgs args;
-  args.entry = &entry;
+  args.command = entry.name;
   bool bare_form = false;
   if (!site_arguments(entry, args, bare_form)) return false;
 
-  session::Session& session = s();
+  core::Session& session = s();
   if (entry.tracks_failure) session.command_failed = 1;
   if (!logged_in || !site_access_allowed(entry, bare_form)) return true;
   const int result = call_handler(entry, args);
@@ -351,9 +352,9 @@ bool Parser::parse(int& token) {
 }  // namespace
 
 int check_login() {
-  session::Session& session = s();
+  core::Session& session = s();
   if (session.logged_in) return 1;
-  text::string_reply(530, 8, 0);
+  core::string_reply(530, 8, 0);
   session.error_reported = 1;
   // Post-command scripts follow only commands that ran.
   session.command_failed = 1;
@@ -377,15 +378,15 @@ long long octal_number(long long decimal) {
 void set_handler_override(Handler handler) { handler_override = handler; }
 
 void run_command_line() {
-  session::Session& session = s();
+  core::Session& session = s();
   begin_line();
   Parser parser;
   int token = kEndOfInput;
   if (!parser.parse(token)) {
-    if (!session.error_reported) text::string_reply(500, 5, 0, line_for_report());
+    if (!session.error_reported) core::string_reply(500, 5, 0, line_for_report());
     session.error_reported = 1;
     session.command_failed = 1;
-    session.lex_state = session::LexState::Cmd;
+    session.lex_state = core::LexState::Cmd;
     return;
   }
   // REST and RNFR only reach the one command that follows them.

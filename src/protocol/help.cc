@@ -13,11 +13,12 @@
 
 #include "config/access_rules.h"
 #include "config/config_store.h"
+#include "core/reply.h"
+#include "core/session.h"
+#include "core/strings.h"
+#include "protocol/command_access.h"
 #include "protocol/command_handlers.h"
-#include "protocol/reply.h"
-#include "session/session.h"
 #include "text/show_file.h"
-#include "text/strings.h"
 
 namespace protocol {
 namespace {
@@ -30,7 +31,7 @@ const char* prefix_of(std::span<const CommandEntry> table) {
 
 std::string contact_address() {
   if (const char* email = config::config_value("email")) return email;
-  const char* host = session::session().host_name;
+  const char* host = core::session().host_name;
   return std::string("root@") + (host[0] != '\0' ? host : "localhost");
 }
 
@@ -41,8 +42,8 @@ void list_table(std::span<const CommandEntry> table) {
   const int columns = std::max(1, kLineWidth / width);
   const int lines = (count + columns - 1) / columns;
 
-  text::string_reply(214, 228, 1, prefix_of(table));
-  std::FILE* out = reply_stream();
+  core::string_reply(214, 228, 1, prefix_of(table));
+  std::FILE* out = core::reply_stream();
   for (int row = 0; row < lines; ++row) {
     std::string line = "   ";
     for (int column = 0; column < columns; ++column) {
@@ -57,7 +58,7 @@ void list_table(std::span<const CommandEntry> table) {
     std::fprintf(out, "%s\r\n", line.c_str());
   }
   std::fflush(out);
-  text::string_reply(214, 229, 1);
+  core::string_reply(214, 229, 1);
 
   const config::ConfigEntry* cursor = nullptr;
   while (const config::ConfigEntry* custom = config::next_config("site_cmd", cursor)) {
@@ -66,9 +67,9 @@ void list_table(std::span<const CommandEntry> table) {
     std::string lower(name);
     for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     const std::string key = "custom-" + lower;
-    if (config::acl_match(key.c_str(), 1, 1, nullptr)) lreply(214, "  %s", lower);
+    if (config::acl_match(key.c_str(), 1, nullptr)) core::lreply(214, "  %s", lower);
   }
-  text::string_reply(214, 230, 0, contact_address());
+  core::string_reply(214, 230, 0, contact_address());
 }
 
 void describe_command(std::span<const CommandEntry> table, const char* word) {
@@ -76,13 +77,13 @@ void describe_command(std::span<const CommandEntry> table, const char* word) {
   for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   const CommandEntry* entry = lookup(table, upper);
   if (entry == nullptr) {
-    text::string_reply(502, 231, 0, upper);
+    core::string_reply(502, 231, 0, upper);
     return;
   }
   if (entry->implemented)
-    text::string_reply(214, 232, 0, prefix_of(table), entry->name, entry->help);
+    core::string_reply(214, 232, 0, prefix_of(table), entry->name, entry->help);
   else
-    text::string_reply(214, 233, 0, prefix_of(table), help_column_width(table), entry->name,
+    core::string_reply(214, 233, 0, prefix_of(table), help_column_width(table), entry->name,
                        entry->help);
 }
 
@@ -113,7 +114,7 @@ int help(const CommandArgs& args) {
     help_command(cmdtab(), word);
     return 0;
   }
-  if (!config::acl_match("-help", 0, 1, nullptr)) return 1;
+  if (!command_allowed("-help")) return 1;
   word += 4;
   if (*word == ' ') ++word;
   help_command(sitetab(), word);
@@ -126,10 +127,10 @@ int site_help(const CommandArgs& args) {
     help_command(sitetab(), args.text->c_str());
     return 0;
   }
-  const std::string path = std::string(session::session().data_path) + "/help/site.help";
+  const std::string path = std::string(core::session().data_path) + "/help/site.help";
   struct stat info;
   if (::stat(path.c_str(), &info) == 0 && text::show_file(200, path.c_str()) == 0) {
-    text::string_reply(200, 187, 0);
+    core::string_reply(200, 187, 0);
     return 0;
   }
   help_command(sitetab(), nullptr);

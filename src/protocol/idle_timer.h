@@ -1,21 +1,9 @@
-// The idle timer: SIGALRM while a command is awaited. The signal handler
-// only sets a flag; the reader acts on it once its blocked read returns.
+// Which command lines count as activity for the idle time-out.
 #pragma once
 
 #include <string_view>
 
 namespace protocol {
-
-// Makes SIGALRM set the idle flag (without restarting interrupted reads).
-void install_idle_timer();
-
-// Called after an interrupted read: when the idle alarm has fired, ends
-// the session as idle_timeout_handler does.
-void check_idle_alarm();
-
-// String 185/421, the debug and event-log lines, the time-out mark, then
-// dologout(10).
-[[noreturn]] void idle_timeout_handler();
 
 // Re-arms the alarm after a command line has been read. A line matching
 // an `idle_commands` pattern does not count as activity: the alarm keeps

@@ -6,18 +6,18 @@
 #include <climits>
 #include <cstring>
 
+#include "core/reply.h"
+#include "core/strings.h"
 #include "protocol/custom_site_commands.h"
-#include "protocol/reply.h"
-#include "text/strings.h"
 
 namespace protocol {
 namespace {
 
-using session::LexState;
+using core::LexState;
 
 CommandStartHook command_start_hook = nullptr;
 
-session::Session& s() { return session::session(); }
+core::Session& s() { return core::session(); }
 char peek() { return s().command_buffer[s().line_position]; }
 
 Lexeme make(int token) {
@@ -40,7 +40,7 @@ Lexeme refuse_answered() {
 
 void report_not_understood() {
   if (s().error_reported) return;
-  text::string_reply(500, 5, 0, line_for_report());
+  core::string_reply(500, 5, 0, line_for_report());
   s().error_reported = 1;
 }
 
@@ -84,7 +84,7 @@ Lexeme dispatch_word(const CommandEntry* entry) {
     return refuse();
   }
   if (!entry->implemented) {
-    nack(entry->name);
+    core::nack(entry->name);
     return refuse_answered();
   }
   s().lex_state = entry->state;
@@ -94,7 +94,7 @@ Lexeme dispatch_word(const CommandEntry* entry) {
 }
 
 Lexeme command_word() {
-  session::Session& session = s();
+  core::Session& session = s();
   char* line = session.command_buffer;
   // The raw copy keeps the line as the client typed it.
   std::strncpy(session.raw_line, line, sizeof session.raw_line - 1);
@@ -114,14 +114,14 @@ Lexeme command_word() {
   // Clients probing for the IPv6-era passive command get a plain refusal
   // rather than "not understood".
   if (entry == nullptr && std::string_view(line, length) == "CPSV") {
-    protocol::reply(504, "CPSV is not a supported command");
+    core::reply(504, "CPSV is not a supported command");
     return refuse_answered();
   }
   return dispatch_word(entry);
 }
 
 Lexeme site_word() {
-  session::Session& session = s();
+  core::Session& session = s();
   char* word = session.command_buffer + session.line_position;
   const std::size_t length = std::strcspn(word, " \n");
   for (std::size_t i = 0; i < length; ++i)
@@ -141,7 +141,7 @@ Lexeme site_word() {
 
 // STR2: the rest of the line, blanks included, is one string.
 Lexeme string_token() {
-  session::Session& session = s();
+  core::Session& session = s();
   const char* rest = session.command_buffer + session.line_position;
   const std::size_t length = std::strcspn(rest, "\n");
   if (length == 0) return refuse();
@@ -193,7 +193,7 @@ std::string line_for_report() {
 }
 
 Lexeme next_token() {
-  session::Session& session = s();
+  core::Session& session = s();
   if (session.line_position < 0 ||
       static_cast<std::size_t>(session.line_position) >= sizeof session.command_buffer)
     return refuse();
@@ -233,7 +233,7 @@ Lexeme next_token() {
       session.lex_state = LexState::Str1;
       return blank_then(LexState::Str2);
   }
-  fatal("Unknown state.");
+  core::fatal("Unknown state.");
 }
 
 }  // namespace protocol

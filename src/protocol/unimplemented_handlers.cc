@@ -5,14 +5,15 @@
 #include <string>
 
 #include "config/access_rules.h"
+#include "core/reply.h"
+#include "protocol/command_access.h"
 #include "protocol/command_handlers.h"
-#include "protocol/reply.h"
 
 namespace protocol::handlers {
 namespace {
 
 int not_implemented(const CommandArgs& args) {
-  nack(args.entry && args.entry->name ? args.entry->name : "");
+  core::nack(args.command ? args.command : "");
   return 1;
 }
 
@@ -102,8 +103,8 @@ int site_custom(int, const config::ConfigEntry& line, const char*) {
   std::string word = line.arg(1) ? line.arg(1) : "";
   for (char& c : word) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   const std::string key = "custom-" + word;
-  if (!config::acl_match(key.c_str(), 0, 1, nullptr)) return 1;
-  nack(word);
+  if (!command_allowed(key.c_str())) return 1;
+  core::nack(word);
   return 1;
 }
 

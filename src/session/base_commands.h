@@ -1,6 +1,6 @@
 // The small commands of the session core that touch files or the user's
 // own settings: SIZE, MDTM, the personal SITE commands and the final reply
-// of a directory change. The FTP handlers are in protocol/command_handlers.h;
+// of a directory change. The FTP handlers are in session/session_commands.h;
 // these are the pieces they share and tests drive directly.
 #pragma once
 

@@ -6,16 +6,17 @@
 
 #include "config/access_rules.h"
 #include "config/config_store.h"
-#include "fs/match.h"
+#include "core/fixed_field.h"
+#include "core/format.h"
+#include "core/match.h"
+#include "core/session.h"
+#include "core/strings.h"
+#include "core/time_helpers.h"
 #include "fs/path.h"
 #include "online/online_table.h"
 #include "session/base_commands.h"
 #include "session/logout.h"
-#include "session/session.h"
-#include "text/format.h"
-#include "text/strings.h"
 #include "text/text_file.h"
-#include "userdb/time_helpers.h"
 #include "userdb/userfile.h"
 
 namespace session {
@@ -23,11 +24,11 @@ namespace {
 
 constexpr int kCode = 250;
 
-void show_news_once(Session& s) {
+void show_news_once(core::Session& s) {
   if (s.news_shown) return;
   const config::ConfigEntry* cursor = nullptr;
   while (const config::ConfigEntry* line = config::next_config("newsfile", cursor)) {
-    if (!line->arg(1) || !config::acl_match("newsfile", 1, 2, line)) continue;
+    if (!line->arg(1) || !config::acl_match("newsfile", 2, line)) continue;
     text::show_text_file(kCode, line->arg(1));
     s.news_shown = 1;
   }
@@ -37,7 +38,7 @@ void show_directory_messages(const char* directory) {
   const config::ConfigEntry* cursor = nullptr;
   while (const config::ConfigEntry* line = config::next_config("msgpath", cursor)) {
     if (!line->arg(1) || !line->arg(2) || !line->arg(3)) continue;
-    if (fs::dir_match(line->arg(1), directory, true) && config::acl_match("msgpath", 1, 3, line))
+    if (core::dir_match(line->arg(1), directory, true) && config::acl_match("msgpath", 3, line))
       text::show_text_file(kCode, line->arg(2));
   }
 }
@@ -53,15 +54,15 @@ void show_directory_descriptions(const char* directory) {
 }
 
 // The new working directory becomes the session's place.
-void enter_new_directory(Session& s) {
+void enter_new_directory(core::Session& s) {
   char directory[4096];
   if (::getcwd(directory, sizeof directory) == nullptr) return;
   std::string section_name;
   s.current_section = config::section_name_of(directory, section_name);
   s.section_index = s.current_section;
   online::set_own_currentdir(directory);
-  userdb::copy_field(s.cwd, directory);
-  userdb::copy_field(s.section_env, text::format("SECTION=%s", {section_name}));
+  core::copy_field(s.cwd, directory);
+  core::copy_field(s.section_env, core::format("SECTION=%s", {section_name}));
 
   show_news_once(s);
   show_directory_messages(s.cwd);
@@ -70,9 +71,9 @@ void enter_new_directory(Session& s) {
   if (s.cwd_shortcut == 1) {
     const std::string_view cwd = s.cwd;
     const std::size_t slash = cwd.rfind('/');
-    text::string_reply(kCode, 23, 1, slash == std::string_view::npos ? cwd : cwd.substr(slash + 1));
+    core::string_reply(kCode, 23, 1, slash == std::string_view::npos ? cwd : cwd.substr(slash + 1));
   } else if (s.cwd_shortcut == 2) {
-    text::string_reply(kCode, 24, 1, fs::visible_path(s.cwd));
+    core::string_reply(kCode, 24, 1, fs::visible_path(s.cwd));
   }
   s.cwd_shortcut = 0;
 }
@@ -80,13 +81,13 @@ void enter_new_directory(Session& s) {
 }  // namespace
 
 void directory_ack(const char* command) {
-  Session& s = session();
+  core::Session& s = core::session();
   if (std::string_view(command) == "CWD") enter_new_directory(s);
-  if (!userdb::in_timeframe(s.user.timeframe_from, s.user.timeframe_to)) {
-    text::string_reply(550, 554, 0, s.user.timeframe_from, s.user.timeframe_to);
+  if (!core::in_timeframe(s.user.timeframe_from, s.user.timeframe_to)) {
+    core::string_reply(550, 554, 0, s.user.timeframe_from, s.user.timeframe_to);
     dologout(0);
   }
-  text::string_reply(kCode, 9, 0, command);
+  core::string_reply(kCode, 9, 0, command);
 }
 
 }  // namespace session

@@ -12,8 +12,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "session/session.h"
-#include "session/unique_fd.h"
+#include "core/session.h"
+#include "core/unique_fd.h"
 
 namespace session {
 namespace {
@@ -41,7 +41,7 @@ class IdentAlarm {
   ~IdentAlarm() {
     ::alarm(0);
     sigaction(SIGALRM, &previous_, nullptr);
-    ::alarm(static_cast<unsigned>(session().idle_timeout > 0 ? session().idle_timeout : 0));
+    ::alarm(static_cast<unsigned>(core::session().idle_timeout > 0 ? core::session().idle_timeout : 0));
   }
   IdentAlarm(const IdentAlarm&) = delete;
   IdentAlarm& operator=(const IdentAlarm&) = delete;
@@ -94,7 +94,7 @@ std::string parse_ident_reply(const char* line, unsigned peer_port, unsigned loc
 
 std::string ident_lookup(const sockaddr_in& peer, const sockaddr_in& local,
                          unsigned short ident_port) {
-  const UniqueFd sock(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  const core::UniqueFd sock(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (!sock) return kUnknown;
   IdentAlarm alarm_guard;
 

@@ -6,13 +6,13 @@
 #include <string>
 
 #include "config/text_template.h"
-#include "protocol/command_handlers.h"
+#include "core/logs.h"
+#include "core/session.h"
+#include "core/strings.h"
 #include "session/login_admission.h"
 #include "session/login_password.h"
 #include "session/logout.h"
-#include "session/session.h"
-#include "text/logs.h"
-#include "text/strings.h"
+#include "session/session_commands.h"
 #include "userdb/passwd_file.h"
 
 namespace session {
@@ -24,12 +24,12 @@ constexpr const char* kDisplayTemplates[] = {
     "show_totals.body",
 };
 
-void forget_account(Session& s) { s.account = userdb::PasswdEntry{}; }
+void forget_account(core::Session& s) { s.account = core::PasswdEntry{}; }
 
 // Failures before the fourth only count; the fourth ends the session.
-void count_failure(Session& s, const std::string& account_name) {
+void count_failure(core::Session& s, const std::string& account_name) {
   if (++s.login_attempts <= kLoginFailuresTolerated) return;
-  text::login_log("%.23s: %s@%s (%s): Repeated login failures.", account_name, s.ident_user,
+  core::login_log("%.23s: %s@%s (%s): Repeated login failures.", account_name, s.ident_user,
                   s.remote_host, s.remote_ip);
   dologout(0);
 }
@@ -42,25 +42,25 @@ void preload_display_templates() {
 }  // namespace
 
 int user_command(const char* name) {
-  Session& s = session();
+  core::Session& s = core::session();
   std::string wanted = name ? name : "";
   if (!wanted.empty() && wanted.front() == '!') {
     wanted.erase(0, 1);
     s.kill_ghosts = 1;
   }
   if (s.logged_in) {
-    text::string_reply(530, 1, 0);
+    core::string_reply(530, 1, 0);
     return 1;
   }
   auto account = userdb::passwd_by_name(wanted);
   if (!account) {
-    text::string_reply(530, 2, 0, wanted);
+    core::string_reply(530, 2, 0, wanted);
     forget_account(s);
     s.awaiting_password = 0;
     return 1;
   }
   s.account = *account;
-  text::string_reply(331, 3, 0, wanted);
+  core::string_reply(331, 3, 0, wanted);
   s.awaiting_password = 1;
   // Guessing gets slower with every failure; the reply is out already.
   if (s.login_attempts > 0) ::sleep(static_cast<unsigned>(s.login_attempts));
@@ -68,9 +68,9 @@ int user_command(const char* name) {
 }
 
 int pass_command(const char* password) {
-  Session& s = session();
+  core::Session& s = core::session();
   if (s.logged_in || !s.awaiting_password) {
-    text::string_reply(503, 4, 0);
+    core::string_reply(503, 4, 0);
     return 1;
   }
   s.awaiting_password = 0;
@@ -87,9 +87,9 @@ int pass_command(const char* password) {
   switch (password_form(s.account.password)) {
     case PasswordForm::Hash:
       if (!password_accepted(s.account.password, given.c_str())) {
-        text::login_log("%.23s: %s@%s (%s): Login failure.", account_name, s.ident_user,
+        core::login_log("%.23s: %s@%s (%s): Login failure.", account_name, s.ident_user,
                         s.remote_host, s.remote_ip);
-        text::string_reply(530, 6, 0);
+        core::string_reply(530, 6, 0);
         forget_account(s);
         count_failure(s, account_name);
         return 1;
@@ -97,7 +97,7 @@ int pass_command(const char* password) {
       break;
     case PasswordForm::Email:
       if (!looks_like_email(given)) {
-        text::string_reply(530, 502, 0);
+        core::string_reply(530, 502, 0);
         forget_account(s);
         count_failure(s, account_name);
         return 1;
@@ -117,10 +117,10 @@ int pass_command(const char* password) {
 
 }  // namespace session
 
-namespace protocol::handlers {
+namespace session::commands {
 
 int user(const CommandArgs& args) { return session::user_command(args.text ? args.text->c_str() : ""); }
 
 int pass(const CommandArgs& args) { return session::pass_command(args.text ? args.text->c_str() : ""); }
 
-}  // namespace protocol::handlers
+}  // namespace session::commands

@@ -8,23 +8,26 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 
 #include "config/access_rules.h"
 #include "config/config_store.h"
 #include "config/ip_policy.h"
+#include "core/fixed_field.h"
+#include "core/logs.h"
+#include "core/process_title.h"
+#include "core/reply.h"
+#include "core/session.h"
+#include "core/strings.h"
+#include "core/time_helpers.h"
 #include "fs/path.h"
 #include "online/online_table.h"
-#include "protocol/reply.h"
 #include "session/login_environment.h"
 #include "session/logout.h"
-#include "session/process_title.h"
-#include "session/session.h"
-#include "session/status_line.h"
-#include "text/logs.h"
-#include "text/strings.h"
 #include "text/text_file.h"
+#include "transfer/status_line.h"
 #include "userdb/groups.h"
-#include "userdb/time_helpers.h"
+#include "userdb/ident_admission.h"
 #include "userdb/userfile.h"
 
 namespace session {
@@ -36,19 +39,19 @@ namespace {
   dologout(0);
 }
 
-void login_log_refusal(const Session& s, const char* fmt) {
-  text::login_log(fmt, s.user.name, s.ident_user, s.remote_host, s.remote_ip);
+void login_log_refusal(const core::Session& s, const char* fmt) {
+  core::login_log(fmt, s.user.name, s.ident_user, s.remote_host, s.remote_ip);
 }
 
-bool has(const Session& s, char flag) { return userdb::has_flag(s.user.flags, flag); }
+bool has(const core::Session& s, char flag) { return core::has_flag(s.user.flags, flag); }
 
 // A `shutdown` line whose first word is not "0" closes the site to all but
 // the users its own words allow.
-bool shut_out(const Session&) {
+bool shut_out(const core::Session&) {
   const config::ConfigEntry* cursor = nullptr;
   const config::ConfigEntry* line = config::next_config("shutdown", cursor);
   if (line == nullptr || line->arg(1) == nullptr || line->arg(1)[0] == '0') return false;
-  return config::acl_match("shutdown", 1, 1, line) == 0;
+  return config::acl_match("shutdown", 1, line) == 0;
 }
 
 // The first `welcome_msg` line (file, then who) whose rule matches.
@@ -56,25 +59,25 @@ void show_welcome() {
   const config::ConfigEntry* cursor = nullptr;
   while (const config::ConfigEntry* line = config::next_config("welcome_msg", cursor)) {
     if (line->arg(2) == nullptr) continue;
-    if (config::acl_match("welcome_msg", 1, 2, line)) {
+    if (config::acl_match("welcome_msg", 2, line)) {
       text::show_text_file(230, line->arg(1));
       return;
     }
   }
 }
 
-void enter_start_directory(Session& s) {
-  userdb::copy_field(s.cwd, s.home_dir);
+void enter_start_directory(core::Session& s) {
+  core::copy_field(s.cwd, s.home_dir);
   const std::string start = fs::resolve_path(s.user.startup_dir, true);
   if (::chdir(start.c_str()) != 0)
-    text::error_log("Error: can't start user %s in directory %s: %s", s.user.name,
+    core::error_log("Error: can't start user %s in directory %s: %s", s.user.name,
                     s.user.startup_dir, std::strerror(errno));
-  if (::getcwd(s.cwd, sizeof s.cwd) == nullptr) userdb::copy_field(s.cwd, s.home_dir);
+  if (::getcwd(s.cwd, sizeof s.cwd) == nullptr) core::copy_field(s.cwd, s.home_dir);
   online::set_own_currentdir(s.cwd);
   std::string section_name;
   s.current_section = config::section_name_of(s.cwd, section_name);
   s.section_index = s.current_section;
-  userdb::copy_field(s.section_env, text::format("SECTION=%s", {section_name}));
+  core::copy_field(s.section_env, core::format("SECTION=%s", {section_name}));
 }
 
 // Too many logins of this user: the client stays connected, not logged in,
@@ -82,16 +85,16 @@ void enter_start_directory(Session& s) {
 struct Undo {
   uid_t euid = ::geteuid();
   gid_t egid = ::getegid();
-  int color_mode = session().color_mode;
+  int color_mode = core::session().color_mode;
 
-  void run(Session& s) const {
+  void run(core::Session& s) const {
     if (::seteuid(euid) != 0 || ::setegid(egid) != 0) {
       // Not root to begin with (a test run): nothing to give back.
     }
     online::set_own_groupid(0);
     s.color_mode = color_mode;
     s.color_allowed = 0;
-    s.user = userdb::UserRecord{};
+    s.user = core::UserRecord{};
   }
 };
 
@@ -109,50 +112,53 @@ IdleLimits login_idle_limits(int32_t idle_time, bool idler, int default_idle_tim
 }
 
 bool admit_user(const std::string& password) {
-  Session& s = session();
+  core::Session& s = core::session();
   const std::string name = s.account.name;
   const Undo undo;
   s.uid = s.account.uid;
   s.gid = s.account.gid;
 
   if (::setegid(s.gid) != 0) {
-    text::string_reply(550, 503, 0);
+    core::string_reply(550, 503, 0);
     refuse(name.c_str(), false);
   }
   online::set_own_groupid(s.gid);
   ::initgroups(name.c_str(), s.gid);
   if (::seteuid(s.uid) != 0) {
-    text::string_reply(550, 507, 0);
+    core::string_reply(550, 507, 0);
     refuse(name.c_str(), false);
   }
 
   if (userdb::lock_and_load_user(name.c_str()) != 0) {
-    text::string_reply(550, 370, 0, name);
+    core::string_reply(550, 370, 0, name);
     refuse(name.c_str(), false);
   }
   s.user = userdb::work_user();
 
-  const int masks = config::user_ip_match(s.remote_host, s.remote_ip, s.ident_user);
+  const int masks = userdb::user_ip_match(s.remote_host, s.remote_ip, s.ident_user);
   if (masks < 1) {
-    text::string_reply(530, 506, 0, s.ident_user, s.remote_ip);
+    core::string_reply(530, 506, 0, s.ident_user, s.remote_ip);
     login_log_refusal(s, masks < 0 ? "%.23s: %s@%s (%s): Banned user@host."
                                    : "%.23s: %s@%s (%s): Bad user@host.");
     refuse(name.c_str(), true);
   }
 
-  if (has(s, userdb::flag::kColor)) s.color_mode = 1;
+  if (has(s, core::flag::kColor)) s.color_mode = 1;
 
   // The ghost-kill notices go out as continuation lines of whatever reply
   // ends this login: the 230 of success or the refusal that follows.
-  if (s.kill_ghosts && !has(s, userdb::flag::kAnonymous)) {
-    protocol::hold_continuations(true);
-    online::kill_ghost(230, s.user.name);
-    protocol::hold_continuations(false);
+  if (s.kill_ghosts && !has(s, core::flag::kAnonymous)) {
+    core::hold_continuations(true);
+    if (const std::optional<long> age = online::kill_ghost(s.user.name))
+      core::string_reply(230, 297, 1, *age);
+    else
+      core::string_reply(230, 298, 1);
+    core::hold_continuations(false);
   }
-  const bool exempt = has(s, userdb::flag::kExempt);
+  const bool exempt = has(s, core::flag::kExempt);
   if (!exempt && online::online_count(true) > online::max_users()) {
     text::show_text(530, "sitefull");
-    protocol::reply(530, "");
+    core::reply(530, "");
     refuse(name.c_str(), true);
   }
 
@@ -161,38 +167,38 @@ bool admit_user(const std::string& password) {
 
   if (s.user.max_logins_per_ip >= 1 &&
       online::online_user_host_full(s.user.name, s.user.max_logins_per_ip)) {
-    text::string_reply(530, 508, 0);
+    core::string_reply(530, 508, 0);
     refuse(name.c_str(), true);
   }
   if (s.user.max_logins != 0 && online::online_count_user(s.user.name) >= s.user.max_logins) {
-    text::string_reply(530, 509, 0);
+    core::string_reply(530, 509, 0);
     userdb::unlock_user(name.c_str());
     undo.run(s);
     return false;
   }
-  if (!exempt && userdb::group_login_limit(static_cast<int>(s.gid)) != 0) {
-    text::string_reply(530, 510, 0);
+  if (!exempt && userdb::group_login_limit(static_cast<int>(s.gid), online::online_count_group(s.gid)) != 0) {
+    core::string_reply(530, 510, 0);
     refuse(name.c_str(), true);
   }
   if (shut_out(s)) {
     text::show_text(530, "shutdown");
-    protocol::reply(530, "");
+    core::reply(530, "");
     refuse(name.c_str(), true);
   }
-  if (!userdb::in_timeframe(s.user.timeframe_from, s.user.timeframe_to)) {
-    text::string_reply(530, 511, 0, s.user.timeframe_from, s.user.timeframe_to);
+  if (!core::in_timeframe(s.user.timeframe_from, s.user.timeframe_to)) {
+    core::string_reply(530, 511, 0, s.user.timeframe_from, s.user.timeframe_to);
     refuse(name.c_str(), true);
   }
-  if (has(s, userdb::flag::kDeleted)) {
+  if (has(s, core::flag::kDeleted)) {
     const std::string bye = std::string(s.data_path) + "/byefiles/" + s.user.name + ".bye";
     text::show_text_file(530, bye.c_str());
-    text::string_reply(530, 160, 0);
-    text::error_log("'%.23s' tried to login but has been deleted.", s.user.name);
+    core::string_reply(530, 160, 0);
+    core::error_log("'%.23s' tried to login but has been deleted.", s.user.name);
     login_log_refusal(s, "%.23s: %s@%s (%s): Deleted.");
     refuse(name.c_str(), true);
   }
   if (::chdir(s.account.dir.c_str()) != 0) {
-    text::string_reply(530, 161, 0, name, s.account.dir);
+    core::string_reply(530, 161, 0, name, s.account.dir);
     refuse(name.c_str(), true);
   }
 
@@ -202,25 +208,25 @@ bool admit_user(const std::string& password) {
   set_script_environment();
   compute_free_space(".");
   show_welcome();
-  set_process_title("%s: %s", s.remote_host, s.user.name);
+  core::set_process_title("%s: %s", s.remote_host, s.user.name);
   if (s.log_level != 0)
-    text::event_log("LOGIN: %s@%s (%s) \"%.23s\" \"%.15s\" \"%.64s\"",
+    core::event_log("LOGIN: %s@%s (%s) \"%.23s\" \"%.15s\" \"%.64s\"",
                     s.ident_known ? s.ident_user : "<UNKNOWN>", s.remote_host, s.remote_ip,
                     s.user.name, s.user.groups[0], s.user.tagline);
   s.logged_in = 1;
   if (s.log_password)
-    text::login_log("User '%s' logged in with password '%s'", name, password);
+    core::login_log("User '%s' logged in with password '%s'", name, password);
   ::umask(0);
 
   s.user.logins_total += 1;
   s.user.last_login = static_cast<int32_t>(s.login_time);
   if (userdb::write_user(s.user) != 0) {
-    text::string_reply(550, 59, 0, name);
+    core::string_reply(550, 59, 0, name);
     refuse(name.c_str(), false);
   }
 
-  text::string_reply(230, 11, 0);
-  const IdleLimits limits = login_idle_limits(s.user.idle_time, has(s, userdb::flag::kIdler),
+  core::string_reply(230, 11, 0);
+  const IdleLimits limits = login_idle_limits(s.user.idle_time, has(s, core::flag::kIdler),
                                               s.default_idle_timeout, s.max_idle_timeout);
   s.idle_timeout = limits.idle_timeout;
   s.max_idle_timeout = limits.max_idle_timeout;

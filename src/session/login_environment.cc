@@ -4,18 +4,18 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "text/format.h"
+#include "core/format.h"
 
 namespace session {
 namespace {
 
-std::string entry(std::string_view fmt, std::initializer_list<text::FormatArg> args) {
-  return text::format(fmt, args, kEnvironmentEntryLimit);
+std::string entry(std::string_view fmt, std::initializer_list<core::FormatArg> args) {
+  return core::format(fmt, args, kEnvironmentEntryLimit);
 }
 
 }  // namespace
 
-std::array<std::string, 8> script_environment_entries(const Session& s) {
+std::array<std::string, 8> script_environment_entries(const core::Session& s) {
   return {
       entry("USER=%s", {s.user.name}),
       entry("FLAGS=%s", {s.user.flags}),
@@ -32,7 +32,7 @@ void set_script_environment() {
   // putenv keeps the pointer, so the buffers live as long as the process;
   // a later call rewrites them in place.
   static char buffers[8][kEnvironmentEntryLimit + 1];
-  Session& s = session();
+  core::Session& s = core::session();
   const auto entries = script_environment_entries(s);
   for (std::size_t i = 0; i < entries.size(); ++i) {
     std::memset(buffers[i], 0, sizeof buffers[i]);

@@ -5,7 +5,7 @@
 #include <array>
 #include <string>
 
-#include "session/session.h"
+#include "core/session.h"
 
 namespace session {
 
@@ -13,7 +13,7 @@ namespace session {
 inline constexpr std::size_t kEnvironmentEntryLimit = 59;
 
 // USER, FLAGS, TAGLINE, GROUP, PGROUP, RATIO, HOST and HOME, in that order.
-std::array<std::string, 8> script_environment_entries(const Session& s);
+std::array<std::string, 8> script_environment_entries(const core::Session& s);
 
 // Puts the entries above and the session's SECTION entry into the process
 // environment, where they stay for the rest of the process.

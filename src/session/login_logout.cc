@@ -6,9 +6,9 @@
 #include <cstring>
 #include <string>
 
-#include "session/session.h"
-#include "text/logs.h"
-#include "userdb/time_helpers.h"
+#include "core/logs.h"
+#include "core/session.h"
+#include "core/time_helpers.h"
 #include "userdb/user_lock.h"
 #include "userdb/userfile.h"
 
@@ -27,16 +27,16 @@ bool same_day(time_t a, time_t b) {
 
 int32_t time_today_at_logout(int32_t time_today, time_t login_time, time_t now) {
   if (same_day(login_time, now)) return static_cast<int32_t>(time_today + (now - login_time));
-  return static_cast<int32_t>(now - userdb::start_of_today(now));
+  return static_cast<int32_t>(now - core::start_of_today(now));
 }
 
 void save_user_at_logout(time_t now) {
-  Session& s = session();
+  core::Session& s = core::session();
   const char* name = s.user.name;
   // Loading the file refreshes the session's record with what other
   // sessions of this user saved, so their online time is not lost.
   if (userdb::lock_and_load_user(name) != 0) {
-    text::error_log("Could not lock the userfile of %s at logout.", name);
+    core::error_log("Could not lock the userfile of %s at logout.", name);
     return;
   }
   s.user.time_today = time_today_at_logout(s.user.time_today, s.login_time, now);
@@ -44,7 +44,7 @@ void save_user_at_logout(time_t now) {
 }
 
 void release_user_lock_at_logout() {
-  const Session& s = session();
+  const core::Session& s = core::session();
   if (s.user.name[0] == '\0') return;
   // Another session of the user may hold the lock right now.
   std::string owner;

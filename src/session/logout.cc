@@ -7,12 +7,12 @@
 #include <cstdio>
 
 #include "config/access_rules.h"
+#include "core/logs.h"
+#include "core/privilege.h"
+#include "core/reply.h"
+#include "core/session.h"
 #include "online/online_table.h"
-#include "protocol/reply.h"
 #include "session/login_logout.h"
-#include "session/privilege.h"
-#include "session/session.h"
-#include "text/logs.h"
 #include "transfer/download.h"
 
 namespace session {
@@ -23,20 +23,20 @@ volatile sig_atomic_t logging_out = 0;
 
 // An upload or download cut short is settled first, so its bytes are
 // accounted for before the userfile is saved.
-void settle_interrupted_transfer(Session& s) {
+void settle_interrupted_transfer(core::Session& s) {
   if (s.transfer_in_progress == 1) transfer::settle_interrupted_download();
   s.transfer_in_progress = 0;
 }
 
-void write_logout_line(const Session& s) {
-  text::event_log("LOGOUT: %s@%s (%s) \"%.23s\" \"%.15s\" \"%.64s\"", s.ident_user, s.remote_host,
+void write_logout_line(const core::Session& s) {
+  core::event_log("LOGOUT: %s@%s (%s) \"%.23s\" \"%.15s\" \"%.64s\"", s.ident_user, s.remote_host,
                   s.remote_ip, s.account.name, s.user.groups[0], s.user.tagline);
 }
 
 // The last-online list (a later module) records the session here unless
 // `hideuser` matches the user; it reads the timed_out and session_lost
 // marks to tell how the session ended.
-void record_last_online(const Session&) {}
+void record_last_online(const core::Session&) {}
 
 }  // namespace
 
@@ -44,14 +44,14 @@ void dologout(int status) {
   if (logging_out) ::_exit(1);
   logging_out = 1;
 
-  Session& s = session();
-  const time_t ending = now();
-  std::fflush(protocol::reply_stream());
+  core::Session& s = core::session();
+  const time_t ending = core::now();
+  std::fflush(core::reply_stream());
 
   if (s.transfer_in_progress != 0) settle_interrupted_transfer(s);
 
   // Nothing may interrupt the saves below, and they need root.
-  sigprocmask(SIG_BLOCK, &handled_signals(), nullptr);
+  sigprocmask(SIG_BLOCK, &core::handled_signals(), nullptr);
   if (::seteuid(0) != 0) {
     // Not root (a test run): the writes below are tried with what we have.
   }
@@ -59,7 +59,7 @@ void dologout(int status) {
   if (s.logged_in) {
     if (s.log_level != 0 && status != 10) write_logout_line(s);
     save_user_at_logout(ending);
-    if (!config::acl_match("hideuser", 1, 1, nullptr)) record_last_online(s);
+    if (!config::acl_match("hideuser", 1, nullptr)) record_last_online(s);
   }
   if (s.online_slot >= 0) online::online_release();
   if (s.data_fd >= 0) ::close(s.data_fd);

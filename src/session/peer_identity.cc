@@ -11,8 +11,9 @@
 #include <ctime>
 
 #include "config/config_store.h"
-#include "session/process_title.h"
-#include "session/session.h"
+#include "core/fixed_field.h"
+#include "core/process_title.h"
+#include "core/session.h"
 #include "userdb/userfile.h"
 
 namespace session {
@@ -25,7 +26,7 @@ constexpr unsigned kLookupRetryPause = 3;
 bool is_dotted_address(std::string_view text) {
   char buffer[INET_ADDRSTRLEN + 1];
   if (text.size() >= sizeof buffer) return false;
-  userdb::copy_field(buffer, text);
+  core::copy_field(buffer, text);
   in_addr ignored{};
   return ::inet_pton(AF_INET, buffer, &ignored) == 1;
 }
@@ -46,15 +47,15 @@ std::optional<std::string> reverse_lookup(in_addr address, int retries) {
 }
 
 void log_connection(const sockaddr_in& peer) {
-  Session& s = session();
+  core::Session& s = core::session();
   char dotted[INET_ADDRSTRLEN] = {};
   ::inet_ntop(AF_INET, &peer.sin_addr, dotted, sizeof dotted);
   std::optional<std::string> name = reverse_lookup(peer.sin_addr, s.dns_retries);
-  userdb::copy_field(s.remote_host, name ? std::string_view(*name) : std::string_view(dotted));
-  userdb::copy_field(s.remote_ip, dotted);
-  set_process_title("%s: connected", s.remote_host);
+  core::copy_field(s.remote_host, name ? std::string_view(*name) : std::string_view(dotted));
+  core::copy_field(s.remote_ip, dotted);
+  core::set_process_title("%s: connected", s.remote_host);
   if (s.debug) {
-    time_t stamp = now();
+    time_t stamp = core::now();
     syslog(LOG_INFO, "connection from %s at %s", s.remote_host, std::ctime(&stamp));
   }
 }
@@ -76,7 +77,7 @@ bool peer_is_bouncer() {
     ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr, dotted,
                 sizeof dotted);
     ::freeaddrinfo(found);
-    if (std::strcmp(dotted, session().remote_ip) == 0) return true;
+    if (std::strcmp(dotted, core::session().remote_ip) == 0) return true;
   }
   return false;
 }
@@ -84,15 +85,15 @@ bool peer_is_bouncer() {
 bool take_idnt_argument(std::string_view argument) {
   std::size_t at = argument.find('@');
   if (at == std::string_view::npos) return false;
-  Session& s = session();
-  userdb::copy_field(s.ident_user, argument.substr(0, at));
+  core::Session& s = core::session();
+  core::copy_field(s.ident_user, argument.substr(0, at));
   std::string_view address_and_host = argument.substr(at + 1);
   std::size_t colon = address_and_host.find(':');
-  userdb::copy_field(s.remote_ip, address_and_host.substr(0, colon));
+  core::copy_field(s.remote_ip, address_and_host.substr(0, colon));
   bool host_named = false;
   if (colon != std::string_view::npos) {
     std::string_view host = address_and_host.substr(colon + 1);
-    userdb::copy_field(s.remote_host, host);
+    core::copy_field(s.remote_host, host);
     host_named = !is_dotted_address(host);
   }
   if (!host_named) {
@@ -100,7 +101,7 @@ bool take_idnt_argument(std::string_view argument) {
     std::optional<std::string> name;
     if (s.dns_retries > 0 && ::inet_pton(AF_INET, s.remote_ip, &address) == 1)
       name = reverse_lookup(address, s.dns_retries);
-    userdb::copy_field(s.remote_host, name ? std::string_view(*name) : std::string_view(s.remote_ip));
+    core::copy_field(s.remote_host, name ? std::string_view(*name) : std::string_view(s.remote_ip));
   }
   s.ident_known = 1;
   s.bouncer_mode = 0;

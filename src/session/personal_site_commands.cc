@@ -11,16 +11,17 @@
 
 #include "config/access_rules.h"
 #include "config/config_store.h"
+#include "core/fixed_field.h"
+#include "core/format.h"
+#include "core/privilege.h"
+#include "core/reply.h"
+#include "core/session.h"
+#include "core/strings.h"
+#include "core/time_helpers.h"
 #include "fs/path.h"
 #include "online/online_table.h"
-#include "protocol/command_handlers.h"
-#include "protocol/reply.h"
 #include "session/base_commands.h"
-#include "session/privilege.h"
-#include "session/session.h"
-#include "text/format.h"
-#include "text/strings.h"
-#include "userdb/time_helpers.h"
+#include "session/session_commands.h"
 #include "userdb/userfile.h"
 
 namespace session {
@@ -38,23 +39,23 @@ std::string site_ctime(time_t when) {
   return result;
 }
 
-bool exempt_from_idle_limit(const userdb::UserRecord& user) {
-  return userdb::has_flag(user.flags, userdb::flag::kExempt) || userdb::has_flag(user.flags, userdb::flag::kIdler) ||
+bool exempt_from_idle_limit(const core::UserRecord& user) {
+  return core::has_flag(user.flags, core::flag::kExempt) || core::has_flag(user.flags, core::flag::kIdler) ||
          user.idle_time == 0;
 }
 
 // Adds or removes a flag letter of a record's flag text.
-void edit_flag(userdb::UserRecord& user, char flag, bool on) {
+void edit_flag(core::UserRecord& user, char flag, bool on) {
   std::string flags = user.flags;
   const std::size_t at = flags.find(flag);
   if (on && at == std::string::npos) flags += flag;
   if (!on && at != std::string::npos) flags.erase(at, 1);
-  userdb::copy_field(user.flags, flags);
+  core::copy_field(user.flags, flags);
 }
 
 // Writes a line to the control connection without a reply code.
 void raw_line(const std::string& line) {
-  std::FILE* out = protocol::reply_stream();
+  std::FILE* out = core::reply_stream();
   std::fwrite(line.data(), 1, line.size(), out);
 }
 
@@ -66,29 +67,29 @@ Duration split_duration(long long seconds) {
 }
 
 long long seconds_to_week_end(time_t now, bool monday_first) {
-  const time_t week_start = userdb::start_of_week(now, monday_first);
+  const time_t week_start = core::start_of_week(now, monday_first);
   return static_cast<long long>(week_start + 7 * 86400 - now);
 }
 
 void show_time() {
-  const Session& s = session();
-  const time_t now = session::now();
-  text::string_reply(200, 289, 1);
-  text::string_reply(200, 290, 1, site_ctime(now));
-  text::string_reply(200, 291, 1, site_ctime(s.login_time));
+  const core::Session& s = core::session();
+  const time_t now = core::now();
+  core::string_reply(200, 289, 1);
+  core::string_reply(200, 290, 1, site_ctime(now));
+  core::string_reply(200, 291, 1, site_ctime(s.login_time));
   const Duration online = split_duration(static_cast<long long>(now - s.login_time));
-  text::string_reply(200, 292, 1, online.days, online.hours, online.minutes);
+  core::string_reply(200, 292, 1, online.days, online.hours, online.minutes);
   const Duration left = split_duration(seconds_to_week_end(now, s.week_starts_monday != 0));
-  text::string_reply(200, 293, 1, left.days, left.hours, left.minutes);
-  text::string_reply(200, 289, 1);
-  text::string_reply(200, 7, 0);
+  core::string_reply(200, 293, 1, left.days, left.hours, left.minutes);
+  core::string_reply(200, 289, 1);
+  core::string_reply(200, 7, 0);
 }
 
 int set_tagline(const char* tagline) {
-  Session& s = session();
+  core::Session& s = core::session();
   const std::string name = s.user.name;
   if (userdb::lock_and_load_user(name.c_str()) != 0) {
-    text::string_reply(200, 234, 0);
+    core::string_reply(200, 234, 0);
     return 1;
   }
   bool acceptable = true;
@@ -98,20 +99,20 @@ int set_tagline(const char* tagline) {
   }
   if (!acceptable) {
     userdb::unlock_user(name.c_str());
-    text::string_reply(200, 234, 0);
+    core::string_reply(200, 234, 0);
     return 1;
   }
   const std::string cut = std::string(tagline).substr(0, kTaglineLength);
-  userdb::copy_field(userdb::work_user().tagline, cut);
-  userdb::copy_field(s.user.tagline, cut);
+  core::copy_field(userdb::work_user().tagline, cut);
+  core::copy_field(s.user.tagline, cut);
   if (online::OnlineEntry* own = online::own_entry()) online::copy_field(own->tagline, cut);
   userdb::write_user(userdb::work_user());
-  text::string_reply(200, 235, 0, cut);
+  core::string_reply(200, 235, 0, cut);
   return 0;
 }
 
 int set_colour(std::string_view argument) {
-  Session& s = session();
+  core::Session& s = core::session();
   bool on = s.color_mode != 0;
   if (argument.empty())
     on = !on;
@@ -120,38 +121,38 @@ int set_colour(std::string_view argument) {
   else if (argument == "on")
     on = true;
   else {
-    text::string_reply(200, on ? 206 : 205, 0);
+    core::string_reply(200, on ? 206 : 205, 0);
     return 0;
   }
   const std::string name = s.user.name;
   if (userdb::lock_and_load_user(name.c_str()) == 0) {
-    edit_flag(userdb::work_user(), userdb::flag::kColor, on);
+    edit_flag(userdb::work_user(), core::flag::kColor, on);
     userdb::write_user(userdb::work_user());
   }
-  edit_flag(s.user, userdb::flag::kColor, on);
+  edit_flag(s.user, core::flag::kColor, on);
   s.color_mode = on ? 1 : 0;
-  text::string_reply(200, on ? 206 : 205, 0);
+  core::string_reply(200, on ? 206 : 205, 0);
   return 0;
 }
 
 }  // namespace session
 
-namespace protocol::handlers {
+namespace session::commands {
 
 int site_idle(const CommandArgs& args) {
-  session::Session& s = session::session();
+  core::Session& s = core::session();
   if (!args.number) {
-    text::string_reply(200, 210, 0, s.idle_timeout, s.max_idle_timeout);
+    core::string_reply(200, 210, 0, s.idle_timeout, s.max_idle_timeout);
     return 0;
   }
   const long long wanted = *args.number;
   if (!session::exempt_from_idle_limit(s.user) && (wanted < 1 || wanted > s.max_idle_timeout)) {
-    text::string_reply(501, 211, 0, s.max_idle_timeout);
+    core::string_reply(501, 211, 0, s.max_idle_timeout);
     return 1;
   }
   s.idle_timeout = static_cast<int>(std::min<long long>(wanted, 1 << 30));
   ::alarm(static_cast<unsigned>(s.idle_timeout));
-  text::string_reply(200, 212, 0, s.idle_timeout);
+  core::string_reply(200, 212, 0, s.idle_timeout);
   return 0;
 }
 
@@ -161,7 +162,7 @@ int site_time(const CommandArgs&) {
 }
 
 int site_vers(const CommandArgs&) {
-  text::string_reply(200, 194, 0, session::kVersion);
+  core::string_reply(200, 194, 0, core::kVersion);
   return 0;
 }
 
@@ -169,7 +170,7 @@ int site_color(const CommandArgs& args) { return session::set_colour(args.text ?
 
 int site_tagline(const CommandArgs& args) {
   if (!args.text) {
-    text::string_reply(200, 195, 0, session::session().user.tagline);
+    core::string_reply(200, 195, 0, core::session().user.tagline);
     return 0;
   }
   return session::set_tagline(args.text->c_str());
@@ -178,38 +179,38 @@ int site_tagline(const CommandArgs& args) {
 int site_alias(const CommandArgs& args) {
   const config::ConfigEntry* cursor = nullptr;
   if (!args.text) {
-    text::string_reply(214, 239, 1);
+    core::string_reply(214, 239, 1);
     while (const config::ConfigEntry* line = config::next_config("alias", cursor))
-      if (line->arg(1) && line->arg(2)) session::raw_line(text::format("   %-8s %s\r\n", {line->arg(1), line->arg(2)}));
-    std::fflush(protocol::reply_stream());
-    protocol::reply(214, "");
+      if (line->arg(1) && line->arg(2)) session::raw_line(core::format("   %-8s %s\r\n", {line->arg(1), line->arg(2)}));
+    std::fflush(core::reply_stream());
+    core::reply(214, "");
     return 0;
   }
   while (const config::ConfigEntry* line = config::next_config("alias", cursor)) {
     if (line->arg(1) && line->arg(2) && *args.text == line->arg(1)) {
-      text::string_reply(214, 237, 0, line->arg(1), line->arg(2));
+      core::string_reply(214, 237, 0, line->arg(1), line->arg(2));
       return 0;
     }
   }
-  text::string_reply(502, 238, 0, *args.text);
+  core::string_reply(502, 238, 0, *args.text);
   return 1;
 }
 
 int site_cdpath(const CommandArgs&) {
-  text::string_reply(214, 236, 1);
+  core::string_reply(214, 236, 1);
   const config::ConfigEntry* cursor = nullptr;
   while (const config::ConfigEntry* line = config::next_config("cdpath", cursor))
-    if (line->arg(1)) session::raw_line(text::format("  %s\r\n", {line->arg(1)}));
-  std::fflush(protocol::reply_stream());
-  protocol::reply(214, "");
+    if (line->arg(1)) session::raw_line(core::format("  %s\r\n", {line->arg(1)}));
+  std::fflush(core::reply_stream());
+  core::reply(214, "");
   return 0;
 }
 
 int site_chmod(const CommandArgs& args) {
   const std::string path = args.text ? *args.text : std::string();
-  session::PrivilegeBracket privileged;
+  core::PrivilegeBracket privileged;
   if (args.mode < 0 || args.mode > 0777) {
-    text::string_reply(501, 208, 0);
+    core::string_reply(501, 208, 0);
     return 1;
   }
   // The change runs as root: the path must stay below home and out of
@@ -221,11 +222,11 @@ int site_chmod(const CommandArgs& args) {
   else
     errno = ENOENT;
   if (result != 0) {
-    protocol::perror_reply(550, path);
+    core::perror_reply(550, path);
     return 1;
   }
-  text::string_reply(200, 9, 0, "CHMOD");
+  core::string_reply(200, 9, 0, "CHMOD");
   return 0;
 }
 
-}  // namespace protocol::handlers
+}  // namespace session::commands

@@ -3,11 +3,11 @@
 
 #include "config/access_rules.h"
 #include "config/config_store.h"
-#include "protocol/command_handlers.h"
-#include "protocol/reply.h"
+#include "core/reply.h"
+#include "core/session.h"
+#include "core/strings.h"
 #include "session/logout.h"
-#include "session/session.h"
-#include "text/strings.h"
+#include "session/session_commands.h"
 #include "text/text_file.h"
 
 namespace session {
@@ -16,7 +16,7 @@ bool show_goodbye() {
   const config::ConfigEntry* cursor = nullptr;
   while (const config::ConfigEntry* line = config::next_config("goodbye_msg", cursor)) {
     if (line->arg(2) == nullptr) continue;
-    if (config::acl_match("goodbye_msg", 1, 2, line)) {
+    if (config::acl_match("goodbye_msg", 2, line)) {
       text::show_text_file(221, line->arg(1));
       return true;
     }
@@ -25,18 +25,18 @@ bool show_goodbye() {
 }
 
 void quit_command() {
-  if (session().logged_in && show_goodbye())
-    protocol::reply(221, "");
+  if (core::session().logged_in && show_goodbye())
+    core::reply(221, "");
   else
-    text::string_reply(221, 173, 0);
+    core::string_reply(221, 173, 0);
   // Read user messages are purged here once user messages exist.
   dologout(0);
 }
 
 }  // namespace session
 
-namespace protocol::handlers {
+namespace session::commands {
 
 int quit(const CommandArgs&) { session::quit_command(); }
 
-}  // namespace protocol::handlers
+}  // namespace session::commands

@@ -9,13 +9,13 @@
 #include <cstring>
 
 #include "config/access_rules.h"
+#include "core/reply.h"
+#include "core/session.h"
+#include "core/strings.h"
+#include "core/unique_fd.h"
 #include "fs/path.h"
-#include "protocol/command_handlers.h"
-#include "protocol/reply.h"
 #include "session/base_commands.h"
-#include "session/session.h"
-#include "session/unique_fd.h"
-#include "text/strings.h"
+#include "session/session_commands.h"
 
 namespace session {
 namespace {
@@ -66,42 +66,42 @@ std::string mdtm_text(time_t modified) {
 std::string client_file_path(std::string_view path) { return fs::resolve_path(path, true); }
 
 int size_command(const char* path) {
-  Session& s = session();
+  core::Session& s = core::session();
   const std::string resolved = fs::resolve_path(path, true);
   if (s.type == 1) {
     if (!visible_to_client(resolved)) {
-      text::string_reply(550, 165, 0, path);
+      core::string_reply(550, 165, 0, path);
       return 1;
     }
-    UniqueFd fd(::open(resolved.c_str(), O_RDONLY | O_CLOEXEC));
+    core::UniqueFd fd(::open(resolved.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0) {
-      protocol::perror_reply(550, path);
+      core::perror_reply(550, path);
       return 1;
     }
     struct stat st;
     if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-      text::string_reply(550, 165, 0, path);
+      core::string_reply(550, 165, 0, path);
       return 1;
     }
     const std::optional<uint64_t> count = ascii_size(fd.get());
     if (!count) {
-      protocol::perror_reply(550, path);
+      core::perror_reply(550, path);
       return 1;
     }
-    protocol::reply(213, "%llu", static_cast<unsigned long long>(*count));
+    core::reply(213, "%llu", static_cast<unsigned long long>(*count));
     return 0;
   }
   if (s.type == 3 || s.type == 4) {
     struct stat st;
     if (!visible_to_client(resolved) || ::stat(resolved.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-      text::string_reply(550, 165, 0, path);
+      core::string_reply(550, 165, 0, path);
       return 1;
     }
-    protocol::reply(213, "%llu", static_cast<unsigned long long>(st.st_size));
+    core::reply(213, "%llu", static_cast<unsigned long long>(st.st_size));
     return 0;
   }
   const char letter = s.type >= 0 && s.type <= 4 ? "?AEIL"[s.type] : '?';
-  protocol::reply(504, "SIZE not implemented for Type %c.", letter);
+  core::reply(504, "SIZE not implemented for Type %c.", letter);
   return 1;
 }
 
@@ -110,26 +110,26 @@ int mdtm_command(const char* path) {
   struct stat st;
   if (!visible_to_client(resolved)) {
     errno = ENOENT;
-    protocol::perror_reply(550, path);
+    core::perror_reply(550, path);
     return 1;
   }
   if (::stat(resolved.c_str(), &st) != 0) {
-    protocol::perror_reply(550, path);
+    core::perror_reply(550, path);
     return 1;
   }
   if (!S_ISREG(st.st_mode)) {
-    text::string_reply(550, 165, 0, path);
+    core::string_reply(550, 165, 0, path);
     return 1;
   }
-  protocol::reply(213, "%s", mdtm_text(st.st_mtime));
+  core::reply(213, "%s", mdtm_text(st.st_mtime));
   return 0;
 }
 
 }  // namespace session
 
-namespace protocol::handlers {
+namespace session::commands {
 
 int size(const CommandArgs& args) { return session::size_command(args.text ? args.text->c_str() : ""); }
 int mdtm(const CommandArgs& args) { return session::mdtm_command(args.text ? args.text->c_str() : ""); }
 
-}  // namespace protocol::handlers
+}  // namespace session::commands

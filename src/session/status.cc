@@ -4,12 +4,12 @@
 #include <sys/socket.h>
 
 #include "config/config_store.h"
+#include "core/format.h"
+#include "core/reply.h"
+#include "core/strings.h"
 #include "fs/listing.h"
-#include "protocol/command_handlers.h"
-#include "protocol/reply.h"
-#include "session/status_line.h"
-#include "text/format.h"
-#include "text/strings.h"
+#include "session/session_commands.h"
+#include "transfer/status_line.h"
 
 namespace session {
 namespace {
@@ -28,19 +28,19 @@ const char* type_name(int type) { return name_of(type, {"ASCII", "EBCDIC", "Imag
 const char* structure_name(int stru) { return name_of(stru, {"File", "Record", "Page"}); }
 const char* mode_name(int mode) { return name_of(mode, {"Stream", "Block", "Compressed"}); }
 
-std::string login_state_text(const Session& s) {
-  if (s.logged_in) return text::format("Logged in as %.23s", {s.account.name});
+std::string login_state_text(const core::Session& s) {
+  if (s.logged_in) return core::format("Logged in as %.23s", {s.account.name});
   return s.awaiting_password ? "Waiting for password" : "Waiting for user name";
 }
 
 std::string address_text(const sockaddr_in& address) {
   const auto* host = reinterpret_cast<const unsigned char*>(&address.sin_addr);
   const auto* port = reinterpret_cast<const unsigned char*>(&address.sin_port);
-  return text::format(" (%d,%d,%d,%d,%d,%d)",
+  return core::format(" (%d,%d,%d,%d,%d,%d)",
                       {host[0], host[1], host[2], host[3], port[0], port[1]});
 }
 
-std::string data_state_text(const Session& s, std::string& address) {
+std::string data_state_text(const core::Session& s, std::string& address) {
   address.clear();
   if (s.data_fd >= 0) return "Data connection open";
   if (s.pasv_fd >= 0) {
@@ -56,37 +56,37 @@ std::string data_state_text(const Session& s, std::string& address) {
 }
 
 void status_command() {
-  const Session& s = session();
+  const core::Session& s = core::session();
   const char* site_name = config::config_value("sitename_long");
   std::string address;
   const std::string data_state = data_state_text(s, address);
-  text::string_reply(211, 550, 1, site_name ? site_name : "FTP", kVersion, s.remote_host,
+  core::string_reply(211, 550, 1, site_name ? site_name : "FTP", core::kVersion, s.remote_host,
                      s.remote_ip, login_state_text(s), type_name(s.type), structure_name(s.stru),
                      mode_name(s.mode), data_state, address);
-  text::string_reply(211, 551, 0);
+  core::string_reply(211, 551, 0);
 }
 
 void stat_file_command(const char* path) {
-  Session& s = session();
+  core::Session& s = core::session();
   std::string argument = path ? path : "";
   if (argument.size() > kStatPathLimit) argument.resize(kStatPathLimit);
   // Listings on the control connection carry no colour codes.
   const int colour = s.color_mode;
   s.color_mode = 0;
-  text::string_reply(213, 255, 1, argument);
+  core::string_reply(213, 255, 1, argument);
   {
-    fs::ListingOutput out(fs::stream_writer(protocol::reply_stream()));
+    fs::ListingOutput out(fs::stream_writer(core::reply_stream()));
     fs::list_files(argument, false, out);
     out.flush();
   }
-  std::fflush(protocol::reply_stream());
+  std::fflush(core::reply_stream());
   s.color_mode = colour;
-  text::string_reply(213, 256, 0);
+  core::string_reply(213, 256, 0);
 }
 
 }  // namespace session
 
-namespace protocol::handlers {
+namespace session::commands {
 
 int stat(const CommandArgs& args) {
   if (args.text)
@@ -101,4 +101,4 @@ int site_stat(const CommandArgs&) {
   return 0;
 }
 
-}  // namespace protocol::handlers
+}  // namespace session::commands

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "session/session.h"
+#include "core/session.h"
 
 namespace session {
 
@@ -16,10 +16,10 @@ void status_command();
 void stat_file_command(const char* path);
 
 // The pieces of the status reply, built from the session.
-std::string login_state_text(const Session& s);
+std::string login_state_text(const core::Session& s);
 // "Data connection open", "in Passive mode", "No data connection" or "PORT";
 // `address` receives " (h1,h2,h3,h4,p1,p2)" where an address belongs to it.
-std::string data_state_text(const Session& s, std::string& address);
+std::string data_state_text(const core::Session& s, std::string& address);
 // " (%d,%d,%d,%d,%d,%d)" of an IPv4 address and port.
 std::string address_text(const sockaddr_in& address);
 // Names of the transfer parameters (1-based; anything else gives "").

@@ -6,44 +6,44 @@
 #include <string>
 
 #include "config/access_rules.h"
+#include "core/reply.h"
+#include "core/session.h"
+#include "core/strings.h"
 #include "fs/path.h"
-#include "protocol/command_handlers.h"
-#include "protocol/reply.h"
 #include "session/base_commands.h"
-#include "session/session.h"
-#include "text/strings.h"
+#include "session/session_commands.h"
 
-namespace protocol::handlers {
+namespace session::commands {
 
 int cwd(const CommandArgs& args) {
-  session::Session& s = session::session();
+  core::Session& s = core::session();
   const std::string name = args.text ? *args.text : std::string("/");
   const std::string path = fs::resolve_path(name, true);
   if (::chdir(path.c_str()) != 0) {
-    perror_reply(550, name);
+    core::perror_reply(550, name);
     return 1;
   }
   char real[4096];
   if (::getcwd(real, sizeof real) == nullptr) {
-    perror_reply(550, name);
+    core::perror_reply(550, name);
     if (::chdir(s.cwd) != 0) {
       // The old directory vanished too; the next CWD starts afresh.
     }
     return 1;
   }
   if (!config::privpath_allowed(real) || !fs::inside_home(real)) {
-    text::string_reply(550, 556, 0, name);
+    core::string_reply(550, 556, 0, name);
     if (::chdir(s.cwd) != 0) {
       // As above.
     }
     return 1;
   }
   if (std::string_view(real).size() < s.home_dir.size() && ::chdir(s.home_dir.c_str()) != 0) {
-    perror_reply(550, name);
+    core::perror_reply(550, name);
     return 1;
   }
   session::directory_ack("CWD");
   return 0;
 }
 
-}  // namespace protocol::handlers
+}  // namespace session::commands

@@ -1,8 +1,8 @@
 // Translation of "!" colour codes in reply lines into ANSI escapes.
 #include "text/colour.h"
 
-#include "protocol/reply.h"
-#include "session/session.h"
+#include "core/reply.h"
+#include "core/session.h"
 
 namespace text {
 namespace {
@@ -75,10 +75,10 @@ std::string translate_colours(std::string_view line, bool colour) {
 }
 
 void colour_filter(std::FILE* out, std::string_view line) {
-  const std::string translated = translate_colours(line, session::session().color_mode != 0);
+  const std::string translated = translate_colours(line, core::session().color_mode != 0);
   std::fwrite(translated.data(), 1, translated.size(), out);
 }
 
-void install_colour_filter() { protocol::set_output_filter(colour_filter); }
+void install_colour_filter() { core::set_output_filter(colour_filter); }
 
 }  // namespace text

@@ -10,27 +10,27 @@
 
 #include "config/access_rules.h"
 #include "config/config_store.h"
-#include "fs/match.h"
+#include "core/match.h"
+#include "core/session.h"
+#include "core/user_record.h"
 #include "online/online_table.h"
-#include "session/session.h"
 #include "text/display_fields.h"
 #include "userdb/passwd_file.h"
-#include "userdb/user_record.h"
 #include "userdb/userfile.h"
 
 namespace text {
 namespace {
 
-using userdb::SectionRecord;
-using userdb::TransferStats;
-using userdb::UserRecord;
+using core::SectionRecord;
+using core::TransferStats;
+using core::UserRecord;
 
-const UserRecord& user() { return session::session().user; }
+const UserRecord& user() { return core::session().user; }
 
 // The statistics section of the current directory, kept within the record.
 const SectionRecord& current_section() {
-  const int section = session::session().current_section;
-  return user().sections[section >= 0 && section < userdb::kMaxSections ? section : 0];
+  const int section = core::session().current_section;
+  return user().sections[section >= 0 && section < core::kMaxSections ? section : 0];
 }
 
 std::string bounded(const char* field, std::size_t width) {
@@ -65,7 +65,7 @@ CookieValue transfer_limit(int32_t limit) {
   return limit < 0 ? CookieValue::of_text("Unlimited") : CookieValue::of_integer(limit);
 }
 
-std::string group_list(const char (&groups)[userdb::kMaxGroups][userdb::kGroupNameSize]) {
+std::string group_list(const char (&groups)[core::kMaxGroups][core::kGroupNameSize]) {
   std::string out;
   for (const auto& group : groups) {
     const std::string name = bounded(group);
@@ -76,22 +76,22 @@ std::string group_list(const char (&groups)[userdb::kMaxGroups][userdb::kGroupNa
 }
 
 bool has_unread_messages() {
-  const std::string path = std::string(session::session().data_path) + "/msgs/" + bounded(user().name);
+  const std::string path = std::string(core::session().data_path) + "/msgs/" + bounded(user().name);
   struct stat status {};
   return ::stat(path.c_str(), &status) == 0;
 }
 
 std::string ratio_text() {
-  int ratio = effective_ratio(session::session().current_section);
+  int ratio = effective_ratio(core::session().current_section);
   if (ratio != 0) {
-    const char* cwd = session::session().cwd;
+    const char* cwd = core::session().cwd;
     const config::ConfigEntry* cursor = nullptr;
     while (const config::ConfigEntry* line = config::next_config("creditcheck", cursor)) {
       // As for uploads, a line without a multiplier ends the walk, so the
       // ratio shown is the one an upload here earns.
       if (!line->arg(1) || !line->arg(2)) break;
-      if (line->arg(3) && !config::acl_match("creditcheck", 1, 3, line)) continue;
-      if (fs::wildcard_match(line->arg(1), cwd, true)) {
+      if (line->arg(3) && !config::acl_match("creditcheck", 3, line)) continue;
+      if (core::wildcard_match(line->arg(1), cwd, true)) {
         ratio = std::atoi(line->arg(2));
         break;
       }
@@ -114,10 +114,10 @@ std::string config_text(const char* key, const char* fallback) {
 }
 
 CookieValue top_level_value(std::string_view name, const struct stat* file_status) {
-  const session::Session& s = session::session();
+  const core::Session& s = core::session();
   if (name == "Bo") return CookieValue::of_integer(online::online_count(true));
   if (name.size() == 2 && name[0] == 'f')
-    return CookieValue::of_text(userdb::has_flag(user().flags, name[1]) ? "*" : " ");
+    return CookieValue::of_text(core::has_flag(user().flags, name[1]) ? "*" : " ");
   if (name.size() != 1) return {};
   switch (name[0]) {
     case 'A':
@@ -154,7 +154,7 @@ CookieValue speed_value(const TransferStats& stats) {
 }
 
 CookieValue user_value(char letter) {
-  const session::Session& s = session::session();
+  const core::Session& s = core::session();
   const UserRecord& u = user();
   const SectionRecord& section = current_section();
   if (letter >= '0' && letter <= '9') return CookieValue::of_text(bounded(u.ips[letter - '0']));
@@ -171,10 +171,10 @@ CookieValue user_value(char letter) {
     case 'Y': return CookieValue::of_text(group_list(u.private_groups));
     case 'L': return CookieValue::of_integer(u.logins_total);
     case '+': return CookieValue::of_text(ctime_text(u.last_login));
-    case 'T': return CookieValue::of_text(since_text(session::now() - u.last_login));
+    case 'T': return CookieValue::of_text(since_text(core::now() - u.last_login));
     case 'w': return CookieValue::of_integer(u.time_limit);
     case 'e': return CookieValue::of_text(clock_text(u.time_today));
-    case 'o': return CookieValue::of_text(clock_text(session::now() - s.login_time));
+    case 'o': return CookieValue::of_text(clock_text(core::now() - s.login_time));
     case '@':
       return u.idle_time == -1 ? CookieValue::of_text("Disabled") : CookieValue::of_integer(u.idle_time);
     case 'W': return CookieValue::of_floating(megabytes(u.wkly_allotment));
@@ -192,7 +192,7 @@ CookieValue user_value(char letter) {
     case 'd': return CookieValue::of_text(has_unread_messages() ? "Y" : "N");
     case 'c': {
       const int credit_section = config::credit_section_of(s.cwd);
-      const int index = credit_section >= 0 && credit_section < userdb::kMaxSections ? credit_section : 0;
+      const int index = credit_section >= 0 && credit_section < core::kMaxSections ? credit_section : 0;
       return CookieValue::of_floating(static_cast<double>(u.sections[index].credits) / 1024.0);
     }
     case 'r': return CookieValue::of_text(ratio_text());
@@ -330,11 +330,11 @@ bool is_family(char letter) { return std::strchr("IWNKGZg", letter) != nullptr &
 
 }  // namespace
 
-FormatArg CookieValue::argument() const {
+core::FormatArg CookieValue::argument() const {
   switch (kind) {
-    case Kind::Integer: return FormatArg(integer);
-    case Kind::Floating: return FormatArg(floating);
-    default: return FormatArg(std::string_view(text));
+    case Kind::Integer: return core::FormatArg(integer);
+    case Kind::Floating: return core::FormatArg(floating);
+    default: return core::FormatArg(std::string_view(text));
   }
 }
 
@@ -384,8 +384,8 @@ std::string clock_text(long long seconds) {
   const long long hours = seconds / 3600;
   const long long minutes = seconds % 3600 / 60;
   const long long rest = seconds % 60;
-  if (hours > 0) return format("%02lld:%02lld:%02lld", {hours, minutes, rest});
-  return format("   %02lld:%02lld", {minutes, rest});
+  if (hours > 0) return core::format("%02lld:%02lld:%02lld", {hours, minutes, rest});
+  return core::format("   %02lld:%02lld", {minutes, rest});
 }
 
 std::string since_text(long long seconds) {
@@ -395,22 +395,22 @@ std::string since_text(long long seconds) {
   const long long minutes = seconds % 3600 / 60;
   auto plural = [](long long n) { return n == 1 ? "" : "s"; };
   if (days > 0)
-    return format("%lld day%s, %lld hour%s, %lld minute%s",
+    return core::format("%lld day%s, %lld hour%s, %lld minute%s",
                   {days, plural(days), hours, plural(hours), minutes, plural(minutes)});
   if (hours > 0)
-    return format("%lld hour%s, %lld minute%s", {hours, plural(hours), minutes, plural(minutes)});
-  return format("%lld minute%s", {minutes, plural(minutes)});
+    return core::format("%lld hour%s, %lld minute%s", {hours, plural(hours), minutes, plural(minutes)});
+  return core::format("%lld minute%s", {minutes, plural(minutes)});
 }
 
 bool user_has_any_flag(std::string_view letters) {
   for (const char letter : letters)
-    if (userdb::has_flag(user().flags, letter)) return true;
+    if (core::has_flag(user().flags, letter)) return true;
   return false;
 }
 
 bool user_in_group(std::string_view group) {
   if (group.empty()) return false;
-  for (int i = 0; i < userdb::kMaxGroups; ++i) {
+  for (int i = 0; i < core::kMaxGroups; ++i) {
     if (group == bounded(user().groups[i]) || group == bounded(user().private_groups[i])) return true;
   }
   return false;
@@ -418,7 +418,7 @@ bool user_in_group(std::string_view group) {
 
 int effective_ratio(int section) {
   const UserRecord& u = user();
-  if (section < 0 || section >= userdb::kMaxSections) section = 0;
+  if (section < 0 || section >= core::kMaxSections) section = 0;
   const int ratio = u.sections[section].ratio;
   return ratio == -1 ? u.sections[0].ratio : ratio;
 }

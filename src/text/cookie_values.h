@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "text/format.h"
+#include "core/format.h"
 
 namespace text {
 
@@ -32,7 +32,7 @@ struct CookieValue {
   static CookieValue unknown_member() { return {Kind::UnknownMember, 0, 0, {}}; }
 
   // Only meaningful for Integer, Floating and Text; the view borrows `text`.
-  FormatArg argument() const;
+  core::FormatArg argument() const;
 };
 
 // Letters of the cookie name that starts `letters` (1 or 2; 0 for an empty

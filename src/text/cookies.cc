@@ -3,11 +3,11 @@
 #include "text/cookies.h"
 
 
-#include "protocol/reply.h"
-#include "session/logout.h"
+#include "core/format.h"
+#include "core/reply.h"
+#include "core/session_end.h"
+#include "core/strings.h"
 #include "text/cookie_values.h"
-#include "text/format.h"
-#include "text/strings.h"
 
 namespace text {
 namespace {
@@ -88,8 +88,8 @@ class Expander {
       case CookieValue::Kind::None: break;
       case CookieValue::Kind::UnknownMember: out.append("%?"); break;
       default: {
-        const FormatArg argument = value.argument();
-        out.append(format(conversion, std::span<const FormatArg>(&argument, 1),
+        const core::FormatArg argument = value.argument();
+        out.append(core::format(conversion, std::span<const core::FormatArg>(&argument, 1),
                           kCookieOutputLimit - out.size()));
         break;
       }
@@ -129,9 +129,9 @@ CookieExpansion expand_cookie_text(std::string_view tmpl, const struct stat* fil
 std::string expand_cookies(int code, std::string_view tmpl, const struct stat* file_status) {
   CookieExpansion expansion = expand_cookie_text(tmpl, file_status);
   if (!expansion.logout) return std::move(expansion.text);
-  if (!expansion.text.empty()) protocol::lreply(code, "%s", expansion.text);
-  string_reply(code, 173, 0);
-  session::dologout(0);
+  if (!expansion.text.empty()) core::lreply(code, "%s", expansion.text);
+  core::string_reply(code, 173, 0);
+  core::end_session(0);
 }
 
 }  // namespace text

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "protocol/reply.h"
+#include "core/reply.h"
 #include "text/external.h"
 
 namespace text {
@@ -46,7 +46,7 @@ int show_command_output(int code, std::string_view command) {
   std::FILE* output = run_command(words[0].c_str(), words, true);
   if (!output) return 0;
   std::string line;
-  while (read_output_line(output, line, kCommandLineLimit)) protocol::lreply(code, "%s", line);
+  while (read_output_line(output, line, kCommandLineLimit)) core::lreply(code, "%s", line);
   close_command(output);
   return 0;
 }

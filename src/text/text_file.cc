@@ -11,12 +11,12 @@
 #include <cstring>
 #include <memory>
 
-#include "protocol/reply.h"
-#include "session/session.h"
+#include "core/reply.h"
+#include "core/session.h"
+#include "core/strings.h"
 #include "text/cookie_values.h"
 #include "text/cookies.h"
 #include "text/list_directives.h"
-#include "text/strings.h"
 #include "userdb/userfile.h"
 
 namespace text {
@@ -142,7 +142,7 @@ bool run_directive(int code, std::string_view line, int depth, int& count) {
 int show_at_depth(int code, const std::string& requested, int depth) {
   if (depth > kMaxIncludeDepth || requested.empty() || requested.size() >= kPathLimit) return 0;
   if (!exists(requested)) return 0;
-  const std::string path = choose_variant(requested, session::now());
+  const std::string path = choose_variant(requested, core::now());
   FileHandle file(std::fopen(path.c_str(), "r"));
   if (!file) return 1;
   struct stat status {};
@@ -161,15 +161,15 @@ int show_at_depth(int code, const std::string& requested, int depth) {
       continue;
     }
     const std::string expanded = expand_cookies(code, line, have_status ? &status : nullptr);
-    protocol::lreply(code, "%s", expanded);
+    core::lreply(code, "%s", expanded);
   }
   return result;
 }
 
 std::string data_file_path(std::string_view folder, std::string_view name_format,
-                           std::span<const FormatArg> args) {
-  const std::string name = format(name_format, args, kNameLimit);
-  std::string path = format("%s/%s/%s", {session::session().data_path, folder, name}, kPathLimit - 1);
+                           std::span<const core::FormatArg> args) {
+  const std::string name = core::format(name_format, args, kNameLimit);
+  std::string path = core::format("%s/%s/%s", {core::session().data_path, folder, name}, kPathLimit - 1);
   return path;
 }
 
@@ -194,32 +194,32 @@ int show_text_file(int code, const char* path) {
   return show_at_depth(code, path, 0);
 }
 
-int show_text_args(int code, std::string_view name_format, std::span<const FormatArg> args) {
+int show_text_args(int code, std::string_view name_format, std::span<const core::FormatArg> args) {
   return show_text_file(code, data_file_path("text", name_format, args).c_str());
 }
 
-int show_help_args(int code, std::string_view name_format, std::span<const FormatArg> args) {
+int show_help_args(int code, std::string_view name_format, std::span<const core::FormatArg> args) {
   return show_text_file(code, data_file_path("help", name_format, args).c_str());
 }
 
 int show_userfile(int code, const char* name) {
   if (!plausible_user_name(name) || !userdb::user_exists(name)) {
-    string_reply(code, 311, 0, name ? name : "");
+    core::string_reply(code, 311, 0, name ? name : "");
     return 1;
   }
   FileHandle file(std::fopen(userdb::userfile_path(name).c_str(), "r"));
   if (!file) {
-    string_reply(code, 311, 0, name);
+    core::string_reply(code, 311, 0, name);
     return 1;
   }
-  session::Session& s = session::session();
+  core::Session& s = core::session();
   const int saved_raw = s.raw_replies;
   s.raw_replies = 1;  // a "!" in a tagline is shown as stored
   char buffer[1024];
   while (std::fgets(buffer, sizeof buffer, file.get())) {
     std::string_view line(buffer, std::strlen(buffer));
     line = line.substr(0, line.find_first_of("\r\n"));
-    protocol::lreply(code, "%s", line);
+    core::lreply(code, "%s", line);
   }
   s.raw_replies = saved_raw;
   return 0;

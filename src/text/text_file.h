@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "text/format.h"
+#include "core/format.h"
 
 namespace text {
 
@@ -23,19 +23,19 @@ std::string choose_variant(const std::string& path, time_t moment);
 
 // "%s/text/%s" and "%s/help/%s" under the data path, the name formatted
 // from `name_format` and the arguments first. Results as show_text_file.
-int show_text_args(int code, std::string_view name_format, std::span<const FormatArg> args);
-int show_help_args(int code, std::string_view name_format, std::span<const FormatArg> args);
+int show_text_args(int code, std::string_view name_format, std::span<const core::FormatArg> args);
+int show_help_args(int code, std::string_view name_format, std::span<const core::FormatArg> args);
 
 template <typename... Args>
 int show_text(int code, std::string_view name_format, const Args&... args) {
-  const FormatArg list[] = {FormatArg(args)..., FormatArg("")};
-  return show_text_args(code, name_format, std::span<const FormatArg>(list, sizeof...(Args)));
+  const core::FormatArg list[] = {core::FormatArg(args)..., core::FormatArg("")};
+  return show_text_args(code, name_format, std::span<const core::FormatArg>(list, sizeof...(Args)));
 }
 
 template <typename... Args>
 int show_help(int code, std::string_view name_format, const Args&... args) {
-  const FormatArg list[] = {FormatArg(args)..., FormatArg("")};
-  return show_help_args(code, name_format, std::span<const FormatArg>(list, sizeof...(Args)));
+  const core::FormatArg list[] = {core::FormatArg(args)..., core::FormatArg("")};
+  return show_help_args(code, name_format, std::span<const core::FormatArg>(list, sizeof...(Args)));
 }
 
 // SITE SHOW: sends the userfile of `name` exactly as stored (continuation

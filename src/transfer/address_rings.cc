@@ -13,7 +13,8 @@
 #include <ctime>
 
 #include "config/config_store.h"
-#include "session/logout.h"
+#include "core/fixed_field.h"
+#include "core/session_end.h"
 #include "userdb/userfile.h"
 
 namespace transfer {
@@ -30,7 +31,7 @@ AddressRing build_ring(const char* key, bool with_nat_flag) {
     AddrRingNode node;
     if (const int error = ring_address_of(word, node.addr); error != 0) {
       syslog(LOG_ERR, "Couldn't canonicalize local hostname (%d)", error);
-      session::dologout(-1);
+      core::end_session(-1);
     }
     if (with_nat_flag && line->arg(2) != nullptr && std::atoi(line->arg(2)) == 1) node.nat_only = 1;
     nodes.push_back(node);
@@ -66,7 +67,7 @@ std::size_t random_start(std::size_t lines, long random) {
 
 int ring_address_of(const char* word, char (&addr)[20]) {
   if (std::isdigit(static_cast<unsigned char>(word[0]))) {
-    userdb::copy_field(addr, word);
+    core::copy_field(addr, word);
     return 0;
   }
   addrinfo hints{};
@@ -83,7 +84,7 @@ int ring_address_of(const char* word, char (&addr)[20]) {
   const auto* first = reinterpret_cast<const sockaddr_in*>(found->ai_addr);
   ::inet_ntop(AF_INET, &first->sin_addr, dotted, sizeof dotted);
   ::freeaddrinfo(found);
-  userdb::copy_field(addr, dotted);
+  core::copy_field(addr, dotted);
   return 0;
 }
 

@@ -18,12 +18,12 @@
 
 #include "config/access_rules.h"
 #include "config/config_store.h"
-#include "protocol/idle_timer.h"
-#include "protocol/reply.h"
-#include "session/privilege.h"
-#include "session/session.h"
-#include "text/logs.h"
-#include "text/strings.h"
+#include "core/idle_alarm.h"
+#include "core/logs.h"
+#include "core/privilege.h"
+#include "core/reply.h"
+#include "core/session.h"
+#include "core/strings.h"
 #include "transfer/address_rings.h"
 #include "transfer/data_socket.h"
 
@@ -34,7 +34,7 @@ constexpr int kWaitStepSeconds = 1;  // xfer_wait_step
 constexpr int kWaitMaxSeconds = 10;  // xfer_wait_max
 constexpr int kActiveBindRetries = 10;
 
-session::Session& s() { return session::session(); }
+core::Session& s() { return core::session(); }
 
 std::string dotted(const in_addr& address) {
   char text[INET_ADDRSTRLEN] = {};
@@ -43,11 +43,11 @@ std::string dotted(const in_addr& address) {
 }
 
 std::string size_text(off_t size) {
-  return size == -1 ? std::string() : text::format(" (%ld bytes)", {static_cast<long>(size)});
+  return size == -1 ? std::string() : core::format(" (%ld bytes)", {static_cast<long>(size)});
 }
 
 void opening_reply(const char* name, off_t size) {
-  text::string_reply(150, 10, 0, s().type == 1 ? "ASCII" : "BINARY", name, size_text(size));
+  core::string_reply(150, 10, 0, s().type == 1 ? "ASCII" : "BINARY", name, size_text(size));
 }
 
 void close_passive_socket() {
@@ -81,7 +81,7 @@ int accept_passive() {
     const timespec before = monotonic_now();
     const int ready = ::poll(&wait_for, 1, kWaitMaxSeconds * 1000 - waited_ms);
     waited_ms += elapsed_ms(before);
-    if (ready < 0 && errno == EINTR) protocol::check_idle_alarm();
+    if (ready < 0 && errno == EINTR) core::check_idle_alarm();
     if (ready == 0) waited_ms = kWaitMaxSeconds * 1000;
   }
 }
@@ -89,7 +89,7 @@ int accept_passive() {
 int open_passive(const char* name, off_t size) {
   const int fd = accept_passive();
   if (fd < 0) {
-    if (fd == -1) text::string_reply(425, 519, 0);
+    if (fd == -1) core::string_reply(425, 519, 0);
     close_passive_socket();
     return -1;
   }
@@ -102,18 +102,18 @@ int open_passive(const char* name, off_t size) {
 }
 
 int open_active(const char* name, off_t size) {
-  session::Session& session = s();
+  core::Session& session = s();
   if (session.use_default_data_port) session.data_dest_addr = session.peer_addr;
   if (check_foreign_address(500, session.data_dest_addr, current_direction()) != 0) return -1;
   if (session.data_dest_addr.sin_port == 0) {
-    text::string_reply(500, 521, 0);
+    core::string_reply(500, 521, 0);
     return -1;
   }
   session.use_default_data_port = 1;
   const int fd = create_active_socket();
   if (fd < 0) {
     const int error = errno;
-    text::string_reply(425, 522, 0, dotted(session.local_addr.sin_addr),
+    core::string_reply(425, 522, 0, dotted(session.local_addr.sin_addr),
                        static_cast<int>(ntohs(session.data_source_addr.sin_port)),
                        std::strerror(error));
     return -1;
@@ -123,14 +123,14 @@ int open_active(const char* name, off_t size) {
   while (::connect(fd, reinterpret_cast<const sockaddr*>(&session.data_dest_addr),
                    sizeof session.data_dest_addr) != 0) {
     const int error = errno;
-    if (error == EINTR) protocol::check_idle_alarm();
+    if (error == EINTR) core::check_idle_alarm();
     if ((error == EADDRINUSE || error == EINTR) && waited < kWaitMaxSeconds) {
       ::sleep(kWaitStepSeconds);
       waited += kWaitStepSeconds;
       continue;
     }
     errno = error;
-    protocol::perror_reply(425, "Can't build data connection");
+    core::perror_reply(425, "Can't build data connection");
     ::close(fd);
     session.data_fd = -1;
     return -1;
@@ -149,12 +149,12 @@ TransferProgress& progress() {
 }
 
 int create_active_socket() {
-  session::Session& session = s();
+  core::Session& session = s();
   if (session.data_fd >= 0) return session.data_fd;
   int fd = -1;
   int error = 0;
   {
-    session::PrivilegeBracket root;
+    core::PrivilegeBracket root;
     fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return -1;
     const int on = 1;
@@ -182,12 +182,12 @@ int create_active_socket() {
 }
 
 int open_data_connection(const char* name, off_t size, XferDirection direction) {
-  session::Session& session = s();
+  core::Session& session = s();
   progress() = TransferProgress{size, 0};
   set_current_direction(direction);
   if (session.pasv_fd >= 0) return open_passive(name, size);
   if (session.data_fd >= 0) {
-    text::string_reply(125, 520, 0, name, size_text(size));
+    core::string_reply(125, 520, 0, name, size_text(size));
     session.use_default_data_port = 1;
     return session.data_fd;
   }
@@ -195,7 +195,7 @@ int open_data_connection(const char* name, off_t size, XferDirection direction) 
 }
 
 void close_data_connection() {
-  session::Session& session = s();
+  core::Session& session = s();
   if (session.data_fd >= 0) ::close(session.data_fd);
   session.data_fd = -1;
   close_passive_socket();
@@ -203,7 +203,7 @@ void close_data_connection() {
 }
 
 int check_foreign_address(int code, const sockaddr_in& address, XferDirection direction) {
-  session::Session& session = s();
+  core::Session& session = s();
   if (direction == XferDirection::Listing) return 0;
   if (address.sin_addr.s_addr == session.peer_addr.sin_addr.s_addr) return 0;
 
@@ -211,7 +211,7 @@ int check_foreign_address(int code, const sockaddr_in& address, XferDirection di
   const config::ConfigEntry* matched = nullptr;
   while (const config::ConfigEntry* line = config::next_config("allow_fxp", cursor)) {
     if (line->arg(4) == nullptr) break;
-    if (config::acl_match(nullptr, 1, 4, line)) {
+    if (config::acl_match(nullptr, 4, line)) {
       matched = line;
       break;
     }
@@ -220,11 +220,11 @@ int check_foreign_address(int code, const sockaddr_in& address, XferDirection di
 
   const bool download = direction != XferDirection::Upload;
   if (matched->arg(3) != nullptr && ::strcasecmp(matched->arg(3), "yes") == 0)
-    text::sysop_log("'%s' attempting %s a foreign address %s", session.user.name,
+    core::sysop_log("'%s' attempting %s a foreign address %s", session.user.name,
                     download ? "download to" : "upload from", dotted(address.sin_addr));
   const char* allowed = matched->arg(download ? 1 : 2);
   if (allowed == nullptr || ::strcasecmp(allowed, "no") != 0) return 0;
-  text::string_reply(code, 150, 0, download ? "to" : "from");
+  core::string_reply(code, 150, 0, download ? "to" : "from");
   return 1;
 }
 

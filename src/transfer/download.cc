@@ -14,20 +14,20 @@
 
 #include "config/access_rules.h"
 #include "config/config_store.h"
-#include "fs/match.h"
+#include "core/logs.h"
+#include "core/match.h"
+#include "core/privilege.h"
+#include "core/reply.h"
+#include "core/session.h"
+#include "core/strings.h"
+#include "core/unique_fd.h"
 #include "fs/path.h"
 #include "online/online_table.h"
-#include "protocol/command_handlers.h"
-#include "protocol/reply.h"
-#include "session/privilege.h"
-#include "session/session.h"
-#include "session/unique_fd.h"
-#include "text/logs.h"
-#include "text/strings.h"
 #include "transfer/data_connection.h"
 #include "transfer/data_socket.h"
 #include "transfer/download_accounting.h"
 #include "transfer/send_data.h"
+#include "transfer/transfer_commands.h"
 #include "transfer/transfer_complete.h"
 #include "transfer/xferlog.h"
 #include "userdb/userfile.h"
@@ -63,28 +63,28 @@ bool ascii_download_too_large(const std::string& file_name, off_t size) {
   const unsigned long long limit = std::strtoull(line->arg(1), nullptr, 10);
   if (limit == 0 || static_cast<unsigned long long>(size) <= limit) return false;
   for (int n = 2; line->arg(n) != nullptr; ++n)
-    if (fs::name_match(file_name, line->arg(n))) return true;
+    if (core::name_match(file_name, line->arg(n))) return true;
   return false;
 }
 
 // The checks before the file is opened; false after the refusal's reply.
 bool may_retrieve(const std::string& name, const std::string& path) {
-  session::Session& s = session::session();
+  core::Session& s = core::session();
   if (const char* forced = config::config_value("tagline"); forced && std::strcmp(forced, s.user.tagline) == 0) {
-    text::string_reply(550, 162, 0);
+    core::string_reply(550, 162, 0);
     return false;
   }
   if (!config::privpath_allowed(path.c_str()) || !fs::inside_home(path)) {
-    text::string_reply(553, 512, 0, name);
+    core::string_reply(553, 512, 0, name);
     return false;
   }
   if (!config::path_allowed("download", path.c_str(), config::kPathIsFile)) {
-    text::string_reply(553, 163, 0, name);
+    core::string_reply(553, 163, 0, name);
     return false;
   }
   if (!config::retrieve_allowed(path.c_str())) {
-    text::string_reply(553, 164, 0, s.user.name, name);
-    text::error_log("WARNING: %.23s tried to retrieve (%s)", s.user.name, name);
+    core::string_reply(553, 164, 0, s.user.name, name);
+    core::error_log("WARNING: %.23s tried to retrieve (%s)", s.user.name, name);
     return false;
   }
   return true;
@@ -92,19 +92,19 @@ bool may_retrieve(const std::string& name, const std::string& path) {
 
 // The credit rules, once the file is known; false after the refusal.
 bool may_afford(const std::string& name, const std::string& path, off_t size) {
-  session::Session& s = session::session();
+  core::Session& s = core::session();
   DownloadTerms& terms = download_terms();
   terms.file_is_free = is_free_file(file_name_of(path));
 
   // When the userfile cannot be read again the session's copy decides; the
   // client is not told, because a final reply here followed by the
   // transfer's 150 would put every later reply out of step.
-  if (userdb::load_user(s.user.name) != 0) text::error_log("%.23s: userfile cannot be loaded before a download", s.user.name);
+  if (userdb::load_user(s.user.name) != 0) core::error_log("%.23s: userfile cannot be loaded before a download", s.user.name);
 
   terms.file_ratio = effective_ratio(s.user, config::section_of(path.c_str()));
   if (const config::ConfigEntry* line = governing_creditloss(path)) {
     if (terms.file_ratio == 0 && line->arg(2) != nullptr && ::strcasecmp(line->arg(2), "no") == 0) {
-      text::string_reply(553, 163, 0, name);
+      core::string_reply(553, 163, 0, name);
       return false;
     }
     if (creditloss_multiplier(*line) == 0) terms.file_is_free = true;
@@ -112,7 +112,7 @@ bool may_afford(const std::string& name, const std::string& path, off_t size) {
   if (!terms.file_is_free && size > kCreditCheckThreshold && terms.file_ratio != 0) {
     const long long needed = static_cast<long long>(size - s.restart_point) / 1024;
     if (needed > s.user.sections[config::credit_section_of(path.c_str())].credits) {
-      text::string_reply(550, 166, 0);
+      core::string_reply(550, 166, 0);
       return false;
     }
   }
@@ -121,7 +121,7 @@ bool may_afford(const std::string& name, const std::string& path, off_t size) {
 
 void set_speed_environment(double kib_per_second) {
   // "SPEED=%.0f" within 20 bytes: the value gets 14 of them.
-  std::string value = text::format("%.0f", {kib_per_second});
+  std::string value = core::format("%.0f", {kib_per_second});
   if (value.size() > 14) value.resize(14);
   ::setenv("SPEED", value.c_str(), 1);
 }
@@ -129,18 +129,18 @@ void set_speed_environment(double kib_per_second) {
 // Counts a complete download in the file's group id (as root, the owner
 // stays).
 void count_download(int fd) {
-  const session::Session& s = session::session();
+  const core::Session& s = core::session();
   if (s.restart_point != 0 || s.file_dl_count == 0) return;
   struct stat st {};
   if (::fstat(fd, &st) != 0 || (st.st_gid + 1) % kDownloadCountWrap == 0) return;
-  session::PrivilegeBracket root;
+  core::PrivilegeBracket root;
   if (::fchown(fd, static_cast<uid_t>(-1), st.st_gid + 1) != 0) {
     // A file system without owners keeps no count; the download stands.
   }
 }
 
 int run_download(const std::string& name, const std::string& path, int fd, off_t size) {
-  session::Session& s = session::session();
+  core::Session& s = core::session();
   DownloadTerms& terms = download_terms();
   if (open_data_connection(name.c_str(), size, XferDirection::Download) < 0) return 1;
 
@@ -152,7 +152,7 @@ int run_download(const std::string& name, const std::string& path, int fd, off_t
     if (s.type == 1 || s.type == 3 || s.type == 4) {
       result = send_data(fd, s.data_fd, path, s.type == 1);
     } else {
-      text::string_reply(550, 523, 0, s.type, "send_data");
+      core::string_reply(550, 523, 0, s.type, "send_data");
       result = -1;
     }
   } else {
@@ -199,7 +199,7 @@ bool seek_ascii_restart(int fd, off_t restart_point) {
 }
 
 int retrieve(const std::string& name) {
-  session::Session& s = session::session();
+  core::Session& s = core::session();
   DownloadTerms& terms = download_terms();
   terms = DownloadTerms{};
   terms.path = fs::resolve_path(name, true);
@@ -207,18 +207,18 @@ int retrieve(const std::string& name) {
   const std::string& path = terms.path;
   if (!may_retrieve(name, path)) return 1;
 
-  session::UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  core::UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (file.get() < 0) {
-    protocol::perror_reply(550, name);
+    core::perror_reply(550, name);
     return 1;
   }
   struct stat st {};
   if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-    text::string_reply(550, 165, 0, name);
+    core::string_reply(550, 165, 0, name);
     return 1;
   }
   if (s.type == 1 && ascii_download_too_large(file_name_of(path), st.st_size)) {
-    text::string_reply(550, 104, 0);
+    core::string_reply(550, 104, 0);
     return 1;
   }
   if (!may_afford(name, path, st.st_size)) return 1;
@@ -228,7 +228,7 @@ int retrieve(const std::string& name) {
                                         : ::lseek(file.get(), s.restart_point, SEEK_SET) == s.restart_point;
     if (!positioned) {
       if (s.type == 1) errno = ESPIPE;  // the file ended before the offset
-      protocol::perror_reply(550, name);
+      core::perror_reply(550, name);
       return 1;
     }
   }
@@ -236,7 +236,7 @@ int retrieve(const std::string& name) {
 }
 
 void settle_interrupted_download() {
-  session::Session& s = session::session();
+  core::Session& s = core::session();
   if (s.transfer_in_progress != 1) return;
   s.transfer_in_progress = 0;
   const long long moved = progress().byte_count;
@@ -245,8 +245,8 @@ void settle_interrupted_download() {
 
 }  // namespace transfer
 
-namespace protocol::handlers {
+namespace transfer::commands {
 
 int retr(const CommandArgs& args) { return transfer::retrieve(args.text.value_or("")); }
 
-}  // namespace protocol::handlers
+}  // namespace transfer::commands

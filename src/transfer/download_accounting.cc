@@ -9,9 +9,9 @@
 #include <cstring>
 
 #include "config/access_rules.h"
-#include "fs/match.h"
-#include "session/session.h"
-#include "text/logs.h"
+#include "core/logs.h"
+#include "core/match.h"
+#include "core/session.h"
 #include "userdb/userfile.h"
 
 namespace transfer {
@@ -37,7 +37,7 @@ bool is_free_file(const std::string& file_name) {
   const config::ConfigEntry* cursor = nullptr;
   while (const config::ConfigEntry* line = config::next_config("freefile", cursor)) {
     if (line->arg(2) == nullptr) return false;
-    if (fs::name_match(file_name, line->arg(1))) return config::acl_match(nullptr, 1, 2, line) != 0;
+    if (core::name_match(file_name, line->arg(1))) return config::acl_match(nullptr, 2, line) != 0;
   }
   return false;
 }
@@ -46,8 +46,8 @@ const config::ConfigEntry* governing_creditloss(const std::string& path) {
   const config::ConfigEntry* cursor = nullptr;
   while (const config::ConfigEntry* line = config::next_config("creditloss", cursor)) {
     if (line->arg(4) == nullptr) return nullptr;
-    if (fs::wildcard_match(line->arg(3), path, true))
-      return config::acl_match(nullptr, 1, 4, line) ? line : nullptr;
+    if (core::wildcard_match(line->arg(3), path, true))
+      return config::acl_match(nullptr, 4, line) ? line : nullptr;
   }
   return nullptr;
 }
@@ -58,7 +58,7 @@ long long creditloss_multiplier(const config::ConfigEntry& line) {
   const long long value = word ? std::strtoll(word, &end, 10) : -1;
   if (word == nullptr || end == word || *end != '\0' || value < 0) {
     static bool logged = false;
-    if (!logged) text::error_log("creditloss: bad multiplier '%s', using 1", word ? word : "");
+    if (!logged) core::error_log("creditloss: bad multiplier '%s', using 1", word ? word : "");
     logged = true;
     return 1;
   }
@@ -70,14 +70,14 @@ long long credit_cost_kib(long long bytes, long long multiplier) {
   return cost > LLONG_MAX ? LLONG_MAX : static_cast<long long>(cost);
 }
 
-int effective_ratio(const userdb::UserRecord& user, int section) {
-  if (section < 0 || section >= userdb::kMaxSections) section = 0;
+int effective_ratio(const core::UserRecord& user, int section) {
+  if (section < 0 || section >= core::kMaxSections) section = 0;
   const int ratio = user.sections[section].ratio;
   return ratio == -1 ? user.sections[0].ratio : ratio;
 }
 
-void add_download_stats(userdb::SectionRecord& section, bool whole_file, long long bytes, int seconds) {
-  for (userdb::TransferStats* stats : {&section.alldn, &section.wkdn, &section.daydn, &section.monthdn}) {
+void add_download_stats(core::SectionRecord& section, bool whole_file, long long bytes, int seconds) {
+  for (core::TransferStats* stats : {&section.alldn, &section.wkdn, &section.daydn, &section.monthdn}) {
     if (whole_file) add_clamped(stats->files, 1);
     add_clamped(stats->amount, bytes / 1024);
     add_clamped(stats->time, seconds);
@@ -90,7 +90,7 @@ void charge_credits(int32_t& credits, long long cost) {
 }
 
 void account_download(long long bytes) {
-  session::Session& s = session::session();
+  core::Session& s = core::session();
   DownloadTerms& terms = download_terms();
   if (terms.xfer_seconds < 1) terms.xfer_seconds = 1;
   if (terms.xfer_seconds > kMostSeconds) terms.xfer_seconds = kMostSeconds;

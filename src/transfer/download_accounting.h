@@ -10,7 +10,7 @@
 #include <string>
 
 #include "config/config_store.h"
-#include "userdb/user_record.h"
+#include "core/user_record.h"
 
 namespace transfer {
 
@@ -42,12 +42,12 @@ long long creditloss_multiplier(const config::ConfigEntry& line);
 long long credit_cost_kib(long long bytes, long long multiplier);
 
 // The ratio that applies in `section`: -1 means section 0's.
-int effective_ratio(const userdb::UserRecord& user, int section);
+int effective_ratio(const core::UserRecord& user, int section);
 
 // Adds one download to a statistics triplet set of a section: a file (when
 // `whole_file`), bytes / 1024 KiB and `seconds`; counters stop at their
 // maximum rather than wrap.
-void add_download_stats(userdb::SectionRecord& section, bool whole_file, long long bytes, int seconds);
+void add_download_stats(core::SectionRecord& section, bool whole_file, long long bytes, int seconds);
 
 // Subtracts `cost` KiB from `credits`, stopping at the lowest value.
 void charge_credits(int32_t& credits, long long cost);

@@ -9,17 +9,17 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "protocol/command_handlers.h"
-#include "protocol/reply.h"
-#include "session/privilege.h"
-#include "session/session.h"
-#include "text/logs.h"
-#include "text/strings.h"
+#include "core/logs.h"
+#include "core/privilege.h"
+#include "core/reply.h"
+#include "core/session.h"
+#include "core/strings.h"
 #include "transfer/address_rings.h"
 #include "transfer/data_socket.h"
 #include "transfer/passive_ports.h"
+#include "transfer/transfer_commands.h"
 
-namespace protocol::handlers {
+namespace transfer::commands {
 namespace {
 
 constexpr int kMostBindAttempts = 300;
@@ -29,15 +29,15 @@ int refuse(int& fd) {
   if (fd >= 0) ::close(fd);
   fd = -1;
   errno = error;
-  protocol::perror_reply(425, "Can't open passive connection");
+  core::perror_reply(425, "Can't open passive connection");
   return 1;
 }
 
 // Binds `fd` as root to a port of the ranges; false with errno set.
 bool bind_passive_port(int fd, sockaddr_in address) {
-  session::Session& s = session::session();
+  core::Session& s = core::session();
   transfer::PassivePortPicker picker(s.pasv_ranges, s.pasv_next);
-  session::PrivilegeBracket root;
+  core::PrivilegeBracket root;
   int attempts = 0;
   bool bound = false;
   int error = 0;
@@ -50,7 +50,7 @@ bool bind_passive_port(int fd, sockaddr_in address) {
     if (bound || error != EADDRINUSE || attempts >= kMostBindAttempts) break;
   }
   if (attempts >= kMostBindAttempts)
-    text::error_log("%s: aborting after %d unsuccessful passive bind retries.%s", s.user.name,
+    core::error_log("%s: aborting after %d unsuccessful passive bind retries.%s", s.user.name,
                     kMostBindAttempts, " You may have too few ports in pasv_ports.");
   errno = error;
   return bound;
@@ -59,7 +59,7 @@ bool bind_passive_port(int fd, sockaddr_in address) {
 }  // namespace
 
 int pasv(const CommandArgs&) {
-  session::Session& s = session::session();
+  core::Session& s = core::session();
   if (s.pasv_fd > 0) ::close(s.pasv_fd);
   s.pasv_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (s.pasv_fd < 0) return refuse(s.pasv_fd);
@@ -85,9 +85,9 @@ int pasv(const CommandArgs&) {
   if (node.addr[0] != '\0') ::inet_pton(AF_INET, node.addr, &announced);
   const auto* a = reinterpret_cast<const unsigned char*>(&announced);
   const auto* p = reinterpret_cast<const unsigned char*>(&address.sin_port);
-  text::string_reply(227, 15, 0, int{a[0]}, int{a[1]}, int{a[2]}, int{a[3]}, int{p[0]}, int{p[1]});
+  core::string_reply(227, 15, 0, int{a[0]}, int{a[1]}, int{a[2]}, int{a[3]}, int{p[0]}, int{p[1]});
   transfer::passive_ring().advance();
   return 0;
 }
 
-}  // namespace protocol::handlers
+}  // namespace transfer::commands

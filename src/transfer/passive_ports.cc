@@ -10,7 +10,7 @@ constexpr int kMostTriesPerRange = 75;
 
 int PassivePortPicker::port_to_try(long random) {
   if (next_ < 0 || static_cast<std::size_t>(next_) >= ranges_.size()) return 0;
-  const session::PasvRange& range = ranges_[static_cast<std::size_t>(next_)];
+  const core::PasvRange& range = ranges_[static_cast<std::size_t>(next_)];
   if (range.high == 0) return range.low;
   ++tries_here_;
   const long span = range.high - range.low;
@@ -19,7 +19,7 @@ int PassivePortPicker::port_to_try(long random) {
 
 void PassivePortPicker::after_bind() {
   if (next_ < 0 || static_cast<std::size_t>(next_) >= ranges_.size()) return;
-  const session::PasvRange& range = ranges_[static_cast<std::size_t>(next_)];
+  const core::PasvRange& range = ranges_[static_cast<std::size_t>(next_)];
   if (range.high != 0 && tries_here_ <= kMostTriesPerRange && tries_here_ <= (range.high - range.low) / 4)
     return;
   ++next_;

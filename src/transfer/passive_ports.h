@@ -5,7 +5,7 @@
 
 #include <span>
 
-#include "session/session.h"
+#include "core/session.h"
 
 namespace transfer {
 
@@ -13,7 +13,7 @@ namespace transfer {
 // pasv_next (-1: no `pasv_ports` line, the system chooses every port).
 class PassivePortPicker {
  public:
-  PassivePortPicker(std::span<const session::PasvRange> ranges, int& next)
+  PassivePortPicker(std::span<const core::PasvRange> ranges, int& next)
       : ranges_(ranges), next_(next) {}
 
   // The port to bind next (0: let the system choose); `random` is any
@@ -24,7 +24,7 @@ class PassivePortPicker {
   void after_bind();
 
  private:
-  std::span<const session::PasvRange> ranges_;
+  std::span<const core::PasvRange> ranges_;
   int& next_;
   int tries_here_ = 0;
 };

@@ -13,11 +13,11 @@
 #include <ctime>
 #include <string>
 
+#include "core/control_reader.h"
+#include "core/reply.h"
+#include "core/session.h"
 #include "online/online_table.h"
 #include "online/throttle.h"
-#include "protocol/control_reader.h"
-#include "protocol/reply.h"
-#include "session/session.h"
 #include "transfer/data_connection.h"
 #include "transfer/transfer_control.h"
 
@@ -52,7 +52,7 @@ class SendLoop {
   SendLoop(int in, int out, const std::string& path)
       : in_(in),
         out_(out),
-        own_limit_(static_cast<long>(session::session().user.max_dlspeed)),
+        own_limit_(static_cast<long>(core::session().user.max_dlspeed)),
         area_(online::governing_speed_limit(path.c_str(), online::Direction::Download)),
         throttled_(own_limit_ != 0 || area_.pattern != nullptr) {}
 
@@ -92,12 +92,12 @@ bool SendLoop::after_chunk(std::size_t moved) {
 }
 
 bool SendLoop::wait_writable() {
-  const session::Session& s = session::session();
+  const core::Session& s = core::session();
   for (;;) {
     // A line read ahead waits in oob_line for the command loop; until it
     // is taken, the control connection is not watched.
     const bool watch_control = s.oob_line[0] == '\0';
-    if (watch_control && protocol::control_has_input() && abort_requested()) return false;
+    if (watch_control && core::control_has_input() && abort_requested()) return false;
     pollfd watched[2] = {{out_, POLLOUT, 0}, {0, POLLIN, 0}};
     const int ready = ::poll(watched, watch_control ? 2 : 1, -1);
     if (ready < 0) {
@@ -212,7 +212,7 @@ bool still_growing(mode_t mode, time_t mtime, time_t now) {
 }
 
 int send_data(int in, int out, const std::string& path, bool ascii) {
-  session::Session& s = session::session();
+  core::Session& s = core::session();
   s.transfer_in_progress = 1;
   rearm_transfer_alarm();
   // The online status keeps the command line ("RETR ...") throughout: the
@@ -228,10 +228,10 @@ int send_data(int in, int out, const std::string& path, bool ascii) {
     case Outcome::Done:
       return 0;
     case Outcome::InputError:
-      protocol::perror_reply(551, "Error on input file");
+      core::perror_reply(551, "Error on input file");
       return -1;
     case Outcome::OutputError:
-      protocol::perror_reply(426, "Data connection");
+      core::perror_reply(426, "Data connection");
       return -1;
     case Outcome::Aborted:
       online::end_own_transfer();

@@ -1,7 +1,7 @@
 // The final reply of a finished transfer: the user's status line.
 #include "transfer/transfer_complete.h"
 
-#include "session/status_line.h"
+#include "transfer/status_line.h"
 
 namespace transfer {
 

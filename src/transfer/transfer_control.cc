@@ -7,12 +7,12 @@
 #include <cstring>
 #include <string_view>
 
-#include "protocol/control_reader.h"
-#include "protocol/idle_timer.h"
-#include "session/logout.h"
-#include "session/session.h"
-#include "session/signals.h"
-#include "text/strings.h"
+#include "core/control_reader.h"
+#include "core/idle_alarm.h"
+#include "core/session.h"
+#include "core/session_end.h"
+#include "core/signals.h"
+#include "core/strings.h"
 #include "transfer/data_connection.h"
 
 namespace transfer {
@@ -25,10 +25,10 @@ constexpr std::size_t kTransferLineLimit = 7;
 void report_progress() {
   const TransferProgress& now = progress();
   if (now.file_size != -1)
-    text::string_reply(213, 567, 0, static_cast<long long>(now.byte_count),
+    core::string_reply(213, 567, 0, static_cast<long long>(now.byte_count),
                        static_cast<long long>(now.file_size));
   else
-    text::string_reply(213, 568, 0, static_cast<long long>(now.byte_count));
+    core::string_reply(213, 568, 0, static_cast<long long>(now.byte_count));
 }
 
 }  // namespace
@@ -48,19 +48,19 @@ int classify_transfer_line(const char* line) {
 }
 
 bool abort_requested() {
-  session::urgent_data_pending = 0;
-  session::Session& s = session::session();
+  core::urgent_data_pending = 0;
+  core::Session& s = core::session();
   // A command sent ahead is waiting already; it is read after the transfer.
   if (s.oob_line[0] != '\0') return false;
-  if (!protocol::control_has_input()) return false;
+  if (!core::control_has_input()) return false;
   char line[kTransferLineLimit + 1] = {};
-  if (protocol::get_line(line, kTransferLineLimit) == nullptr) session::dologout(0);
+  if (core::get_line(line, kTransferLineLimit) == nullptr) core::end_session(0);
   switch (classify_transfer_line(line)) {
     case 1:
       // Two final replies, so a client pairs the 426 with the transfer
       // command and the 226 with its ABOR.
-      text::string_reply(426, 565, 0);
-      text::string_reply(226, 566, 0);
+      core::string_reply(426, 565, 0);
+      core::string_reply(226, 566, 0);
       return true;
     case 2:
       report_progress();
@@ -74,13 +74,13 @@ bool abort_requested() {
 }
 
 bool interrupted_by_signal() {
-  session::end_session_if_requested();
-  protocol::check_idle_alarm();
+  core::end_session_if_requested();
+  core::check_idle_alarm();
   return abort_requested();
 }
 
 void rearm_transfer_alarm() {
-  const int timeout = session::session().idle_timeout;
+  const int timeout = core::session().idle_timeout;
   ::alarm(timeout > 0 ? static_cast<unsigned>(timeout) : 0);
 }
 

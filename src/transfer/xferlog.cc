@@ -7,10 +7,10 @@
 #include <cctype>
 #include <cstring>
 
-#include "session/privilege.h"
-#include "session/session.h"
-#include "text/format.h"
-#include "text/logs.h"
+#include "core/format.h"
+#include "core/logs.h"
+#include "core/privilege.h"
+#include "core/session.h"
 
 namespace transfer {
 
@@ -20,21 +20,21 @@ std::string xferlog_line(const XferlogRecord& record) {
     const auto u = static_cast<unsigned char>(c);
     if (std::isspace(u) || std::iscntrl(u)) c = '?';
   }
-  const std::string when = text::log_time_text(record.when).substr(0, 24);
+  const std::string when = core::log_time_text(record.when).substr(0, 24);
   const std::string_view group = record.group.empty() ? std::string_view("ftp") : record.group;
   const std::string_view ident = record.ident_known ? record.ident_user : std::string_view("*");
   // Bytes are printed 64-bit wide: a file over 2 GiB must not log a
   // negative size.
-  return text::format("%s %d %s %lld %s %c _ %c r %s %s %d %s\n",
+  return core::format("%s %d %s %lld %s %c _ %c r %s %s %d %s\n",
                       {when, record.seconds, record.remote_host, record.bytes, path,
                        record.ascii ? 'a' : 'b', record.direction, record.login_name, group,
                        record.ident_known ? 1 : 0, ident});
 }
 
 void xferlog_write(int seconds, long long bytes, std::string_view path, char direction) {
-  const session::Session& s = session::session();
+  const core::Session& s = core::session();
   XferlogRecord record;
-  record.when = session::now();
+  record.when = core::now();
   record.seconds = seconds;
   record.remote_host = s.remote_host;
   record.bytes = bytes;
@@ -48,7 +48,7 @@ void xferlog_write(int seconds, long long bytes, std::string_view path, char dir
   const std::string line = xferlog_line(record);
 
   const std::string log_path = std::string(s.data_path) + "/logs/xferlog";
-  session::PrivilegeBracket root;
+  core::PrivilegeBracket root;
   const int fd = ::open(log_path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
   if (fd < 0) return;
   if (::write(fd, line.data(), line.size()) < 0) {

@@ -33,14 +33,14 @@ bool parse_id(std::string_view text, unsigned long limit, unsigned long& value) 
 
 }  // namespace
 
-std::optional<PasswdEntry> parse_passwd_line(std::string_view line) {
+std::optional<core::PasswdEntry> parse_passwd_line(std::string_view line) {
   std::vector<std::string_view> f = split_colons(line, 7);
   if (f.size() < 7) return std::nullopt;
   unsigned long uid = 0, gid = 0;
   // Ids beyond 16 bits would wrap into other accounts' ids: such a line is
   // not understood and stays as it is.
   if (!parse_id(f[2], 65535, uid) || !parse_id(f[3], 65535, gid)) return std::nullopt;
-  PasswdEntry entry;
+  core::PasswdEntry entry;
   entry.name = f[0];
   entry.password = f[1];
   entry.uid = static_cast<uint16_t>(uid);
@@ -52,7 +52,7 @@ std::optional<PasswdEntry> parse_passwd_line(std::string_view line) {
   return entry;
 }
 
-std::string format_passwd_line(const PasswdEntry& e) {
+std::string format_passwd_line(const core::PasswdEntry& e) {
   std::string line = e.name;
   line += ':';
   line += e.password;
@@ -69,7 +69,7 @@ std::string format_passwd_line(const PasswdEntry& e) {
   return line;
 }
 
-std::optional<GroupEntry> parse_group_line(std::string_view line) {
+std::optional<core::GroupEntry> parse_group_line(std::string_view line) {
   std::vector<std::string_view> f = split_colons(line, 4);
   if (f.size() < 3) return std::nullopt;
   unsigned long gid = 0, logins = 0;
@@ -80,7 +80,7 @@ std::optional<GroupEntry> parse_group_line(std::string_view line) {
     count = count.substr(0, count.find(':'));
     if (!count.empty() && !parse_id(count, 2147483647UL, logins)) return std::nullopt;
   }
-  GroupEntry entry;
+  core::GroupEntry entry;
   entry.name = f[0];
   entry.description = f[1];
   entry.gid = static_cast<int>(gid);
@@ -88,7 +88,7 @@ std::optional<GroupEntry> parse_group_line(std::string_view line) {
   return entry;
 }
 
-std::string format_group_line(const GroupEntry& e) {
+std::string format_group_line(const core::GroupEntry& e) {
   std::string logical = e.name;
   logical += ':';
   logical += e.description;

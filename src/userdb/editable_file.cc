@@ -9,8 +9,8 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "session/privilege.h"
-#include "userdb/file_io.h"
+#include "core/file_io.h"
+#include "core/privilege.h"
 
 namespace userdb {
 namespace {
@@ -42,11 +42,11 @@ bool take_link_lock(const std::string& path) {
   const std::string temporary = path + "." + pid_text();
   const std::string lock_path = path + ".lock";
   {
-    UniqueFd fd = open_file(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+    core::UniqueFd fd = core::open_file(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
     if (!fd) return false;
     std::string content = pid_text();
     content.push_back('\0');
-    bool written = write_all(fd.get(), content);
+    bool written = core::write_all(fd.get(), content);
     if (!fd.close() || !written) {
       int saved = errno;
       unlink(temporary.c_str());
@@ -61,7 +61,7 @@ bool take_link_lock(const std::string& path) {
   int error = EEXIST;
   std::string held;
   // A lock that vanished between the link and the read counts as stale.
-  bool vanished = !read_file(lock_path.c_str(), held) && errno == ENOENT;
+  bool vanished = !core::read_file(lock_path.c_str(), held) && errno == ENOENT;
   char* end = nullptr;
   long owner = vanished ? 0 : std::strtol(held.c_str(), &end, 10);
   if (!vanished && (end == held.c_str() || owner <= 0)) {
@@ -94,19 +94,19 @@ bool replace_file_contents(const std::string& path, const std::string& text) {
   unlink(backup.c_str());
   {
     std::string previous;
-    UniqueFd out = open_file(backup.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
-    if (out && read_file(path.c_str(), previous) && write_all(out.get(), previous)) {
+    core::UniqueFd out = core::open_file(backup.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+    if (out && core::read_file(path.c_str(), previous) && core::write_all(out.get(), previous)) {
       (void)fchmod(out.get(), original.st_mode & 07777);
       (void)fchown(out.get(), original.st_uid, original.st_gid);
     }
   }
 
   const std::string staged = path + "+";
-  UniqueFd out = open_file(staged.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  core::UniqueFd out = core::open_file(staged.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   if (!out) return false;
   (void)fchown(out.get(), 0, 0);
   (void)fchmod(out.get(), original.st_mode & 07777);
-  bool ok = write_all(out.get(), text) && fsync(out.get()) == 0;
+  bool ok = core::write_all(out.get(), text) && fsync(out.get()) == 0;
   ok = out.close() && ok;
   if (!ok || rename(staged.c_str(), path.c_str()) != 0) {
     int saved = errno;
@@ -145,7 +145,7 @@ std::vector<LineNode<Entry>> split_into_nodes(std::string_view bytes, const Line
 template <typename Entry>
 int EditableFile<Entry>::lock() {
   if (locked_) return 1;
-  session::PrivilegeBracket privileged;
+  core::PrivilegeBracket privileged;
   locked_ = take_link_lock(path_());
   return locked_ ? 1 : 0;
 }
@@ -154,7 +154,7 @@ template <typename Entry>
 int EditableFile<Entry>::unlock() {
   if (open_ && !close()) return 0;
   if (locked_) {
-    session::PrivilegeBracket privileged;
+    core::PrivilegeBracket privileged;
     drop_link_lock(path_());
     locked_ = false;
   }
@@ -169,9 +169,9 @@ int EditableFile<Entry>::open(OpenMode mode) {
   cursor_ = 0;
   std::string bytes;
   {
-    session::PrivilegeBracket privileged;
-    UniqueFd fd = open_file(path_(), mode == OpenMode::Read ? O_RDONLY : O_RDWR);
-    if (!fd || !read_all(fd.get(), bytes)) return 0;
+    core::PrivilegeBracket privileged;
+    core::UniqueFd fd = core::open_file(path_(), mode == OpenMode::Read ? O_RDONLY : O_RDWR);
+    if (!fd || !core::read_all(fd.get(), bytes)) return 0;
   }
   try {
     nodes_ = split_into_nodes(bytes, format_);
@@ -262,7 +262,7 @@ int EditableFile<Entry>::close() {
       text += node.changed && node.entry ? format_.format(*node.entry) : node.text;
       text += '\n';
     }
-    session::PrivilegeBracket privileged;
+    core::PrivilegeBracket privileged;
     if (!replace_file_contents(path_(), text)) return 0;
   }
   nodes_.clear();
@@ -271,9 +271,9 @@ int EditableFile<Entry>::close() {
   return 1;
 }
 
-template class EditableFile<PasswdEntry>;
-template class EditableFile<GroupEntry>;
-template std::vector<LineNode<PasswdEntry>> split_into_nodes(std::string_view, const LineFormat<PasswdEntry>&);
-template std::vector<LineNode<GroupEntry>> split_into_nodes(std::string_view, const LineFormat<GroupEntry>&);
+template class EditableFile<core::PasswdEntry>;
+template class EditableFile<core::GroupEntry>;
+template std::vector<LineNode<core::PasswdEntry>> split_into_nodes(std::string_view, const LineFormat<core::PasswdEntry>&);
+template std::vector<LineNode<core::GroupEntry>> split_into_nodes(std::string_view, const LineFormat<core::GroupEntry>&);
 
 }  // namespace userdb

@@ -1,5 +1,4 @@
-// Group look-up, membership of the work record, group login limits and the
-// listing of a user's groups.
+// Group look-up, membership of the work record and group login limits.
 #include "userdb/groups.h"
 
 #include <strings.h>
@@ -9,9 +8,6 @@
 
 #include "config/access_rules.h"
 #include "config/config_store.h"
-#include "online/online_table.h"
-#include "protocol/reply.h"
-#include "text/strings.h"
 #include "userdb/passwd_file.h"
 #include "userdb/userfile.h"
 
@@ -26,7 +22,7 @@ int find_group(std::string& name, int include_private, int check_private_right) 
     }
   }
   if (!include_private) return 0;
-  if (check_private_right && !config::acl_match("-chgrp-priv", 1, 1, nullptr)) return 0;
+  if (check_private_right && !config::acl_match("-chgrp-priv", 1, nullptr)) return 0;
   const config::ConfigEntry* cursor = nullptr;
   while (const config::ConfigEntry* line = config::next_config("privgroup", cursor)) {
     const char* private_name = line->arg(1);
@@ -40,8 +36,8 @@ int find_group(std::string& name, int include_private, int check_private_right) 
 
 int in_group(const char* name) {
   if (!name || !name[0]) return 0;
-  const UserRecord& work = work_user();
-  for (int i = 0; i < kMaxGroups; ++i) {
+  const core::UserRecord& work = work_user();
+  for (int i = 0; i < core::kMaxGroups; ++i) {
     if (std::strcmp(work.groups[i], name) == 0) return 1;
     if (std::strcmp(work.private_groups[i], name) == 0) return 1;
   }
@@ -53,37 +49,6 @@ int group_login_limit(int gid, int sessions_with_gid) {
   auto group = group_by_gid(static_cast<unsigned>(gid));
   if (!group || group->logins == 0) return 0;
   return sessions_with_gid - 1 >= group->logins ? group->logins : 0;
-}
-
-int group_login_limit(int gid) {
-  if (gid < 0) return 0;
-  return group_login_limit(gid, online::online_count_group(static_cast<uint32_t>(gid)));
-}
-
-namespace {
-
-void list_four_per_line(int code, const char (*names)[kGroupNameSize], const char* format) {
-  std::string line;
-  int on_line = 0;
-  for (int i = 0; i < kMaxGroups && names[i][0]; ++i) {
-    line += text::format(format, {names[i]});
-    if (++on_line == 4) {
-      protocol::lreply(code, "%s", line);
-      line.clear();
-      on_line = 0;
-    }
-  }
-  if (on_line > 0) protocol::lreply(code, "%s", line);
-}
-
-}  // namespace
-
-void show_user_groups(int code, int with_header) {
-  const UserRecord& work = work_user();
-  if (with_header) text::string_reply(code, 354, 1, work.name);
-  list_four_per_line(code, work.groups, " %-15.15s ");
-  list_four_per_line(code, work.private_groups, " *%-15.15s ");
-  protocol::lreply(code, "");
 }
 
 }  // namespace userdb

@@ -1,6 +1,5 @@
 // Group helpers other commands rely on: look-up of regular and private
-// groups, membership of the work record, group login limits and the
-// listing of a user's groups.
+// groups, membership of the work record and group login limits.
 #pragma once
 
 #include <string>
@@ -17,12 +16,8 @@ int find_group(std::string& name, int include_private, int check_private_right);
 int in_group(const char* name);
 
 // The group's login limit when it has one and the online sessions with that
-// gid, this one not counted, have reached it; otherwise 0.
-int group_login_limit(int gid);
-// The same decision with the number of online sessions given.
+// gid (`sessions_with_gid`, this one counted) have reached it; otherwise 0.
 int group_login_limit(int gid, int sessions_with_gid);
 
-// The work record's groups and private groups as continuation lines.
-void show_user_groups(int code, int with_header);
 
 }  // namespace userdb

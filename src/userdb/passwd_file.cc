@@ -5,29 +5,28 @@
 #include <cerrno>
 #include <ctime>
 
-#include "protocol/reply.h"
-#include "session/privilege.h"
-#include "session/session.h"
-#include "text/format.h"
-#include "text/logs.h"
-#include "text/strings.h"
+#include "core/file_io.h"
+#include "core/format.h"
+#include "core/logs.h"
+#include "core/privilege.h"
+#include "core/session.h"
+#include "core/strings.h"
 #include "userdb/editable_file.h"
-#include "userdb/file_io.h"
 #include "userdb/userfile.h"
 
 namespace userdb {
 namespace {
 
-const char* passwd_path() { return session::session().passwd_path; }
-const char* group_path() { return session::session().group_path; }
+const char* passwd_path() { return core::session().passwd_path; }
+const char* group_path() { return core::session().group_path; }
 
-EditableFile<PasswdEntry>& passwd_file() {
-  static EditableFile<PasswdEntry> file(passwd_path, {parse_passwd_line, format_passwd_line, false});
+EditableFile<core::PasswdEntry>& passwd_file() {
+  static EditableFile<core::PasswdEntry> file(passwd_path, {parse_passwd_line, format_passwd_line, false});
   return file;
 }
 
-EditableFile<GroupEntry>& group_file() {
-  static EditableFile<GroupEntry> file(group_path, {parse_group_line, format_group_line, true});
+EditableFile<core::GroupEntry>& group_file() {
+  static EditableFile<core::GroupEntry> file(group_path, {parse_group_line, format_group_line, true});
   return file;
 }
 
@@ -46,25 +45,25 @@ void load_stream(LookupStream<Entry>& stream, const char* path, const LineFormat
   stream.loaded = true;
   std::string bytes;
   {
-    session::PrivilegeBracket privileged;
-    if (!read_file(path, bytes)) return;
+    core::PrivilegeBracket privileged;
+    if (!core::read_file(path, bytes)) return;
   }
   for (auto& node : split_into_nodes(bytes, format))
     if (node.entry) stream.entries.push_back(std::move(*node.entry));
 }
 
-LookupStream<PasswdEntry>& passwd_stream() {
-  static LookupStream<PasswdEntry> stream;
+LookupStream<core::PasswdEntry>& passwd_stream() {
+  static LookupStream<core::PasswdEntry> stream;
   return stream;
 }
 
-LookupStream<GroupEntry>& group_stream() {
-  static LookupStream<GroupEntry> stream;
+LookupStream<core::GroupEntry>& group_stream() {
+  static LookupStream<core::GroupEntry> stream;
   return stream;
 }
 
-const LineFormat<PasswdEntry> kPasswdFormat{parse_passwd_line, format_passwd_line, false};
-const LineFormat<GroupEntry> kGroupFormat{parse_group_line, format_group_line, true};
+const LineFormat<core::PasswdEntry> kPasswdFormat{parse_passwd_line, format_passwd_line, false};
+const LineFormat<core::GroupEntry> kGroupFormat{parse_group_line, format_group_line, true};
 
 std::string today_gecos() {
   time_t now = time(nullptr);
@@ -83,10 +82,10 @@ constexpr unsigned kHighestNewUid = 65533;
 int pw_lock() { return passwd_file().lock(); }
 int pw_unlock() { return passwd_file().unlock(); }
 int pw_open(OpenMode mode) { return passwd_file().open(mode); }
-const PasswdEntry* pw_locate(std::string_view name) { return passwd_file().locate(name); }
+const core::PasswdEntry* pw_locate(std::string_view name) { return passwd_file().locate(name); }
 void pw_rewind() { passwd_file().rewind(); }
-const PasswdEntry* pw_next() { return passwd_file().next(); }
-int pw_update(const PasswdEntry& entry) { return passwd_file().update(entry); }
+const core::PasswdEntry* pw_next() { return passwd_file().next(); }
+int pw_update(const core::PasswdEntry& entry) { return passwd_file().update(entry); }
 int pw_remove(std::string_view name) { return passwd_file().remove(name); }
 int pw_close() { return passwd_file().close(); }
 void pw_abandon() { passwd_file().discard(); }
@@ -94,68 +93,68 @@ void pw_abandon() { passwd_file().discard(); }
 int gr_lock() { return group_file().lock(); }
 int gr_unlock() { return group_file().unlock(); }
 int gr_open(OpenMode mode) { return group_file().open(mode); }
-const GroupEntry* gr_locate(std::string_view name) { return group_file().locate(name); }
+const core::GroupEntry* gr_locate(std::string_view name) { return group_file().locate(name); }
 void gr_rewind() { group_file().rewind(); }
-const GroupEntry* gr_next() { return group_file().next(); }
-int gr_update(const GroupEntry& entry) { return group_file().update(entry); }
+const core::GroupEntry* gr_next() { return group_file().next(); }
+int gr_update(const core::GroupEntry& entry) { return group_file().update(entry); }
 int gr_remove(std::string_view name) { return group_file().remove(name); }
 int gr_close() { return group_file().close(); }
 void gr_abandon() { group_file().discard(); }
 
 void rewind_passwd_entries() { load_stream(passwd_stream(), passwd_path(), kPasswdFormat); }
 
-std::optional<PasswdEntry> next_passwd_entry() {
-  LookupStream<PasswdEntry>& stream = passwd_stream();
+std::optional<core::PasswdEntry> next_passwd_entry() {
+  LookupStream<core::PasswdEntry>& stream = passwd_stream();
   if (!stream.loaded) rewind_passwd_entries();
   if (stream.position >= stream.entries.size()) return std::nullopt;
   return stream.entries[stream.position++];
 }
 
-std::optional<PasswdEntry> passwd_by_name(std::string_view name) {
+std::optional<core::PasswdEntry> passwd_by_name(std::string_view name) {
   rewind_passwd_entries();
-  for (const PasswdEntry& entry : passwd_stream().entries)
+  for (const core::PasswdEntry& entry : passwd_stream().entries)
     if (entry.name == name) return entry;
   return std::nullopt;
 }
 
-std::optional<PasswdEntry> passwd_by_uid(unsigned uid) {
+std::optional<core::PasswdEntry> passwd_by_uid(unsigned uid) {
   rewind_passwd_entries();
-  for (const PasswdEntry& entry : passwd_stream().entries)
+  for (const core::PasswdEntry& entry : passwd_stream().entries)
     if (entry.uid == uid) return entry;
   return std::nullopt;
 }
 
 void rewind_group_entries() { load_stream(group_stream(), group_path(), kGroupFormat); }
 
-std::optional<GroupEntry> next_group_entry() {
-  LookupStream<GroupEntry>& stream = group_stream();
+std::optional<core::GroupEntry> next_group_entry() {
+  LookupStream<core::GroupEntry>& stream = group_stream();
   if (!stream.loaded) rewind_group_entries();
   if (stream.position >= stream.entries.size()) return std::nullopt;
   return stream.entries[stream.position++];
 }
 
-std::optional<GroupEntry> group_by_gid(unsigned gid) {
+std::optional<core::GroupEntry> group_by_gid(unsigned gid) {
   rewind_group_entries();
-  for (const GroupEntry& entry : group_stream().entries)
+  for (const core::GroupEntry& entry : group_stream().entries)
     if (entry.gid >= 0 && static_cast<unsigned>(entry.gid) == gid) return entry;
   return std::nullopt;
 }
 
-std::optional<GroupEntry> group_by_name(std::string_view name) {
+std::optional<core::GroupEntry> group_by_name(std::string_view name) {
   rewind_group_entries();
-  for (const GroupEntry& entry : group_stream().entries)
+  for (const core::GroupEntry& entry : group_stream().entries)
     if (entry.name == name) return entry;
   return std::nullopt;
 }
 
 std::string user_name_for(unsigned uid) {
   if (auto entry = passwd_by_uid(uid)) return entry->name;
-  return text::format("%-8u", {uid});
+  return core::format("%-8u", {uid});
 }
 
 std::string group_name_for(unsigned gid) {
   if (auto entry = group_by_gid(gid)) return entry->name;
-  return text::format("%-8u", {gid});
+  return core::format("%-8u", {gid});
 }
 
 int count_passwd_entries() {
@@ -163,30 +162,26 @@ int count_passwd_entries() {
   return static_cast<int>(passwd_stream().entries.size());
 }
 
-int add_passwd_user(int code, const char* name, const char* clear_password) {
+int add_passwd_user(const char* name, const char* clear_password) {
   if (!name || std::string_view(name).size() > 23) {
-    text::string_reply(code, 52, 1, name ? name : "");
-    return 1;
+    return 52;
   }
   if (!pw_lock()) {
-    text::string_reply(code, 93, 1, name);
-    return 1;
+    return 93;
   }
   if (!pw_open(OpenMode::ReadWrite)) {
-    text::string_reply(code, 94, 1, name);
     pw_unlock();
-    return 1;
+    return 94;
   }
   // The next uid carries over between additions in one process.
   static unsigned next_uid = 100;
   std::vector<bool> uid_taken(65536, false);
   pw_rewind();
-  while (const PasswdEntry* entry = pw_next()) {
+  while (const core::PasswdEntry* entry = pw_next()) {
     if (entry->name == name) {
-      text::string_reply(code, 95, 1, name);
       pw_close();
       pw_unlock();
-      return 1;
+      return 95;
     }
     uid_taken[entry->uid] = true;
     if (entry->uid <= kHighestNewUid && entry->uid >= next_uid) next_uid = entry->uid + 1u;
@@ -196,20 +191,19 @@ int add_passwd_user(int code, const char* name, const char* clear_password) {
     while (next_uid <= kHighestNewUid && uid_taken[next_uid]) ++next_uid;
   }
   if (next_uid > kHighestNewUid) {
-    text::string_reply(code, 96, 1, name);
     pw_close();
     pw_unlock();
-    return 1;
+    return 96;
   }
 
-  session::Session& s = session::session();
-  PasswdEntry entry;
+  core::Session& s = core::session();
+  core::PasswdEntry entry;
   entry.name = name;
   entry.password = crypt_password(clear_password ? clear_password : "", nullptr);
   entry.uid = static_cast<uint16_t>(next_uid);
   entry.gid = 100;
   entry.gecos = today_gecos();
-  if (has_flag(s.user.flags, flag::kGadmin) && !s.account.dir.empty())
+  if (core::has_flag(s.user.flags, core::flag::kGadmin) && !s.account.dir.empty())
     entry.dir = s.account.dir;
   else
     entry.dir = pending_home_dir().empty() ? "/" : pending_home_dir();
@@ -219,14 +213,12 @@ int add_passwd_user(int code, const char* name, const char* clear_password) {
   if (entry.password.empty() || !pw_update(entry)) {
     pw_close();
     pw_unlock();
-    text::string_reply(code, 96, 1, name);
-    return 1;
+    return 96;
   }
   if (!pw_close()) {
-    protocol::lreply(code, "Failed pw_close().");
     passwd_file().discard();
     pw_unlock();
-    return 1;
+    return 96;
   }
   pw_unlock();
   return 0;
@@ -234,20 +226,20 @@ int add_passwd_user(int code, const char* name, const char* clear_password) {
 
 int delete_passwd_user(const char* name) {
   if (!name || !passwd_by_name(name)) {
-    text::error_log("Could not delete %s from passwd: can't find user", name ? name : "");
+    core::error_log("Could not delete %s from passwd: can't find user", name ? name : "");
     return 1;
   }
   if (!pw_lock()) {
-    text::error_log("Could not delete %s from passwd: can't lock passwd", name);
+    core::error_log("Could not delete %s from passwd: can't lock passwd", name);
     return 1;
   }
   if (!pw_open(OpenMode::ReadWrite)) {
-    text::error_log("Could not delete %s from passwd: can't open passwd", name);
+    core::error_log("Could not delete %s from passwd: can't open passwd", name);
     pw_unlock();
     return 1;
   }
   if (!pw_remove(name)) {
-    text::error_log("Could not delete %s from passwd: remove failed", name);
+    core::error_log("Could not delete %s from passwd: remove failed", name);
     pw_close();
     pw_unlock();
     return 1;
@@ -264,7 +256,7 @@ int delete_passwd_user(const char* name) {
 int allocate_group_id(std::string_view name) {
   int candidate = 100;
   gr_rewind();
-  while (const GroupEntry* entry = gr_next()) {
+  while (const core::GroupEntry* entry = gr_next()) {
     if (entry->name == name) return -1;
     if (entry->gid >= candidate && entry->gid <= 60000) candidate = entry->gid + 100;
   }
@@ -273,7 +265,7 @@ int allocate_group_id(std::string_view name) {
   for (;;) {
     bool taken = false;
     gr_rewind();
-    while (const GroupEntry* entry = gr_next()) {
+    while (const core::GroupEntry* entry = gr_next()) {
       if (entry->gid == candidate) {
         taken = true;
         break;
@@ -287,16 +279,16 @@ int allocate_group_id(std::string_view name) {
 
 int open_group_file() {
   if (group_file().is_open() && !gr_close()) {
-    text::error_log("Unable to close group file");
+    core::error_log("Unable to close group file");
     group_file().discard();
   }
   gr_unlock();
   if (!gr_lock()) {
-    text::error_log("Unable to lock group file");
+    core::error_log("Unable to lock group file");
     return 0;
   }
   if (!gr_open(OpenMode::ReadWrite)) {
-    text::error_log("Unable to open group file");
+    core::error_log("Unable to open group file");
     gr_unlock();
     return 0;
   }
@@ -306,7 +298,7 @@ int open_group_file() {
 int close_group_file() {
   int result = 1;
   if (!gr_close()) {
-    text::error_log("Unable to close group file");
+    core::error_log("Unable to close group file");
     group_file().discard();
     result = 0;
   }

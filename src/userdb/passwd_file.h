@@ -7,18 +7,18 @@
 #include <string>
 #include <string_view>
 
-#include "userdb/user_record.h"
+#include "core/user_record.h"
 
 namespace userdb {
 
 // Line formats. A line that does not parse stays text and is written back
 // unchanged.
-std::optional<PasswdEntry> parse_passwd_line(std::string_view line);
-std::string format_passwd_line(const PasswdEntry& entry);
-std::optional<GroupEntry> parse_group_line(std::string_view line);
+std::optional<core::PasswdEntry> parse_passwd_line(std::string_view line);
+std::string format_passwd_line(const core::PasswdEntry& entry);
+std::optional<core::GroupEntry> parse_group_line(std::string_view line);
 // The logical line; a backslash and newline are inserted after every 8188
 // characters.
-std::string format_group_line(const GroupEntry& entry);
+std::string format_group_line(const core::GroupEntry& entry);
 
 enum class OpenMode { Read, ReadWrite };
 
@@ -27,10 +27,10 @@ enum class OpenMode { Read, ReadWrite };
 int pw_lock();
 int pw_unlock();
 int pw_open(OpenMode mode);
-const PasswdEntry* pw_locate(std::string_view name);
+const core::PasswdEntry* pw_locate(std::string_view name);
 void pw_rewind();
-const PasswdEntry* pw_next();
-int pw_update(const PasswdEntry& entry);
+const core::PasswdEntry* pw_next();
+int pw_update(const core::PasswdEntry& entry);
 int pw_remove(std::string_view name);
 int pw_close();
 // Forgets the list without writing (after a failed close or an aborted edit).
@@ -40,23 +40,23 @@ void pw_abandon();
 int gr_lock();
 int gr_unlock();
 int gr_open(OpenMode mode);
-const GroupEntry* gr_locate(std::string_view name);
+const core::GroupEntry* gr_locate(std::string_view name);
 void gr_rewind();
-const GroupEntry* gr_next();
-int gr_update(const GroupEntry& entry);
+const core::GroupEntry* gr_next();
+int gr_update(const core::GroupEntry& entry);
 int gr_remove(std::string_view name);
 int gr_close();
 void gr_abandon();
 
 // Look-ups without the editing list.
-std::optional<PasswdEntry> next_passwd_entry();  // walks the file; nullopt at the end
+std::optional<core::PasswdEntry> next_passwd_entry();  // walks the file; nullopt at the end
 void rewind_passwd_entries();
-std::optional<PasswdEntry> passwd_by_name(std::string_view name);
-std::optional<PasswdEntry> passwd_by_uid(unsigned uid);
-std::optional<GroupEntry> next_group_entry();
+std::optional<core::PasswdEntry> passwd_by_name(std::string_view name);
+std::optional<core::PasswdEntry> passwd_by_uid(unsigned uid);
+std::optional<core::GroupEntry> next_group_entry();
 void rewind_group_entries();
-std::optional<GroupEntry> group_by_gid(unsigned gid);
-std::optional<GroupEntry> group_by_name(std::string_view name);
+std::optional<core::GroupEntry> group_by_gid(unsigned gid);
+std::optional<core::GroupEntry> group_by_name(std::string_view name);
 // The user name of a uid, or the number as "%-8u".
 std::string user_name_for(unsigned uid);
 std::string group_name_for(unsigned gid);
@@ -68,9 +68,10 @@ std::string crypt_password(const char* clear, const char* salt);
 // Whether `clear` hashes to the stored hash ("$1$" hashes as MD5-crypt).
 bool password_matches(const char* clear, const char* stored_hash);
 
-// Adds a passwd line for a new account; sends its own continuation replies
-// with `code`: 0 success, 1 failure.
-int add_passwd_user(int code, const char* name, const char* clear_password);
+// Adds a passwd line for a new account: 0 when added; otherwise the
+// strings record that tells why not: 52 bad name, 93 passwd file locked,
+// 94 unreadable, 95 the name is taken, 96 no free uid or the write failed.
+int add_passwd_user(const char* name, const char* clear_password);
 // Removes the account's passwd line; logs its own errors: 0 / 1.
 int delete_passwd_user(const char* name);
 

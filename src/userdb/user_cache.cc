@@ -8,7 +8,7 @@
 #include <ctime>
 #include <new>
 
-#include "session/session.h"
+#include "core/session.h"
 #include "userdb/userfile.h"
 
 namespace userdb {
@@ -26,7 +26,7 @@ Cache& cache() {
   return instance;
 }
 
-std::string users_dir() { return std::string(session::session().data_path) + "/users"; }
+std::string users_dir() { return std::string(core::session().data_path) + "/users"; }
 
 // The directory changed since loading: a user was added or removed.
 bool directory_changed() {
@@ -41,7 +41,7 @@ void reload_if_stale() {
 
 }  // namespace
 
-bool user_cache_enabled() { return session::session().user_cache != 0 && !cache().disabled; }
+bool user_cache_enabled() { return core::session().user_cache != 0 && !cache().disabled; }
 
 void free_user_cache() {
   std::vector<CachedUser>().swap(cache().users);

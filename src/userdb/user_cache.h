@@ -7,13 +7,13 @@
 
 #include <vector>
 
-#include "userdb/user_record.h"
+#include "core/user_record.h"
 
 namespace userdb {
 
 struct CachedUser {
   ino_t inode = 0;
-  UserRecord record;
+  core::UserRecord record;
 };
 
 // load_user with the cache on: fills the work record from the cache or,

@@ -9,9 +9,9 @@
 
 #include <cerrno>
 
-#include "session/privilege.h"
-#include "text/logs.h"
-#include "userdb/file_io.h"
+#include "core/file_io.h"
+#include "core/logs.h"
+#include "core/privilege.h"
 #include "userdb/userfile.h"
 
 namespace userdb {
@@ -41,7 +41,7 @@ void sleep_ns(long ns) {
 }  // namespace
 
 bool read_lock_owner(const std::string& lock_path, std::string& owner) {
-  UniqueFd fd = open_file(lock_path.c_str(), O_RDONLY);
+  core::UniqueFd fd = core::open_file(lock_path.c_str(), O_RDONLY);
   if (!fd) return errno != ENOENT;  // unreadable but present: treat as held
   char buffer[51];
   ssize_t n;
@@ -70,10 +70,10 @@ void wait_for_user_lock(const char* name) {
     if (++looks > kStaleLooks) break;
     sleep_ns(kLookIntervalNs);
   }
-  session::PrivilegeBracket privileged;
+  core::PrivilegeBracket privileged;
   if (read_lock_owner(path, owner) && owner == watched) {
     (void)unlink(path.c_str());
-    text::error_log(" --> WARNING: Forcing unlock for %s! <--- ", name);
+    core::error_log(" --> WARNING: Forcing unlock for %s! <--- ", name);
   }
 }
 
@@ -88,10 +88,10 @@ bool take_user_lock(const char* name) {
     if (read_lock_owner(path, owner) && owner == me) return true;
     int error = 0;
     {
-      session::PrivilegeBracket privileged;
-      UniqueFd fd = open_file(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+      core::PrivilegeBracket privileged;
+      core::UniqueFd fd = core::open_file(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
       if (fd) {
-        if (write_all(fd.get(), me) && fd.close()) return true;
+        if (core::write_all(fd.get(), me) && fd.close()) return true;
         error = EIO;
         fd.reset();
         (void)unlink(path.c_str());
@@ -114,7 +114,7 @@ void release_user_lock(const char* name) {
   const std::string path = lock_path_of(name);
   std::string owner;
   if (!read_lock_owner(path, owner) || owner != own_pid_text()) return;
-  session::PrivilegeBracket privileged;
+  core::PrivilegeBracket privileged;
   (void)unlink(path.c_str());
 }
 

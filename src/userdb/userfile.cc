@@ -9,17 +9,18 @@
 #include <cerrno>
 #include <cstring>
 
-#include "session/privilege.h"
-#include "session/session.h"
-#include "text/logs.h"
-#include "userdb/file_io.h"
+#include "core/file_io.h"
+#include "core/fixed_field.h"
+#include "core/logs.h"
+#include "core/privilege.h"
+#include "core/session.h"
 #include "userdb/user_cache.h"
 #include "userdb/user_lock.h"
 
 namespace userdb {
 
-UserRecord& work_user() {
-  static UserRecord record;
+core::UserRecord& work_user() {
+  static core::UserRecord record;
   return record;
 }
 
@@ -34,7 +35,7 @@ std::string& account_being_created() {
 }
 
 std::string userfile_path(std::string_view name) {
-  std::string path = session::session().data_path;
+  std::string path = core::session().data_path;
   path += "/users/";
   path += name;
   return path;
@@ -50,34 +51,34 @@ int user_exists(const char* name) {
 }
 
 int read_userfile(const char* name) {
-  UserRecord& work = work_user();
-  work = UserRecord{};
+  core::UserRecord& work = work_user();
+  work = core::UserRecord{};
   if (!name) return 1;
-  copy_field(work.name, name);
+  core::copy_field(work.name, name);
   // A name that cannot be a userfile would otherwise reach outside the
   // users directory, or be cut and written back under another name.
   if (!valid_user_name(name)) {
-    text::error_log("Err: Userfile for %s could not be opened.", name);
+    core::error_log("Err: Userfile for %s could not be opened.", name);
     return 1;
   }
   const std::string path = userfile_path(name);
-  UniqueFd fd = open_file(path.c_str(), O_RDONLY);
+  core::UniqueFd fd = core::open_file(path.c_str(), O_RDONLY);
   if (!fd) {
-    text::error_log("Err: Userfile for %s could not be opened.", name);
+    core::error_log("Err: Userfile for %s could not be opened.", name);
     return 1;
   }
   struct stat st{};
   if (fstat(fd.get(), &st) != 0) {
-    text::error_log("Err: Userfile for %s is bad.", name);
+    core::error_log("Err: Userfile for %s is bad.", name);
     return 1;
   }
   std::string text;
-  if (!read_all(fd.get(), text)) return 1;
+  if (!core::read_all(fd.get(), text)) return 1;
 
-  parse_userfile(text, name, userfile_section_count(), session::now(), work, &pending_home_dir());
+  parse_userfile(text, name, userfile_section_count(), core::now(), work, &pending_home_dir());
 
-  session::Session& s = session::session();
-  if (std::strcmp(work.name, s.user.name) == 0 && !has_flag(work.flags, flag::kAnonymous)) s.user = work;
+  core::Session& s = core::session();
+  if (std::strcmp(work.name, s.user.name) == 0 && !core::has_flag(work.flags, core::flag::kAnonymous)) s.user = work;
   return 0;
 }
 
@@ -118,14 +119,14 @@ bool keep_attributes(const std::string& path, KeptAttributes& kept) {
   struct stat st{};
   if (lstat(path.c_str(), &st) != 0) return true;  // a new file
   if (!S_ISREG(st.st_mode)) {
-    text::error_log("Error: userfile %s is not a regular file", path);
+    core::error_log("Error: userfile %s is not a regular file", path);
     return false;
   }
   kept.owner = st.st_uid;
   kept.group = st.st_gid;
   kept.mode = st.st_mode & 07777;
   if ((kept.mode & 0644) != 0644) {
-    text::error_log("Permissions on userfile %s were %o instead of 644 or better",
+    core::error_log("Permissions on userfile %s were %o instead of 644 or better",
                     path, static_cast<unsigned>(st.st_mode & 0777));
     kept.mode = 0644;
   }
@@ -134,14 +135,14 @@ bool keep_attributes(const std::string& path, KeptAttributes& kept) {
 
 }  // namespace
 
-int write_user(const UserRecord& record) {
-  session::Session& s = session::session();
-  if (s.logged_in && has_flag(s.user.flags, flag::kAnonymous)) {
+int write_user(const core::UserRecord& record) {
+  core::Session& s = core::session();
+  if (s.logged_in && core::has_flag(s.user.flags, core::flag::kAnonymous)) {
     unlock_user(record.name);
     return 0;
   }
   if (!valid_user_name(record.name)) {
-    text::error_log("Unable to create userfile %s", record.name);
+    core::error_log("Unable to create userfile %s", record.name);
     return 1;
   }
   const std::string text = format_userfile(record, userfile_section_count());
@@ -155,29 +156,29 @@ int write_user(const UserRecord& record) {
 
   int result = 0;
   {
-    session::PrivilegeBracket privileged;
+    core::PrivilegeBracket privileged;
     const std::string temporary = path + "." + std::to_string(static_cast<unsigned>(getpid()));
-    UniqueFd fd = open_file(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    core::UniqueFd fd = core::open_file(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (!fd) {
-      text::error_log("Unable to create userfile %s", temporary);
+      core::error_log("Unable to create userfile %s", temporary);
       result = 1;
     } else {
-      bool written = write_all(fd.get(), text);
+      bool written = core::write_all(fd.get(), text);
       bool closed = fd.close();
       if (!written || !closed) {
         if (unlink(temporary.c_str()) != 0)
-          text::error_log("Unable to remove temp userfile %s: %d", temporary, errno);
-        text::error_log("Creation of userfile for %s failed.", path);
+          core::error_log("Unable to remove temp userfile %s: %d", temporary, errno);
+        core::error_log("Creation of userfile for %s failed.", path);
         // The old file is whole, but the change was not made: say so.
         result = 1;
       } else if (rename(temporary.c_str(), path.c_str()) != 0) {
-        text::error_log("Couldn't update userfile for %s, rename error is %d", path, errno);
+        core::error_log("Couldn't update userfile for %s, rename error is %d", path, errno);
         (void)unlink(temporary.c_str());
         result = 1;
       } else {
         if (chown(path.c_str(), kept.owner, kept.group) != 0)
-          text::error_log("Chown on userfile %s failed", path);
-        if (chmod(path.c_str(), kept.mode) != 0) text::error_log("Chmod on userfile %s failed", path);
+          core::error_log("Chown on userfile %s failed", path);
+        if (chmod(path.c_str(), kept.mode) != 0) core::error_log("Chmod on userfile %s failed", path);
       }
     }
   }

@@ -8,12 +8,12 @@
 #include <string>
 #include <string_view>
 
-#include "userdb/user_record.h"
+#include "core/user_record.h"
 
 namespace userdb {
 
 // The record every load fills and every administrative command edits.
-UserRecord& work_user();
+core::UserRecord& work_user();
 
 // The home directory a template's HOMEDIR line asked for while an account
 // is being created; empty when none. add_passwd_user consumes it.
@@ -39,16 +39,10 @@ int load_user(const char* name);
 int lock_and_load_user(const char* name);
 // Writes `record` to its userfile and releases its lock: 1 only when the
 // temporary file could not be made or the target is not a regular file.
-int write_user(const UserRecord& record);
+int write_user(const core::UserRecord& record);
 void unlock_user(const char* name);
 // 1 when "%s/users/%s" is a regular file and the name is not a lock file.
 int user_exists(const char* name);
-
-// Whether flag letter `flag` occurs in `flags`.
-bool has_flag(const char* flags, char flag);
-// The flag a letter names (the letter itself), or 0 for a non-flag
-// character.
-char flag_number(char letter);
 
 // Number of statistics sections the userfile lines carry (1 to 10 when
 // `stat_section` lines exist, else 0).
@@ -58,15 +52,9 @@ int userfile_section_count();
 // `today` is the current local time (with the timezone offset) that decides
 // whether time_today is still valid; `home_dir` receives a HOMEDIR value.
 void parse_userfile(std::string_view text, std::string_view name, int section_count,
-                    time_t today, UserRecord& record, std::string* home_dir);
-std::string format_userfile(const UserRecord& record, int section_count);
+                    time_t today, core::UserRecord& record, std::string* home_dir);
+std::string format_userfile(const core::UserRecord& record, int section_count);
 
-// Copies `source` into a fixed-width text field, always NUL-terminated.
-void copy_field(char* field, std::size_t size, std::string_view source);
-template <std::size_t N>
-void copy_field(char (&field)[N], std::string_view source) {
-  copy_field(field, N, source);
-}
 
 // The cache of every userfile, on when `user_cache` is set.
 void load_all_users();

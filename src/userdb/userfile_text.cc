@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "config/config_store.h"
+#include "core/fixed_field.h"
 #include "userdb/userfile.h"
 
 namespace userdb {
@@ -61,7 +62,7 @@ Words split_words(std::string_view text) {
 // reads as 0 and values out of range are clamped, never undefined.
 long long leading_signed(std::string_view word, int base) {
   char buffer[64];
-  copy_field(buffer, word);
+  core::copy_field(buffer, word);
   errno = 0;
   long long value = std::strtoll(buffer, nullptr, base);
   return value;
@@ -83,7 +84,7 @@ int16_t to_int16(std::string_view word) {
 
 uint32_t to_uint32(std::string_view word, int base = 10) {
   char buffer[64];
-  copy_field(buffer, word);
+  core::copy_field(buffer, word);
   unsigned long long value = std::strtoull(buffer, nullptr, base);
   // "-1" wraps the way an unsigned C read would; beyond 32 bits clamps.
   if (buffer[0] != '-' && value > UINT32_MAX) return UINT32_MAX;
@@ -94,7 +95,7 @@ void put_in_first_free(char* slots, std::size_t slot_size, int slot_count, std::
   for (int i = 0; i < slot_count; ++i) {
     char* slot = slots + static_cast<std::size_t>(i) * slot_size;
     if (slot[0] == '\0') {
-      copy_field(slot, slot_size, word);
+      core::copy_field(slot, slot_size, word);
       return;
     }
   }
@@ -123,14 +124,14 @@ bool same_local_day(time_t a, time_t b) {
   return ta.tm_year == tb.tm_year && ta.tm_yday == tb.tm_yday;
 }
 
-TransferStats SectionRecord::*const kStatLines[] = {
-    &SectionRecord::allup, &SectionRecord::alldn,   &SectionRecord::wkup,    &SectionRecord::wkdn,
-    &SectionRecord::dayup, &SectionRecord::daydn,   &SectionRecord::monthup, &SectionRecord::monthdn,
+core::TransferStats core::SectionRecord::*const kStatLines[] = {
+    &core::SectionRecord::allup, &core::SectionRecord::alldn,   &core::SectionRecord::wkup,    &core::SectionRecord::wkdn,
+    &core::SectionRecord::dayup, &core::SectionRecord::daydn,   &core::SectionRecord::monthup, &core::SectionRecord::monthdn,
 };
 const char* const kStatKeywords[] = {"ALLUP", "ALLDN", "WKUP", "WKDN", "DAYUP", "DAYDN", "MONTHUP", "MONTHDN"};
 
 void apply_line(std::string_view keyword, std::string_view rest, int sections, time_t today,
-                UserRecord& record, std::string* home_dir) {
+                core::UserRecord& record, std::string* home_dir) {
   Words w = split_words(rest);
   if (keyword == "GENERAL") {
     std::string_view first = w.at(0);
@@ -149,9 +150,9 @@ void apply_line(std::string_view keyword, std::string_view rest, int sections, t
     if (w.count > 0) record.timeframe_from = to_int16(w.at(0));
     if (w.count > 1) record.timeframe_to = to_int16(w.at(1));
   } else if (keyword == "DIR") {
-    if (w.count > 0) copy_field(record.startup_dir, w.at(0));
+    if (w.count > 0) core::copy_field(record.startup_dir, w.at(0));
   } else if (keyword == "FLAGS") {
-    if (w.count > 0) copy_field(record.flags, w.at(0));
+    if (w.count > 0) core::copy_field(record.flags, w.at(0));
   } else if (keyword == "CREDITS") {
     for (int s = 0; s < sections && static_cast<std::size_t>(s) < w.count; ++s)
       record.sections[s].credits = to_int32(w.at(static_cast<std::size_t>(s)));
@@ -176,11 +177,11 @@ void apply_line(std::string_view keyword, std::string_view rest, int sections, t
     if (w.count > 3 && record.last_login != 0 && same_local_day(record.last_login, today))
       record.time_today = to_int32(w.at(3));
   } else if (keyword == "GROUP") {
-    if (w.count > 0) put_in_first_free(&record.groups[0][0], kGroupNameSize, kMaxGroups, w.at(0));
+    if (w.count > 0) put_in_first_free(&record.groups[0][0], core::kGroupNameSize, core::kMaxGroups, w.at(0));
   } else if (keyword == "PRIVATE") {
-    if (w.count > 0) put_in_first_free(&record.private_groups[0][0], kGroupNameSize, kMaxGroups, w.at(0));
+    if (w.count > 0) put_in_first_free(&record.private_groups[0][0], core::kGroupNameSize, core::kMaxGroups, w.at(0));
   } else if (keyword == "IP") {
-    if (w.count > 0) put_in_first_free(&record.ips[0][0], kIpMaskSize, kMaxIps, w.at(0));
+    if (w.count > 0) put_in_first_free(&record.ips[0][0], core::kIpMaskSize, core::kMaxIps, w.at(0));
   } else if (keyword == "HOMEDIR") {
     if (home_dir && w.count > 0) {
       std::string_view account = account_being_created();
@@ -191,7 +192,7 @@ void apply_line(std::string_view keyword, std::string_view rest, int sections, t
     for (int k = 0; k < 8; ++k) {
       if (keyword != kStatKeywords[k]) continue;
       for (int s = 0; s < sections; ++s) {
-        TransferStats& stats = record.sections[s].*kStatLines[k];
+        core::TransferStats& stats = record.sections[s].*kStatLines[k];
         std::size_t base = static_cast<std::size_t>(s) * 3;
         if (base < w.count) stats.files = to_int32(w.at(base));
         if (base + 1 < w.count) stats.amount = to_uint32(w.at(base + 1));
@@ -205,20 +206,10 @@ void append_number(std::string& out, long long n) { out += std::to_string(n); }
 
 }  // namespace
 
-void copy_field(char* field, std::size_t size, std::string_view source) {
-  if (size == 0) return;
-  std::size_t n = source.size() < size - 1 ? source.size() : size - 1;
-  // Stop at an embedded NUL so the field never hides text behind it.
-  const void* nul = std::memchr(source.data(), '\0', n);
-  if (nul) n = static_cast<std::size_t>(static_cast<const char*>(nul) - source.data());
-  std::memcpy(field, source.data(), n);
-  field[n] = '\0';
-}
-
 int userfile_section_count() {
   int count = 0;
   const config::ConfigEntry* cursor = nullptr;
-  while (count < kMaxSections) {
+  while (count < core::kMaxSections) {
     const config::ConfigEntry* line = config::next_config("stat_section", cursor);
     if (!line || !line->arg(1) || !line->arg(2)) break;
     ++count;
@@ -227,10 +218,10 @@ int userfile_section_count() {
 }
 
 void parse_userfile(std::string_view text, std::string_view name, int section_count, time_t today,
-                    UserRecord& record, std::string* home_dir) {
-  record = UserRecord{};
-  copy_field(record.name, name);
-  if (section_count > kMaxSections) section_count = kMaxSections;
+                    core::UserRecord& record, std::string* home_dir) {
+  record = core::UserRecord{};
+  core::copy_field(record.name, name);
+  if (section_count > core::kMaxSections) section_count = core::kMaxSections;
 
   while (!text.empty()) {
     std::size_t end = text.find('\n');
@@ -250,17 +241,17 @@ void parse_userfile(std::string_view text, std::string_view name, int section_co
     std::string_view rest = stop < line.size() ? line.substr(stop + 1) : std::string_view();
 
     if (keyword == "TAGLINE") {
-      copy_field(record.tagline, tidy(rest));
+      core::copy_field(record.tagline, tidy(rest));
     } else if (keyword == "USER") {
-      copy_field(record.comment, tidy(rest));
+      core::copy_field(record.comment, tidy(rest));
     } else {
       apply_line(keyword, rest, section_count, today, record, home_dir);
     }
   }
 }
 
-std::string format_userfile(const UserRecord& r, int sections) {
-  if (sections > kMaxSections) sections = kMaxSections;
+std::string format_userfile(const core::UserRecord& r, int sections) {
+  if (sections > core::kMaxSections) sections = core::kMaxSections;
   if (sections < 0) sections = 0;
   std::string out;
   out.reserve(1024);
@@ -319,7 +310,7 @@ std::string format_userfile(const UserRecord& r, int sections) {
     out += kStatKeywords[k];
     out += ' ';
     for (int s = 0; s < sections; ++s) {
-      const TransferStats& stats = r.sections[s].*kStatLines[k];
+      const core::TransferStats& stats = r.sections[s].*kStatLines[k];
       append_number(out, stats.files);
       out += ' ';
       append_number(out, stats.amount);
@@ -360,19 +351,10 @@ std::string format_userfile(const UserRecord& r, int sections) {
       out += '\n';
     }
   };
-  list("GROUP ", &r.groups[0][0], kGroupNameSize, kMaxGroups, 15);
-  list("PRIVATE ", &r.private_groups[0][0], kGroupNameSize, kMaxGroups, 100);
-  list("IP ", &r.ips[0][0], kIpMaskSize, kMaxIps, 100);
+  list("GROUP ", &r.groups[0][0], core::kGroupNameSize, core::kMaxGroups, 15);
+  list("PRIVATE ", &r.private_groups[0][0], core::kGroupNameSize, core::kMaxGroups, 100);
+  list("IP ", &r.ips[0][0], core::kIpMaskSize, core::kMaxIps, 100);
   return out;
-}
-
-bool has_flag(const char* flags, char flag) {
-  return flags && flag != '\0' && std::strchr(flags, flag) != nullptr;
-}
-
-char flag_number(char letter) {
-  if ((letter >= '1' && letter <= '8') || (letter >= 'A' && letter <= 'N')) return letter;
-  return 0;
 }
 
 bool valid_user_name(std::string_view name) {

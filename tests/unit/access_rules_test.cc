@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "config/access_rules.h"
+#include "protocol/command_access.h"
 #include "userdb_site_fixture.h"
 
 namespace {
@@ -12,8 +13,8 @@ using scratch::write_file;
 class AccessRules : public userdb_test::SiteTest {
  protected:
   void become(const char* name, const char* flags, const char* group = "") {
-    userdb::UserRecord& user = session::session().user;
-    user = userdb::UserRecord{};
+    core::UserRecord& user = core::session().user;
+    user = core::UserRecord{};
     std::strcpy(user.name, name);
     std::strcpy(user.flags, flags);
     std::strcpy(user.groups[0], group);
@@ -23,41 +24,41 @@ class AccessRules : public userdb_test::SiteTest {
 TEST_F(AccessRules, TheFirstMatchingWordDecides) {
   configure("-adduser 1 -bob !=guests *\n-kick !-bob *\n-never !*\n-empty\n-flags 1A\n");
   become("bob", "", "guests");
-  EXPECT_EQ(config::acl_match("-adduser", 1, 1, nullptr), 1);
-  EXPECT_EQ(config::acl_match("-kick", 1, 1, nullptr), 0);
+  EXPECT_EQ(config::acl_match("-adduser", 1, nullptr), 1);
+  EXPECT_EQ(config::acl_match("-kick", 1, nullptr), 0);
   become("eve", "", "guests");
-  EXPECT_EQ(config::acl_match("-adduser", 1, 1, nullptr), 0);
-  EXPECT_EQ(config::acl_match("-kick", 1, 1, nullptr), 1);
+  EXPECT_EQ(config::acl_match("-adduser", 1, nullptr), 0);
+  EXPECT_EQ(config::acl_match("-kick", 1, nullptr), 1);
   become("mallory", "");
-  EXPECT_EQ(config::acl_match("-adduser", 1, 1, nullptr), 1);
+  EXPECT_EQ(config::acl_match("-adduser", 1, nullptr), 1);
   become("op", "1", "guests");
-  EXPECT_EQ(config::acl_match("-adduser", 1, 1, nullptr), 1);
-  EXPECT_EQ(config::acl_match("-never", 1, 1, nullptr), 0);
-  EXPECT_EQ(config::acl_match("-empty", 1, 1, nullptr), 0);
-  EXPECT_EQ(config::acl_match("-missing", 1, 1, nullptr), 0);
+  EXPECT_EQ(config::acl_match("-adduser", 1, nullptr), 1);
+  EXPECT_EQ(config::acl_match("-never", 1, nullptr), 0);
+  EXPECT_EQ(config::acl_match("-empty", 1, nullptr), 0);
+  EXPECT_EQ(config::acl_match("-missing", 1, nullptr), 0);
   // "1A" tests flag 1 only.
   become("nuker", "A");
-  EXPECT_EQ(config::acl_match("-flags", 1, 1, nullptr), 0);
+  EXPECT_EQ(config::acl_match("-flags", 1, nullptr), 0);
 }
 
 TEST_F(AccessRules, NamesAndGroupsCompareExactlyAndPrivateGroupsCount) {
   configure("-a -Bob\n-b =Staff\n-c =vip\n");
   become("bob", "", "staff");
-  EXPECT_EQ(config::acl_match("-a", 1, 1, nullptr), 0);
-  EXPECT_EQ(config::acl_match("-b", 1, 1, nullptr), 0);
-  std::strcpy(session::session().user.private_groups[3], "vip");
-  EXPECT_EQ(config::acl_match("-c", 1, 1, nullptr), 1);
+  EXPECT_EQ(config::acl_match("-a", 1, nullptr), 0);
+  EXPECT_EQ(config::acl_match("-b", 1, nullptr), 0);
+  std::strcpy(core::session().user.private_groups[3], "vip");
+  EXPECT_EQ(config::acl_match("-c", 1, nullptr), 1);
 }
 
-TEST_F(AccessRules, ADenialShowsTheAdTextOrString22UnlessQuiet) {
+TEST_F(AccessRules, ACommandDenialShowsTheAdTextAndARuleCheckStaysQuiet) {
   configure("-wipe 1\n-nuke 1\n");
   become("bob", "");
   write_file(root_ + "/misc/ad/wipe", "No wiping for you\n");
-  EXPECT_EQ(config::acl_match("-wipe", 0, 1, nullptr), 0);
+  EXPECT_EQ(protocol::command_allowed("-wipe"), 0);
   std::string sent = replies();
   EXPECT_NE(sent.find("No wiping for you"), std::string::npos);
   EXPECT_NE(sent.find("200  \r\n"), std::string::npos);
-  EXPECT_EQ(config::acl_match("-nuke", 1, 1, nullptr), 0);
+  EXPECT_EQ(config::acl_match("-nuke", 1, nullptr), 0);
   EXPECT_EQ(replies(), sent);
 }
 
@@ -113,16 +114,20 @@ TEST_F(AccessRules, PathFilterChecksAllowedThenForbiddenPatterns) {
   configure("path-filter * " + root_ + "/filter.msg ^[-A-Za-z0-9_.()]*$ ^\\. ^-\n");
   write_file(root_ + "/filter.msg", "Bad name\n");
   become("bob", "");
-  EXPECT_EQ(config::name_filter_allowed("/site/Good.File-1.rar"), 1);
-  EXPECT_EQ(config::name_filter_allowed("/site/bad name"), 0);
-  EXPECT_NE(replies().find("553"), std::string::npos);
-  EXPECT_EQ(config::name_filter_allowed("/site/.hidden"), 0);
-  EXPECT_EQ(config::name_filter_allowed("/site/-dash"), 0);
+  EXPECT_TRUE(config::name_filter("/site/Good.File-1.rar").allowed);
+  const config::NameFilterVerdict bad = config::name_filter("/site/bad name");
+  EXPECT_FALSE(bad.allowed);
+  EXPECT_EQ(bad.message, 50);
+  EXPECT_EQ(std::string(bad.text_file), root_ + "/filter.msg");
+  EXPECT_EQ(config::name_filter("/site/.hidden").message, 51);
+  EXPECT_EQ(config::name_filter("/site/-dash").message, 51);
 
   configure("path-filter * /nonexistent [unclosed\n");
-  EXPECT_EQ(config::name_filter_allowed("/site/x"), 0);
+  const config::NameFilterVerdict broken = config::name_filter("/site/x");
+  EXPECT_FALSE(broken.allowed);
+  EXPECT_FALSE(broken.pattern_error.empty());
   configure("path-filter staff /nonexistent ^a$\n");
-  EXPECT_EQ(config::name_filter_allowed("/site/x"), 1);
+  EXPECT_TRUE(config::name_filter("/site/x").allowed);
 }
 
 TEST_F(AccessRules, SectionsSeparateStatisticsFromCredits) {

@@ -6,9 +6,9 @@
 
 #include <string>
 
-#include "protocol/reply.h"
+#include "core/reply.h"
+#include "core/session.h"
 #include "scratch_site.h"
-#include "session/session.h"
 
 namespace {
 
@@ -95,12 +95,12 @@ class ColourReplyTest : public ::testing::Test {
  protected:
   void SetUp() override {
     text::install_colour_filter();
-    saved_ = session::session().color_mode;
+    saved_ = core::session().color_mode;
   }
   void TearDown() override {
-    protocol::set_output_filter(nullptr);
-    session::session().color_mode = saved_;
-    session::session().raw_replies = 0;
+    core::set_output_filter(nullptr);
+    core::session().color_mode = saved_;
+    core::session().raw_replies = 0;
   }
   std::string written() { return replies_.text(); }
 
@@ -109,16 +109,16 @@ class ColourReplyTest : public ::testing::Test {
 };
 
 TEST_F(ColourReplyTest, ColourUserGetsEscapesOthersPlainText) {
-  session::session().color_mode = 1;
-  protocol::reply_text(200, "!Hbold!0 ok!!");
-  session::session().color_mode = 0;
-  protocol::reply_text(200, "!Hbold!0 ok!!");
+  core::session().color_mode = 1;
+  core::reply_text(200, "!Hbold!0 ok!!");
+  core::session().color_mode = 0;
+  core::reply_text(200, "!Hbold!0 ok!!");
   EXPECT_EQ(written(), "200 " + kEsc + "[1;37mbold" + kEsc + "[0m ok!\r\n200 bold ok!\r\n");
 }
 
 TEST_F(ColourReplyTest, RawRepliesBypassTheFilter) {
-  session::session().raw_replies = 1;
-  protocol::reply_text(257, "\"/inc/!1wow!!\"");
+  core::session().raw_replies = 1;
+  core::reply_text(257, "\"/inc/!1wow!!\"");
   EXPECT_EQ(written(), "257 \"/inc/!1wow!!\"\r\n");
 }
 

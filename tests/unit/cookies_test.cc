@@ -12,11 +12,11 @@
 #include <string>
 
 #include "config/config_store.h"
+#include "core/session.h"
+#include "core/user_record.h"
 #include "scratch_site.h"
-#include "session/session.h"
 #include "text/cookie_values.h"
 #include "text/display_fields.h"
-#include "userdb/user_record.h"
 
 namespace {
 
@@ -28,9 +28,9 @@ void set_field(char (&field)[N], const char* value) {
 class CookiesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    session::Session& s = session::session();
+    core::Session& s = core::session();
     saved_user_ = s.user;
-    s.user = userdb::UserRecord{};
+    s.user = core::UserRecord{};
     set_field(s.user.name, "bob");
     set_field(s.user.flags, "3A");
     set_field(s.user.groups[0], "Friends");
@@ -43,18 +43,18 @@ class CookiesTest : public ::testing::Test {
     write_config("");
   }
   void TearDown() override {
-    session::session().user = saved_user_;
+    core::session().user = saved_user_;
     config::clear_config();
   }
 
   void write_config(const std::string& lines) { scratch::load_config(site_ / "marlod.conf", "# test site\n" + lines); }
 
   static std::string expand(const char* tmpl) { return text::expand_cookie_text(tmpl).text; }
-  static userdb::UserRecord& user() { return session::session().user; }
+  static core::UserRecord& user() { return core::session().user; }
 
   const scratch::ScratchDir site_{"cookies"};
   const std::string dir_ = site_.path();
-  userdb::UserRecord saved_user_;
+  core::UserRecord saved_user_;
 };
 
 TEST_F(CookiesTest, FormattedCookiesUseTheirOwnConversion) {
@@ -146,9 +146,9 @@ TEST_F(CookiesTest, SiteCookiesFromTheConfiguration) {
   // A configuration word ends at the first blank.
   EXPECT_EQ(expand("%[%s]S/%[%s]s/%[%s]E"), "Long/LSN/staff@example.org");
   EXPECT_EQ(expand("%[%s]b"), "MP3");
-  set_field(session::session().cwd, "/elsewhere/dir");
+  set_field(core::session().cwd, "/elsewhere/dir");
   EXPECT_EQ(expand("%[%s]b %[%s]d"), "DEFAULT dir");
-  set_field(session::session().cwd, "/");
+  set_field(core::session().cwd, "/");
   EXPECT_EQ(expand("%[%s]d"), "/");
 }
 
@@ -199,8 +199,8 @@ TEST_F(CookiesTest, UserLimitCookies) {
 
 TEST_F(CookiesTest, PerSectionStatistics) {
   write_config("stat_section DEFAULT * no\nstat_section MP3 /site/mp3/* no\n");
-  session::session().current_section = 1;
-  userdb::SectionRecord& section = user().sections[1];
+  core::session().current_section = 1;
+  core::SectionRecord& section = user().sections[1];
   section.allup = {3, 3072, 10};
   section.alldn = {2, 1024, 0};
   section.wkup = {4, 5120, 0};
@@ -238,7 +238,7 @@ TEST_F(CookiesTest, CreditsFollowTheCreditSection) {
 
 TEST_F(CookiesTest, RatioCookie) {
   write_config("stat_section DEFAULT * no\nstat_section MP3 /site/mp3/* no\n");
-  session::session().current_section = 1;
+  core::session().current_section = 1;
   EXPECT_EQ(expand("%[%s]Ir"), "1:3");  // -1 takes section 0's ratio
   user().sections[1].ratio = 0;
   EXPECT_EQ(expand("%[%s]Ir"), "Unlimited");
@@ -259,7 +259,7 @@ TEST_F(CookiesTest, RatioCookie) {
 }
 
 TEST_F(CookiesTest, SessionCounters) {
-  session::Session& s = session::session();
+  core::Session& s = core::session();
   s.session_files_down = 3;
   s.session_files_up = 4;
   s.session_bytes_down = 2048000;
@@ -286,7 +286,7 @@ TEST_F(CookiesTest, TimeTexts) {
   EXPECT_EQ(text::since_text(86400), "1 day, 0 hours, 0 minutes");
   user().time_today = 3725;
   EXPECT_EQ(expand("%[%s]Ie"), "01:02:05");
-  user().last_login = static_cast<int32_t>(session::now() - 7200);
+  user().last_login = static_cast<int32_t>(core::now() - 7200);
   EXPECT_EQ(expand("%[%s]IT"), "2 hours, 0 minutes");
   EXPECT_EQ(text::collapse_white_space("  Sat Dec  6 11:20:00 2025\n"), "Sat Dec 6 11:20:00 2025");
 }

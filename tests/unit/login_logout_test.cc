@@ -23,7 +23,7 @@ class LogoutSave : public userdb_test::SiteTest {
     SiteTest::SetUp();
     configure("stat_section DEFAULT * no\n");
     now_ = ::time(nullptr);
-    session::Session& s = session::session();
+    core::Session& s = core::session();
     s.logged_in = 1;
     s.login_time = now_ - 60;
   }
@@ -32,7 +32,7 @@ class LogoutSave : public userdb_test::SiteTest {
   void log_in_bob(const std::string& userfile) {
     write_file(user_path("bob"), userfile);
     ASSERT_EQ(userdb::read_userfile("bob"), 0);
-    session::session().user = userdb::work_user();
+    core::session().user = userdb::work_user();
   }
 
   time_t now_ = 0;

@@ -7,12 +7,13 @@
 #include <ctime>
 #include <string>
 
+#include "core/fixed_field.h"
+#include "core/session.h"
 #include "session/login_admission.h"
 #include "session/login_environment.h"
 #include "session/login_logout.h"
-#include "session/session.h"
 #include "session/status.h"
-#include "session/status_line.h"
+#include "transfer/status_line.h"
 #include "userdb/userfile.h"
 
 namespace {
@@ -25,7 +26,7 @@ class UtcTime : public ::testing::Test {
     had_tz_ = tz != nullptr;
     ::setenv("TZ", "UTC", 1);
     ::tzset();
-    session::session().tz_offset = 0;
+    core::session().tz_offset = 0;
   }
   void TearDown() override {
     if (had_tz_)
@@ -77,7 +78,7 @@ TEST_F(UtcTime, ASessionAcrossMidnightKeepsOnlyTodaysSeconds) {
 }
 
 TEST(StatusTexts, LoginState) {
-  session::Session s;
+  core::Session s;
   EXPECT_EQ(session::login_state_text(s), "Waiting for user name");
   s.awaiting_password = 1;
   EXPECT_EQ(session::login_state_text(s), "Waiting for password");
@@ -87,7 +88,7 @@ TEST(StatusTexts, LoginState) {
 }
 
 TEST(StatusTexts, DataState) {
-  session::Session s;
+  core::Session s;
   std::string address = "stale";
   EXPECT_EQ(session::data_state_text(s, address), "No data connection");
   EXPECT_EQ(address, "");
@@ -119,15 +120,15 @@ TEST(FreeSpace, MegabytesOfAvailableBlocks) {
 }
 
 TEST(ScriptEnvironment, EntriesOfTheSessionUser) {
-  session::Session s;
-  userdb::copy_field(s.user.name, "alice");
-  userdb::copy_field(s.user.flags, "35");
-  userdb::copy_field(s.user.tagline, "Just testing");
-  userdb::copy_field(s.user.groups[0], "Friends");
-  userdb::copy_field(s.user.private_groups[0], "STAFF");
+  core::Session s;
+  core::copy_field(s.user.name, "alice");
+  core::copy_field(s.user.flags, "35");
+  core::copy_field(s.user.tagline, "Just testing");
+  core::copy_field(s.user.groups[0], "Friends");
+  core::copy_field(s.user.private_groups[0], "STAFF");
   s.user.sections[0].ratio = 3;
-  userdb::copy_field(s.ident_user, "ident");
-  userdb::copy_field(s.remote_ip, "10.0.0.7");
+  core::copy_field(s.ident_user, "ident");
+  core::copy_field(s.remote_ip, "10.0.0.7");
   s.home_dir = "/site";
   const auto entries = session::script_environment_entries(s);
   EXPECT_EQ(entries[0], "USER=alice");
@@ -141,8 +142,8 @@ TEST(ScriptEnvironment, EntriesOfTheSessionUser) {
 }
 
 TEST(ScriptEnvironment, LongValuesAreCutToTheEntryLimit) {
-  session::Session s;
-  userdb::copy_field(s.user.tagline, std::string(64, 't'));
+  core::Session s;
+  core::copy_field(s.user.tagline, std::string(64, 't'));
   s.home_dir = "/" + std::string(300, 'h');
   const auto entries = session::script_environment_entries(s);
   EXPECT_EQ(entries[2], "TAGLINE=" + std::string(51, 't'));

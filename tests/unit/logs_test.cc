@@ -1,6 +1,6 @@
 // The log writers' line layouts and files, and show_log's filters and its
 // handling of missing and corrupted logs.
-#include "text/logs.h"
+#include "core/logs.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "protocol/reply.h"
+#include "core/reply.h"
+#include "core/session.h"
 #include "scratch_site.h"
-#include "session/session.h"
 
 namespace {
 
@@ -59,7 +59,7 @@ class LogSite : public ::testing::Test {
  protected:
   void SetUp() override {
     site_.make_dir("logs");
-    session::Session& s = session::session();
+    core::Session& s = core::session();
     std::snprintf(s.data_path, sizeof s.data_path, "%s", root_.c_str());
     s.tz_offset = 0;
     s.show_continuations = 1;
@@ -90,35 +90,35 @@ class LogSite : public ::testing::Test {
 
 // Timestamp of a log line written `days_ago` whole days before now.
 std::string stamp_days_ago(int days_ago) {
-  return text::log_time_text(std::time(nullptr) - days_ago * 86400L).substr(0, 24);
+  return core::log_time_text(std::time(nullptr) - days_ago * 86400L).substr(0, 24);
 }
 
 TEST(LogTimestamps, DaysOneToNineKeepTwoBlanksExceptInTheEventLog) {
-  EXPECT_EQ(text::log_time_text(kDayFive), "Sat Dec  5 13:46:03 2026\n");
-  EXPECT_EQ(text::event_time_text(kDayFive), "Sat Dec 5 13:46:03 2026");
-  EXPECT_EQ(text::log_time_text(kDayFifteen), "Tue Dec 15 09:05:07 2026\n");
-  EXPECT_EQ(text::event_time_text(kDayFifteen), "Tue Dec 15 09:05:07 2026");
+  EXPECT_EQ(core::log_time_text(kDayFive), "Sat Dec  5 13:46:03 2026\n");
+  EXPECT_EQ(core::event_time_text(kDayFive), "Sat Dec 5 13:46:03 2026");
+  EXPECT_EQ(core::log_time_text(kDayFifteen), "Tue Dec 15 09:05:07 2026\n");
+  EXPECT_EQ(core::event_time_text(kDayFifteen), "Tue Dec 15 09:05:07 2026");
 
-  EXPECT_EQ(text::event_log_line(kDayFive, "LOGIN: x"), "Sat Dec 5 13:46:03 2026 LOGIN: x\n");
-  EXPECT_EQ(text::login_log_line(kDayFive, 42, "m"), "Sat Dec  5 13:46:03 2026 [42    ] m\n");
-  EXPECT_EQ(text::sysop_log_line(kDayFive, 42, "m"), "Sat Dec  5 13:46:03 2026 [42      ] m\n");
+  EXPECT_EQ(core::event_log_line(kDayFive, "LOGIN: x"), "Sat Dec 5 13:46:03 2026 LOGIN: x\n");
+  EXPECT_EQ(core::login_log_line(kDayFive, 42, "m"), "Sat Dec  5 13:46:03 2026 [42    ] m\n");
+  EXPECT_EQ(core::sysop_log_line(kDayFive, 42, "m"), "Sat Dec  5 13:46:03 2026 [42      ] m\n");
 }
 
 TEST(LogProcessIds, LoginLayoutCutsAfterSixDigitsSysopLayoutNeverCuts) {
-  EXPECT_EQ(text::login_log_line(kDayFifteen, 1234567, "x"),
+  EXPECT_EQ(core::login_log_line(kDayFifteen, 1234567, "x"),
             "Tue Dec 15 09:05:07 2026 [123456] x\n");
-  EXPECT_EQ(text::sysop_log_line(kDayFifteen, 1234567, "x"),
+  EXPECT_EQ(core::sysop_log_line(kDayFifteen, 1234567, "x"),
             "Tue Dec 15 09:05:07 2026 [1234567 ] x\n");
-  EXPECT_EQ(text::sysop_log_line(kDayFifteen, 123456789, "x"),
+  EXPECT_EQ(core::sysop_log_line(kDayFifteen, 123456789, "x"),
             "Tue Dec 15 09:05:07 2026 [123456789] x\n");
-  EXPECT_EQ(text::login_log_line(kDayFifteen, 4294967295u, "x"),
+  EXPECT_EQ(core::login_log_line(kDayFifteen, 4294967295u, "x"),
             "Tue Dec 15 09:05:07 2026 [429496] x\n");
 }
 
 TEST(LogLongLines, EveryLayoutKeepsItsNewlineWhenTheMessageIsCut) {
   const std::string huge(20000, 'p');
 
-  const std::string event = text::event_log_line(kDayFifteen, huge);
+  const std::string event = core::event_log_line(kDayFifteen, huge);
   EXPECT_EQ(event.size(), 4095u);
   EXPECT_EQ(event.back(), '\n');
   EXPECT_EQ(event.find('\n'), event.size() - 1);
@@ -126,10 +126,10 @@ TEST(LogLongLines, EveryLayoutKeepsItsNewlineWhenTheMessageIsCut) {
 
   // A message that exactly fills the line is not cut at all.
   const std::string fits(4095 - 24 - 2, 'q');
-  EXPECT_EQ(text::event_log_line(kDayFifteen, fits), "Tue Dec 15 09:05:07 2026 " + fits + "\n");
+  EXPECT_EQ(core::event_log_line(kDayFifteen, fits), "Tue Dec 15 09:05:07 2026 " + fits + "\n");
 
-  for (const std::string& line : {text::login_log_line(kDayFifteen, 7, huge),
-                                  text::sysop_log_line(kDayFifteen, 7, huge)}) {
+  for (const std::string& line : {core::login_log_line(kDayFifteen, 7, huge),
+                                  core::sysop_log_line(kDayFifteen, 7, huge)}) {
     EXPECT_EQ(line.back(), '\n');
     EXPECT_EQ(line.find('\n'), line.size() - 1);
     EXPECT_NE(line.find(std::string(8191, 'p')), std::string::npos);
@@ -138,25 +138,25 @@ TEST(LogLongLines, EveryLayoutKeepsItsNewlineWhenTheMessageIsCut) {
 }
 
 TEST_F(LogSite, EachWriterAppendsWholeLinesToItsOwnFile) {
-  const time_t before = session::now();
-  text::event_log("LOGIN: %s@%s (%s) \"%.23s\"", "ident", "host", "10.0.0.1", "user");
-  text::login_log("%.23s: %s@%s (%s): Login failure.", "user", "ident", "host", "10.0.0.1");
-  text::request_log("%s requested %s", "user", "a thing");
-  text::sysop_log("'%.23s' deleted user '%.23s'.", "op", "victim");
-  text::error_log("Unable to execute pre_check script '%s'", "/bin/check");
-  text::error_log("Error: %s log is corrupted: %s", "login.log", "junk");
-  const time_t after = session::now();
+  const time_t before = core::now();
+  core::event_log("LOGIN: %s@%s (%s) \"%.23s\"", "ident", "host", "10.0.0.1", "user");
+  core::login_log("%.23s: %s@%s (%s): Login failure.", "user", "ident", "host", "10.0.0.1");
+  core::request_log("%s requested %s", "user", "a thing");
+  core::sysop_log("'%.23s' deleted user '%.23s'.", "op", "victim");
+  core::error_log("Unable to execute pre_check script '%s'", "/bin/check");
+  core::error_log("Error: %s log is corrupted: %s", "login.log", "junk");
+  const time_t after = core::now();
 
   const auto stamped = [&](const std::string& line, bool collapsed) {
     for (time_t t = before; t <= after; ++t) {
       const std::string stamp =
-          collapsed ? text::event_time_text(t) : text::log_time_text(t).substr(0, 24);
+          collapsed ? core::event_time_text(t) : core::log_time_text(t).substr(0, 24);
       if (line.rfind(stamp + " ", 0) == 0) return line.substr(stamp.size() + 1);
     }
     return std::string("<bad stamp> ") + line;
   };
-  const std::string pid6 = text::login_log_line(0, static_cast<unsigned>(getpid()), "").substr(25);
-  const std::string pid8 = text::sysop_log_line(0, getpid(), "").substr(25);
+  const std::string pid6 = core::login_log_line(0, static_cast<unsigned>(getpid()), "").substr(25);
+  const std::string pid8 = core::sysop_log_line(0, getpid(), "").substr(25);
 
   auto lines = read_lines(log("marlod.log"));
   ASSERT_EQ(lines.size(), 1u);
@@ -184,18 +184,18 @@ TEST_F(LogSite, EachWriterAppendsWholeLinesToItsOwnFile) {
 }
 
 TEST_F(LogSite, TimestampsCarryTheTimezoneOffset) {
-  session::session().tz_offset = 400 * 86400;
-  const time_t before = session::now();
-  text::sysop_log("shifted");
-  text::event_log("shifted");
-  const time_t after = session::now();
-  session::session().tz_offset = 0;
+  core::session().tz_offset = 400 * 86400;
+  const time_t before = core::now();
+  core::sysop_log("shifted");
+  core::event_log("shifted");
+  const time_t after = core::now();
+  core::session().tz_offset = 0;
   const std::string sysop = read_lines(log("sysop.log")).at(0);
   const std::string event = read_lines(log("marlod.log")).at(0);
   bool sysop_shifted = false, event_shifted = false;
   for (time_t t = before; t <= after; ++t) {
-    sysop_shifted |= sysop.rfind(text::log_time_text(t).substr(0, 24), 0) == 0;
-    event_shifted |= event.rfind(text::event_time_text(t), 0) == 0;
+    sysop_shifted |= sysop.rfind(core::log_time_text(t).substr(0, 24), 0) == 0;
+    event_shifted |= event.rfind(core::event_time_text(t), 0) == 0;
   }
   EXPECT_TRUE(sysop_shifted) << sysop;
   EXPECT_TRUE(event_shifted) << event;
@@ -203,8 +203,8 @@ TEST_F(LogSite, TimestampsCarryTheTimezoneOffset) {
 
 TEST_F(LogSite, LongEventMessageCannotGlueTwoLinesTogether) {
   const std::string path = "/site/" + std::string(6000, 'd');
-  text::event_log("NEWDIR: \"%s\" \"%.23s\"", path, "user");
-  text::event_log("DELDIR: \"%s\"", "/site/short");
+  core::event_log("NEWDIR: \"%s\" \"%.23s\"", path, "user");
+  core::event_log("DELDIR: \"%s\"", "/site/short");
   const auto lines = read_lines(log("marlod.log"));
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[0].size(), 4094u);
@@ -213,11 +213,11 @@ TEST_F(LogSite, LongEventMessageCannotGlueTwoLinesTogether) {
 
 TEST_F(LogSite, MissingLogsFolderIsSkippedSilently) {
   fsys::remove_all(root_ / "logs");
-  text::event_log("x");
-  text::login_log("x");
-  text::request_log("x");
-  text::sysop_log("x");
-  text::error_log("x");
+  core::event_log("x");
+  core::login_log("x");
+  core::request_log("x");
+  core::sysop_log("x");
+  core::error_log("x");
   EXPECT_FALSE(fsys::exists(root_ / "logs"));
   EXPECT_TRUE(replies().empty());
 }
@@ -227,8 +227,8 @@ TEST_F(LogSite, WritersReachRootOwnedLogsFromAnUnprivilegedUser) {
   write_log("sysop.log", "");
   ASSERT_EQ(chmod(log("sysop.log").c_str(), 0644), 0);
   ASSERT_EQ(seteuid(65534), 0);
-  text::sysop_log("'%s' purged '%s'", "op", "gone");
-  text::event_log("created as root");
+  core::sysop_log("'%s' purged '%s'", "op", "gone");
+  core::event_log("created as root");
   const uid_t during = geteuid();
   ASSERT_EQ(seteuid(0), 0);
   EXPECT_EQ(during, 65534u);
@@ -247,11 +247,11 @@ TEST(LogFilter, FirstWordIsTheDayCountOnlyWhenAllDigits) {
   for (const Case& c : {Case{"", 0, ""}, Case{"   ", 0, ""}, Case{"  3 bob extra", 3, "bob"},
                         Case{"3", 3, ""}, Case{"bob 3", 0, "bob"}, Case{"12abc", 0, "12abc"},
                         Case{"-3 bob", 0, "-3"}}) {
-    const auto f = text::parse_log_filter(c.argument);
+    const auto f = core::parse_log_filter(c.argument);
     EXPECT_EQ(f.days, c.days) << c.argument;
     EXPECT_EQ(f.search, c.search) << c.argument;
   }
-  const auto f = text::parse_log_filter("99999999999999999999999999 x");
+  const auto f = core::parse_log_filter("99999999999999999999999999 x");
   EXPECT_GT(f.days, 1000000);
   EXPECT_EQ(f.search, "x");
 }
@@ -281,7 +281,7 @@ class ShowLog : public LogSite {
 
 TEST_F(ShowLog, DayCountAndCaseSensitiveSearchFilterAloneAndTogether) {
   using Lines = std::vector<std::string>;
-  EXPECT_EQ(text::show_log(200, nullptr, "login.log"), 0);
+  EXPECT_EQ(core::show_log(200, nullptr, "login.log"), 0);
   auto lines = replies();
   ASSERT_EQ(lines.size(), 5u);
   EXPECT_EQ(listed(lines), (Lines{old_bob_, old_amy_, new_bob_, now_amy_}));
@@ -294,13 +294,13 @@ TEST_F(ShowLog, DayCountAndCaseSensitiveSearchFilterAloneAndTogether) {
   };
   for (const auto& [argument, expected] : cases) {
     replies_.clear();
-    EXPECT_EQ(text::show_log(200, argument, "login.log"), 0);
+    EXPECT_EQ(core::show_log(200, argument, "login.log"), 0);
     EXPECT_EQ(listed(replies()), expected) << argument;
   }
 }
 
 TEST_F(ShowLog, MissingLogSendsOneContinuationLineAndNoFinalReply) {
-  EXPECT_NE(text::show_log(200, "3 bob", "request.log"), 0);
+  EXPECT_NE(core::show_log(200, "3 bob", "request.log"), 0);
   const auto lines = replies();
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0].rfind("200- ", 0), 0u);
@@ -308,7 +308,7 @@ TEST_F(ShowLog, MissingLogSendsOneContinuationLineAndNoFinalReply) {
 
 TEST_F(ShowLog, LineWithMissingFieldsEndsTheListingAsCorrupted) {
   write_log("login.log", new_bob_ + "\nbroken line\n" + now_amy_ + "\n");
-  EXPECT_NE(text::show_log(200, "3", "login.log"), 0);
+  EXPECT_NE(core::show_log(200, "3", "login.log"), 0);
   const auto lines = replies();
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0], "200- " + new_bob_);
@@ -321,7 +321,7 @@ TEST_F(ShowLog, LineWithMissingFieldsEndsTheListingAsCorrupted) {
 
 TEST_F(ShowLog, CorruptedLineIsListedNormallyWithoutDayCount) {
   write_log("login.log", new_bob_ + "\nbroken line\n" + now_amy_ + "\n");
-  EXPECT_EQ(text::show_log(200, "", "login.log"), 0);
+  EXPECT_EQ(core::show_log(200, "", "login.log"), 0);
   EXPECT_EQ(listed(replies()), (std::vector<std::string>{new_bob_, "broken line", now_amy_}));
   EXPECT_FALSE(fsys::exists(log("error.log")));
 }
@@ -329,7 +329,7 @@ TEST_F(ShowLog, CorruptedLineIsListedNormallyWithoutDayCount) {
 TEST_F(ShowLog, DateBeforeTheEpochIsCorruptedWithAFinalReply) {
   const std::string ancient = "Mon Jan  1 00:00:00 1900 [1     ] too old";
   write_log("login.log", ancient + "\n" + now_amy_ + "\n");
-  EXPECT_NE(text::show_log(200, "3", "login.log"), 0);
+  EXPECT_NE(core::show_log(200, "3", "login.log"), 0);
   const auto lines = replies();
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0].rfind("200 ", 0), 0u);  // string 309 as the final reply
@@ -339,14 +339,14 @@ TEST_F(ShowLog, DateBeforeTheEpochIsCorruptedWithAFinalReply) {
 
 TEST_F(ShowLog, OverlongYearIsCorruptedNotUndefined) {
   write_log("sysop.log", "Mon Jan  1 00:00:00 99999999999999999999 [1       ] x\n");
-  EXPECT_NE(text::show_log(200, "1", "sysop.log"), 0);
+  EXPECT_NE(core::show_log(200, "1", "sysop.log"), 0);
   EXPECT_TRUE(fsys::exists(log("error.log")));
 }
 
 TEST_F(ShowLog, LongLineIsCutButNeverSplitIntoAFalseLine) {
   const std::string long_line = new_bob_ + " " + std::string(3000, 'z');
   write_log("login.log", long_line + "\n" + now_amy_);  // last line without newline
-  EXPECT_EQ(text::show_log(200, "3", "login.log"), 0);
+  EXPECT_EQ(core::show_log(200, "3", "login.log"), 0);
   const auto shown = listed(replies());
   ASSERT_EQ(shown.size(), 2u);
   EXPECT_EQ(shown[0], long_line.substr(0, 1023));

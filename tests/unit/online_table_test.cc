@@ -14,13 +14,13 @@
 #include <vector>
 
 #include "config/config_store.h"
+#include "core/session.h"
 #include "online/online_segment.h"
 #include "online/online_table.h"
 #include "online/slot_claim.h"
 #include "online/table_config.h"
 #include "online_test_segment.h"
 #include "scratch_site.h"
-#include "session/session.h"
 
 namespace {
 
@@ -73,7 +73,7 @@ TEST(OnlineAttach, TakesSlotZeroOfANewSegmentAndCopiesTheRecord) {
   OnlineEntry prepared = record_for(::getpid());
   online::copy_field(prepared.host, "ident@host.example");
   ASSERT_EQ(online::attach_table(segment.key, 3, prepared), AttachStatus::Attached);
-  EXPECT_EQ(session::session().online_slot, 0);
+  EXPECT_EQ(core::session().online_slot, 0);
   ASSERT_EQ(online::table().size(), 3u);
   const OnlineEntry* own = online::own_entry();
   ASSERT_NE(own, nullptr);
@@ -124,7 +124,7 @@ TEST(OnlineRelease, LastProcessRemovesTheSegmentAndTheNextStartsAfresh) {
   ASSERT_EQ(online::attach_table(segment.key, 2, record_for(::getpid())), AttachStatus::Attached);
   const int child_slot = in_child([&] {
     if (online::attach_table(segment.key, 2, record_for(::getpid())) != AttachStatus::Attached) return 99;
-    const int slot = session::session().online_slot;
+    const int slot = core::session().online_slot;
     online::detach_table();
     return slot;
   });
@@ -133,7 +133,7 @@ TEST(OnlineRelease, LastProcessRemovesTheSegmentAndTheNextStartsAfresh) {
   EXPECT_EQ(online::table()[1].procid, 0) << "the child zeroed its slot";
 
   online::detach_table();
-  EXPECT_EQ(session::session().online_slot, -1);
+  EXPECT_EQ(core::session().online_slot, -1);
   EXPECT_TRUE(online::table().empty());
   EXPECT_FALSE(online_test::segment_exists(segment.key));
 
@@ -144,7 +144,7 @@ TEST(OnlineRelease, LastProcessRemovesTheSegmentAndTheNextStartsAfresh) {
 TEST(OnlineRelease, LeavesASlotThatANewSessionTookAfterAKill) {
   ScratchSegment segment;
   ASSERT_EQ(online::attach_table(segment.key, 2, record_for(::getpid())), AttachStatus::Attached);
-  const int slot = session::session().online_slot;
+  const int slot = core::session().online_slot;
   std::span<OnlineEntry> slots = online::table();
   // KILL from another process zeroed our slot and a new session took it.
   online::clear_slot(slots[slot]);
@@ -166,7 +166,7 @@ TEST(OnlineRelease, LeavesASlotThatANewSessionTookAfterAKill) {
 }
 
 TEST(OwnSlot, AccessorsDoNothingBeforeASlotIsTaken) {
-  session::session().online_slot = -1;
+  core::session().online_slot = -1;
   EXPECT_EQ(online::own_entry(), nullptr);
   online::set_own_status("RETR x");
   online::set_own_command_start();
@@ -235,7 +235,7 @@ TEST(OnlineAttachRace, RacingProcessesNeverShareASlot) {
         (void)::read(start[0], &go, 1);  // returns when the parent closes it
         int slot = -1;
         if (online::attach_table(segment.key, kSlots, record_for(::getpid())) == AttachStatus::Attached) {
-          slot = session::session().online_slot;
+          slot = core::session().online_slot;
         }
         (void)::write(results[1], &slot, sizeof slot);
         (void)::read(finish[0], &go, 1);  // hold the slot until everyone reported

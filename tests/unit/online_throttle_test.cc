@@ -6,11 +6,12 @@
 #include <string>
 
 #include "config/config_store.h"
+#include "core/fixed_field.h"
+#include "core/session.h"
 #include "online/online_segment.h"
 #include "online/throttle.h"
 #include "online_test_segment.h"
 #include "scratch_site.h"
-#include "session/session.h"
 #include "userdb/userfile.h"
 
 namespace {
@@ -79,11 +80,11 @@ TEST(ThrottlePause, LimitsOfZeroNeverDivideByZero) {
 class SpeedLimitConfig : public ::testing::Test {
  protected:
   void SetUp() override {
-    saved_user_ = session::session().user;
-    userdb::copy_field(session::session().user.name, "carol");
+    saved_user_ = core::session().user;
+    core::copy_field(core::session().user.name, "carol");
   }
   void TearDown() override {
-    session::session().user = saved_user_;
+    core::session().user = saved_user_;
     online::detach_table();
     online_test::remove_segment(segment_key_);
     config::clear_config();
@@ -94,7 +95,7 @@ class SpeedLimitConfig : public ::testing::Test {
 
  private:
   const scratch::ScratchDir dir_{"online-throttle"};
-  userdb::UserRecord saved_user_;
+  core::UserRecord saved_user_;
 };
 
 TEST_F(SpeedLimitConfig, FirstMatchingLineThatAdmitsTheUserGoverns) {
@@ -112,7 +113,7 @@ TEST_F(SpeedLimitConfig, FirstMatchingLineThatAdmitsTheUserGoverns) {
 
   area = online::governing_speed_limit("/site/vip/x", Direction::Upload);
   EXPECT_EQ(area.limit, 40000) << "carol is not on the vip line's list";
-  userdb::copy_field(session::session().user.name, "dave");
+  core::copy_field(core::session().user.name, "dave");
   EXPECT_EQ(online::governing_speed_limit("/site/vip/x", Direction::Upload).limit, 80000);
 
   EXPECT_EQ(online::governing_speed_limit("/other/x", Direction::Download).pattern, nullptr);
@@ -131,7 +132,7 @@ TEST_F(SpeedLimitConfig, MeasuresOwnRateAndTheSharersInTheArea) {
     e.tstart.tv_usec = 0;
   };
   std::span<OnlineEntry> slots = online::table();
-  const int own = session::session().online_slot;
+  const int own = core::session().online_slot;
   transfer(slots[own], "RETR big.iso", "/site/iso", 40000, 2);  // 20000/s
   slots[1] = online_test::record_for(::getppid());
   transfer(slots[1], "RETR a", "/site/iso/sub", 30000, 3);  // 10000/s, shares

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <random>
 
+#include "site/user_groups.h"
 #include "userdb/groups.h"
 #include "userdb/passwd_file.h"
 #include "userdb_site_fixture.h"
@@ -54,7 +55,7 @@ TEST(GroupLines, ThreeOrFourFieldsAndTheTrailingColon) {
   EXPECT_FALSE(userdb::parse_group_line("a:b:"));
   EXPECT_FALSE(userdb::parse_group_line("a:b:x"));
 
-  userdb::GroupEntry big{"big", std::string(20000, 'd'), 300, 0};
+  core::GroupEntry big{"big", std::string(20000, 'd'), 300, 0};
   std::string line = userdb::format_group_line(big);
   EXPECT_EQ(line.substr(8188, 2), "\\\n");
   EXPECT_EQ(line.find('\n', 8190), 8188u + 2 + 8188 + 1);
@@ -80,7 +81,7 @@ TEST_F(PasswdFile, UnparsableLinesSurviveAnEditOfAnotherLineByteForByte) {
   ASSERT_EQ(userdb::pw_open(userdb::OpenMode::ReadWrite), 1);
   EXPECT_EQ(userdb::pw_locate("sixfields"), nullptr);
   EXPECT_EQ(errno, ENOENT);
-  userdb::PasswdEntry bob = *userdb::pw_locate("bob");
+  core::PasswdEntry bob = *userdb::pw_locate("bob");
   bob.dir = "/site/bob";
   ASSERT_EQ(userdb::pw_update(bob), 1);
   ASSERT_EQ(userdb::pw_close(), 1);
@@ -95,11 +96,11 @@ TEST_F(PasswdFile, UnparsableLinesSurviveAnEditOfAnotherLineByteForByte) {
 TEST_F(PasswdFile, ContinuedGroupLinesReadJoinedAndUnchangedOnesStayAsTheyWere) {
   write_file(group(), "long:first \\\npart:300:2\nstaff:s:200:\n");
   ASSERT_EQ(userdb::open_group_file(), 1);
-  const userdb::GroupEntry* g = userdb::gr_locate("long");
+  const core::GroupEntry* g = userdb::gr_locate("long");
   ASSERT_NE(g, nullptr);
   EXPECT_EQ(g->description, "first part");
   EXPECT_EQ(g->logins, 2);
-  userdb::GroupEntry staff = *userdb::gr_locate("staff");
+  core::GroupEntry staff = *userdb::gr_locate("staff");
   staff.logins = 4;
   ASSERT_EQ(userdb::gr_update(staff), 1);
   ASSERT_EQ(userdb::close_group_file(), 1);
@@ -109,7 +110,7 @@ TEST_F(PasswdFile, ContinuedGroupLinesReadJoinedAndUnchangedOnesStayAsTheyWere) 
 TEST_F(PasswdFile, ChangesNeedTheLockAndAReadWriteOpen) {
   write_file(passwd(), "bob:x:101:100:g:/:/bin/false\n");
   ASSERT_EQ(userdb::pw_open(userdb::OpenMode::Read), 1);
-  userdb::PasswdEntry e = *userdb::pw_locate("bob");
+  core::PasswdEntry e = *userdb::pw_locate("bob");
   EXPECT_EQ(userdb::pw_update(e), 0);
   EXPECT_EQ(errno, EINVAL);
   ASSERT_EQ(userdb::pw_close(), 1);
@@ -157,7 +158,7 @@ TEST_F(PasswdFile, ALockOfALiveProcessHoldsAndAStaleOneIsTakenOver) {
 TEST_F(PasswdFile, NewAccountsTakeTheNextUidAndADesHash) {
   // The uid counter starts at 100 once per process, so both cases run here
   // in order.
-  ASSERT_EQ(userdb::add_passwd_user(200, "first", "secret"), 0);
+  ASSERT_EQ(userdb::add_passwd_user("first", "secret"), 0);
   auto first = userdb::passwd_by_name("first");
   ASSERT_TRUE(first);
   EXPECT_EQ(first->uid, 100);
@@ -171,21 +172,21 @@ TEST_F(PasswdFile, NewAccountsTakeTheNextUidAndADesHash) {
 
   write_file(passwd(), "a:x:250:100:g:/:/bin/false\nb:x:120:100:g:/:/bin/false\n");
   userdb::pending_home_dir() = "/site/home/second";
-  ASSERT_EQ(userdb::add_passwd_user(200, "second", "pw"), 0);
+  ASSERT_EQ(userdb::add_passwd_user("second", "pw"), 0);
   auto second = userdb::passwd_by_name("second");
   ASSERT_TRUE(second);
   EXPECT_EQ(second->uid, 251);
   EXPECT_EQ(second->dir, "/site/home/second");
   EXPECT_TRUE(userdb::pending_home_dir().empty());
 
-  EXPECT_EQ(userdb::add_passwd_user(200, "second", "pw"), 1);
-  EXPECT_EQ(userdb::add_passwd_user(200, std::string(24, 'n').c_str(), "pw"), 1);
+  EXPECT_EQ(userdb::add_passwd_user("second", "pw"), 95);
+  EXPECT_EQ(userdb::add_passwd_user(std::string(24, 'n').c_str(), "pw"), 52);
   EXPECT_EQ(userdb::count_passwd_entries(), 3);
 
   // A nobody account at the top of the range never pushes a new uid past
   // 65535 into root's.
   write_file(passwd(), "nobody:x:65534:65534:g:/:/bin/false\nlast:x:65533:100:g:/:/bin/false\n");
-  ASSERT_EQ(userdb::add_passwd_user(200, "third", "pw"), 0);
+  ASSERT_EQ(userdb::add_passwd_user("third", "pw"), 0);
   auto third = userdb::passwd_by_name("third");
   ASSERT_TRUE(third);
   EXPECT_GE(third->uid, 100);
@@ -254,7 +255,7 @@ TEST_F(PasswdFile, RandomBytesReadWithoutCrashAndWriteBackUnchanged) {
     write_file(passwd(), junk);
     ASSERT_EQ(userdb::pw_lock(), 1);
     ASSERT_EQ(userdb::pw_open(userdb::OpenMode::ReadWrite), 1);
-    userdb::PasswdEntry added{"added", "pw", 7, 7, "", "/", "/bin/false"};
+    core::PasswdEntry added{"added", "pw", 7, 7, "", "/", "/bin/false"};
     ASSERT_EQ(userdb::pw_update(added), 1);
     ASSERT_EQ(userdb::pw_close(), 1);
     ASSERT_EQ(userdb::pw_unlock(), 1);
@@ -283,8 +284,8 @@ TEST_F(PasswdFile, GroupLookupMembershipAndLoginLimits) {
   EXPECT_EQ(userdb::find_group(name, 1, 0), 1);
   EXPECT_EQ(name, "VIPs");
 
-  userdb::UserRecord& work = userdb::work_user();
-  work = userdb::UserRecord{};
+  core::UserRecord& work = userdb::work_user();
+  work = core::UserRecord{};
   std::strcpy(work.groups[0], "Staff");
   std::strcpy(work.private_groups[0], "VIPs");
   EXPECT_EQ(userdb::in_group("Staff"), 1);
@@ -298,7 +299,7 @@ TEST_F(PasswdFile, GroupLookupMembershipAndLoginLimits) {
   EXPECT_EQ(userdb::group_login_limit(300, 50), 0);
   EXPECT_EQ(userdb::group_login_limit(999, 50), 0);
 
-  userdb::show_user_groups(200, 0);
+  site::show_user_groups(200, 0);
   std::string sent = replies();
   EXPECT_NE(sent.find("200-  Staff           \r\n"), std::string::npos);
   EXPECT_NE(sent.find("200-  *VIPs            \r\n"), std::string::npos);

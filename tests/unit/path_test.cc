@@ -8,9 +8,9 @@
 #include <string>
 
 #include "config/config_store.h"
+#include "core/session.h"
 #include "fs/path.h"
 #include "scratch_site.h"
-#include "session/session.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The signal block and the root-privilege bracket: what they block, what
 // they restore, and in which order.
-#include "session/privilege.h"
+#include "core/privilege.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -26,7 +26,7 @@ bool blocked(int signal_number) {
 class Privilege : public ::testing::Test {
  protected:
   void SetUp() override {
-    sigaddset(&session::handled_signals(), SIGUSR1);
+    sigaddset(&core::handled_signals(), SIGUSR1);
     struct sigaction action {};
     action.sa_handler = on_usr1;
     sigemptyset(&action.sa_mask);
@@ -42,7 +42,7 @@ class Privilege : public ::testing::Test {
     if (geteuid() != 0) (void)seteuid(0);
     sigprocmask(SIG_SETMASK, &previous_mask_, nullptr);
     sigaction(SIGUSR1, &previous_action_, nullptr);
-    sigdelset(&session::handled_signals(), SIGUSR1);
+    sigdelset(&core::handled_signals(), SIGUSR1);
   }
 
   struct sigaction previous_action_ {};
@@ -51,7 +51,7 @@ class Privilege : public ::testing::Test {
 
 TEST_F(Privilege, SignalBlockHoldsHandledSignalsUntilItEnds) {
   {
-    session::SignalBlock block;
+    core::SignalBlock block;
     EXPECT_TRUE(blocked(SIGUSR1));
     EXPECT_FALSE(blocked(SIGUSR2));
     raise(SIGUSR1);
@@ -63,9 +63,9 @@ TEST_F(Privilege, SignalBlockHoldsHandledSignalsUntilItEnds) {
 
 TEST_F(Privilege, NestedBlocksUnblockOnlyWhenTheOutermostEnds) {
   {
-    session::SignalBlock outer;
+    core::SignalBlock outer;
     {
-      session::SignalBlock inner;
+      core::SignalBlock inner;
       EXPECT_TRUE(blocked(SIGUSR1));
     }
     EXPECT_TRUE(blocked(SIGUSR1));
@@ -78,7 +78,7 @@ TEST_F(Privilege, SignalBlockLeavesAnEarlierBlockInPlace) {
   sigemptyset(&usr1);
   sigaddset(&usr1, SIGUSR1);
   sigprocmask(SIG_BLOCK, &usr1, nullptr);
-  { session::SignalBlock block; }
+  { core::SignalBlock block; }
   EXPECT_TRUE(blocked(SIGUSR1));
 }
 
@@ -86,7 +86,7 @@ TEST_F(Privilege, BracketRaisesToRootAndDropsBackBeforeSignalsArrive) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root";
   ASSERT_EQ(seteuid(65534), 0);
   {
-    session::PrivilegeBracket privileged;
+    core::PrivilegeBracket privileged;
     EXPECT_EQ(geteuid(), 0u);
     EXPECT_TRUE(blocked(SIGUSR1));
     raise(SIGUSR1);
@@ -104,8 +104,8 @@ TEST_F(Privilege, BracketInsideABracketKeepsRootUntilTheOuterEnds) {
   ASSERT_EQ(seteuid(65534), 0);
   uid_t between = 1;
   {
-    session::PrivilegeBracket outer;
-    { session::PrivilegeBracket inner; }
+    core::PrivilegeBracket outer;
+    { core::PrivilegeBracket inner; }
     between = geteuid();
   }
   const uid_t after = geteuid();
@@ -116,7 +116,7 @@ TEST_F(Privilege, BracketInsideABracketKeepsRootUntilTheOuterEnds) {
 
 TEST_F(Privilege, BracketUnderRootStaysRoot) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root";
-  { session::PrivilegeBracket privileged; }
+  { core::PrivilegeBracket privileged; }
   EXPECT_EQ(geteuid(), 0u);
   EXPECT_FALSE(blocked(SIGUSR1));
 }

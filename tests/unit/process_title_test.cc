@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "session/process_title.h"
+#include "core/process_title.h"
 
 namespace {
 
@@ -26,7 +26,7 @@ struct FakeArea {
 
 TEST(ProcessTitle, AreaRunsFromFirstArgumentToEndOfEnvironment) {
   FakeArea fake;
-  session::ArgumentArea area = session::find_argument_area(fake.argv, fake.envp);
+  core::ArgumentArea area = core::find_argument_area(fake.argv, fake.envp);
   EXPECT_EQ(area.begin, fake.block);
   EXPECT_EQ(area.size, 14u);
 }
@@ -35,14 +35,14 @@ TEST(ProcessTitle, StringsElsewhereAreNotPartOfTheArea) {
   FakeArea fake;
   char elsewhere[] = "B=2";
   fake.envp[0] = elsewhere;
-  EXPECT_EQ(session::find_argument_area(fake.argv, fake.envp).size, 10u);
-  EXPECT_EQ(session::find_argument_area(nullptr, nullptr).size, 0u);
+  EXPECT_EQ(core::find_argument_area(fake.argv, fake.envp).size, 10u);
+  EXPECT_EQ(core::find_argument_area(nullptr, nullptr).size, 0u);
 }
 
 TEST(ProcessTitle, TitleIsCutToTheAreaAndEndsInNul) {
   FakeArea fake;
-  session::ArgumentArea area = session::find_argument_area(fake.argv, fake.envp);
-  session::write_process_title(area, "10.0.0.1: connected");
+  core::ArgumentArea area = core::find_argument_area(fake.argv, fake.envp);
+  core::write_process_title(area, "10.0.0.1: connected");
   EXPECT_EQ(std::string(fake.block, 13), "marlod: 10.0.");
   EXPECT_EQ(fake.block[13], '\0');
   EXPECT_EQ(fake.block[14], 'Z');  // nothing written past the area
@@ -51,7 +51,7 @@ TEST(ProcessTitle, TitleIsCutToTheAreaAndEndsInNul) {
 TEST(ProcessTitle, ShortTitleIsPaddedWithBlanksAndLineEndsDropped) {
   char block[32];
   std::memset(block, 'x', sizeof block);
-  session::write_process_title({block, 20}, "a\r\nb");
+  core::write_process_title({block, 20}, "a\r\nb");
   EXPECT_EQ(std::string(block, 19), "marlod: ab         ");
   EXPECT_EQ(block[19], '\0');
   EXPECT_EQ(block[20], 'x');

@@ -14,24 +14,24 @@
 #include <vector>
 
 #include "config/config_store.h"
+#include "core/reply.h"
+#include "core/session.h"
+#include "core/strings.h"
+#include "core/strings_codec.h"
 #include "protocol/grammar.h"
-#include "protocol/reply.h"
 #include "scratch_site.h"
-#include "session/session.h"
-#include "text/strings.h"
-#include "text/strings_codec.h"
 
 namespace protocol_test {
 
 inline void load_numbered_strings() {
   static bool loaded = false;
   if (loaded) return;
-  std::vector<text::StringRecord> records;
+  std::vector<core::StringRecord> records;
   for (std::uint32_t n = 1; n < 600; ++n)
     records.push_back({n, {"#" + std::to_string(n) + "|%s|%s|%s|%s"}});
   const scratch::ScratchDir dir("proto-strings");
-  const std::string path = dir.write("mrstrings.bin", text::encode_strings(records));
-  ASSERT_EQ(text::load_strings(path), 0);
+  const std::string path = dir.write("mrstrings.bin", core::encode_strings(records));
+  ASSERT_EQ(core::load_strings(path), 0);
   loaded = true;
 }
 
@@ -47,7 +47,7 @@ inline void use_config(const std::string& text) {
 class ProtocolTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    session::session() = session::Session{};
+    core::session() = core::Session{};
     config::clear_config();
     load_numbered_strings();
     protocol::set_handler_override(nullptr);
@@ -56,7 +56,7 @@ class ProtocolTest : public ::testing::Test {
 
   // Runs one command line (CRLF appended) and returns the replies.
   std::string run(const std::string& line) {
-    session::Session& s = session::session();
+    core::Session& s = core::session();
     const std::string full = line + "\r\n";
     std::strncpy(s.command_buffer, full.c_str(), sizeof s.command_buffer - 1);
     s.error_reported = 0;

@@ -14,7 +14,7 @@
 #include <string>
 
 #include "config/config_store.h"
-#include "protocol/reply.h"
+#include "core/reply.h"
 
 namespace scratch {
 
@@ -81,10 +81,10 @@ class ReplyTap {
  public:
   ReplyTap() : stream_(::open_memstream(&data_, &size_)) {
     if (stream_ == nullptr) throw std::runtime_error("open_memstream failed");
-    protocol::set_reply_stream(stream_);
+    core::set_reply_stream(stream_);
   }
   ~ReplyTap() {
-    protocol::set_reply_stream(nullptr);
+    core::set_reply_stream(nullptr);
     std::fclose(stream_);
     std::free(data_);
   }

@@ -6,9 +6,10 @@
 #include <utility>
 
 #include "config/config_store.h"
+#include "core/fixed_field.h"
+#include "core/session.h"
 #include "scratch_site.h"
-#include "session/server_settings.h"
-#include "session/session.h"
+#include "startup/server_settings.h"
 #include "userdb/userfile.h"
 
 namespace {
@@ -18,21 +19,21 @@ class ServerSettings : public ::testing::Test {
  protected:
   void SetUp() override {
     site_.make_dir("logs");
-    session::session() = session::Session{};
-    userdb::copy_field(session::session().data_path, site_.path());
+    core::session() = core::Session{};
+    core::copy_field(core::session().data_path, site_.path());
     config::clear_config();
   }
   void TearDown() override {
     config::clear_config();
-    session::session() = session::Session{};
+    core::session() = core::Session{};
   }
 
   // Reads `text` as the whole configuration and the settings from it.
-  session::Session& read(const std::string& text) {
+  core::Session& read(const std::string& text) {
     scratch::load_config(site_ / "marlod.conf", text);
-    session::read_site_paths(session::session());
-    session::read_server_settings(session::session());
-    return session::session();
+    startup::read_site_paths(core::session());
+    startup::read_server_settings(core::session());
+    return core::session();
   }
 
   std::string error_log() { return scratch::read_file(site_ / "logs/error.log"); }
@@ -47,7 +48,7 @@ TEST_F(ServerSettings, MmapAmountOutsideOneToFiftyGivesFour) {
 }
 
 TEST_F(ServerSettings, ReversedPasvRangeIsSwappedAndLogged) {
-  session::Session& s = read("pasv_ports 5000-4000 6000 7000-7000 8000-8100\n");
+  core::Session& s = read("pasv_ports 5000-4000 6000 7000-7000 8000-8100\n");
   EXPECT_EQ(s.pasv_ranges[0].low, 4000);
   EXPECT_EQ(s.pasv_ranges[0].high, 5000);
   EXPECT_EQ(s.pasv_ranges[1].low, 6000);
@@ -68,7 +69,7 @@ TEST_F(ServerSettings, NoPasvLineKeepsTheCursorUnset) {
 }
 
 TEST_F(ServerSettings, CustomScriptsNeedAllThreeArgumentsAndKeepTheirOrder) {
-  session::Session& s = read(
+  core::Session& s = read(
       "cscript RETR pre /bin/first\n"
       "cscript STOR\n"
       "cscript STOR POST /bin/second\n"
@@ -91,7 +92,7 @@ TEST_F(ServerSettings, DirectorySizeUnitFromTheFirstLetter) {
 }
 
 TEST_F(ServerSettings, ListingAndTransferSettings) {
-  session::Session& s = read(
+  core::Session& s = read(
       "lslong -lA 3\nfile_dl_count 0\nsim_xfers 2 5\nfree_space 100\n"
       "botscript_path /bin/bot\npwd_path /etc/pw\ngrp_path /etc/gr\ntimezone -2\n");
   EXPECT_STREQ(s.lslong_options, "-lA");
@@ -106,19 +107,8 @@ TEST_F(ServerSettings, ListingAndTransferSettings) {
   EXPECT_EQ(s.tz_offset, -7200);
 }
 
-TEST_F(ServerSettings, DefaultsWhenNothingIsConfigured) {
-  session::Session& s = read("# nothing\n");
-  EXPECT_STREQ(s.botscript_path, "/bin/botscript");
-  EXPECT_STREQ(s.passwd_path, "/etc/passwd");
-  EXPECT_EQ(s.lslong_depth, 2);
-  EXPECT_EQ(s.file_dl_count, 1);
-  EXPECT_EQ(s.sim_downloads, -1);
-  EXPECT_EQ(s.sim_uploads, -1);
-  EXPECT_TRUE(s.cscripts.empty());
-}
-
 TEST_F(ServerSettings, SimXfersWithOneNumberLimitsDownloadsOnly) {
-  session::Session& s = read("sim_xfers 3\n");
+  core::Session& s = read("sim_xfers 3\n");
   EXPECT_EQ(s.sim_downloads, 3);
   EXPECT_EQ(s.sim_uploads, -1);
 }

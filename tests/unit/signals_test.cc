@@ -7,9 +7,9 @@
 #include <csignal>
 #include <functional>
 
-#include "session/privilege.h"
-#include "session/session.h"
-#include "session/signals.h"
+#include "core/privilege.h"
+#include "core/session.h"
+#include "core/signals.h"
 
 namespace {
 
@@ -18,7 +18,7 @@ namespace {
 int in_child(const std::function<int()>& body) {
   pid_t pid = ::fork();
   if (pid == 0) {
-    session::install_signal_handlers();
+    core::install_signal_handlers();
     ::_exit(body());
   }
   int status = 0;
@@ -28,7 +28,7 @@ int in_child(const std::function<int()>& body) {
 
 TEST(Signals, HandledSetHoldsEndingSignalsPipeAndUrgentData) {
   int status = in_child([] {
-    const sigset_t& set = session::handled_signals();
+    const sigset_t& set = core::handled_signals();
     for (int sig : {SIGHUP, SIGTERM, SIGINT, SIGQUIT, SIGSEGV, SIGALRM, SIGUSR1, SIGPIPE, SIGURG})
       if (!sigismember(&set, sig)) return 10 + sig;
     if (sigismember(&set, SIGCHLD)) return 2;
@@ -43,8 +43,8 @@ TEST(Signals, EndingSignalsOnlyRecordTheRequestUntilTheNextCheck) {
     int status = in_child([sig] {
       ::raise(sig);
       // The handler returned: nothing ended inside it.
-      if (!session::termination_requested) return 2;
-      session::end_session_if_requested();
+      if (!core::termination_requested) return 2;
+      core::end_session_if_requested();
       return 0;  // not reached: the check ends the session
     });
     ASSERT_TRUE(WIFEXITED(status)) << "signal " << sig;
@@ -64,12 +64,12 @@ TEST(Signals, FaultsLeaveAtOnce) {
 TEST(Signals, BlockedSignalWaitsForTheEndOfTheBracket) {
   int status = in_child([] {
     {
-      session::SignalBlock block;
+      core::SignalBlock block;
       ::raise(SIGTERM);
       // Still blocked: the privileged work finishes first.
-      if (session::termination_requested) return 3;
+      if (core::termination_requested) return 3;
     }
-    return session::termination_requested ? 0 : 4;
+    return core::termination_requested ? 0 : 4;
   });
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
@@ -90,7 +90,7 @@ TEST(Signals, ExitStatusOfExternalProgramsCanBeCollected) {
 TEST(Signals, UrgentDataOnlyRaisesAFlag) {
   int status = in_child([] {
     ::raise(SIGURG);
-    return session::urgent_data_pending ? 0 : 2;
+    return core::urgent_data_pending ? 0 : 2;
   });
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);

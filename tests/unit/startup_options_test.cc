@@ -5,41 +5,31 @@
 #include <string>
 #include <vector>
 
-#include "session/options.h"
-#include "session/session.h"
+#include "core/session.h"
+#include "startup/options.h"
 
 namespace {
 
-session::Session parse(std::initializer_list<const char*> words) {
+core::Session parse(std::initializer_list<const char*> words) {
   std::vector<std::string> storage(words.begin(), words.end());
   storage.insert(storage.begin(), "marlod");
   std::vector<char*> argv;
   for (std::string& word : storage) argv.push_back(word.data());
   argv.push_back(nullptr);
-  session::Session s;
-  session::parse_options(static_cast<int>(argv.size() - 1), argv.data(), s);
+  core::Session s;
+  startup::parse_options(static_cast<int>(argv.size() - 1), argv.data(), s);
   return s;
 }
 
-TEST(StartupOptions, DefaultsWithoutOptions) {
-  session::Session s = parse({});
-  EXPECT_EQ(s.idle_timeout, 900);
-  EXPECT_EQ(s.default_idle_timeout, 900);
-  EXPECT_EQ(s.max_idle_timeout, 7200);
-  EXPECT_EQ(s.dns_retries, 1);
-  EXPECT_EQ(s.config_path, "/etc/marlod.conf");
-  EXPECT_EQ(s.bouncer_mode, 0);
-}
-
 TEST(StartupOptions, MaxIdleBelowDefaultLowersBothIdleValues) {
-  session::Session s = parse({"-t", "900", "-T", "300"});
+  core::Session s = parse({"-t", "900", "-T", "300"});
   EXPECT_EQ(s.idle_timeout, 300);
   EXPECT_EQ(s.default_idle_timeout, 300);
   EXPECT_EQ(s.max_idle_timeout, 300);
 }
 
 TEST(StartupOptions, DefaultIdleAboveMaxRaisesTheMax) {
-  session::Session s = parse({"-T", "100", "-t", "500"});
+  core::Session s = parse({"-T", "100", "-t", "500"});
   EXPECT_EQ(s.idle_timeout, 500);
   EXPECT_EQ(s.max_idle_timeout, 500);
   s = parse({"-t", "30"});
@@ -48,7 +38,7 @@ TEST(StartupOptions, DefaultIdleAboveMaxRaisesTheMax) {
 }
 
 TEST(StartupOptions, FlagsAndFiles) {
-  session::Session s = parse({"-d", "-e", "-L", "-i", "-o", "-I", "-n", "0", "-r", "/x.conf",
+  core::Session s = parse({"-d", "-e", "-L", "-i", "-o", "-I", "-n", "0", "-r", "/x.conf",
                               "-s", "/y.bin", "-B"});
   EXPECT_EQ(s.debug, 1);
   EXPECT_EQ(s.week_starts_monday, 1);
@@ -65,7 +55,7 @@ TEST(StartupOptions, FlagsAndFiles) {
 }
 
 TEST(StartupOptions, BadOptionsAreSkippedAndParsingGoesOn) {
-  session::Session s = parse({"-x", "-u", "ignored", "-l", "-n"});
+  core::Session s = parse({"-x", "-u", "ignored", "-l", "-n"});
   EXPECT_EQ(s.log_level, 1);     // after the unknown -x and the ignored -u
   EXPECT_EQ(s.dns_retries, 1);   // -n without its number changes nothing
 }

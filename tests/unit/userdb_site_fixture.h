@@ -15,9 +15,9 @@
 #include <string>
 
 #include "config/config_store.h"
-#include "protocol/reply.h"
+#include "core/reply.h"
+#include "core/session.h"
 #include "scratch_site.h"
-#include "session/session.h"
 #include "userdb/userfile.h"
 
 namespace userdb_test {
@@ -30,8 +30,8 @@ class SiteTest : public ::testing::Test {
     for (const char* dir : {"users", "logs", "misc/ad", "etc"}) site_.make_dir(dir);
     site_.write("etc/passwd", "");
     site_.write("etc/group", "");
-    session::Session& s = session::session();
-    s = session::Session{};
+    core::Session& s = core::session();
+    s = core::Session{};
     std::snprintf(s.data_path, sizeof s.data_path, "%s", root_.c_str());
     std::snprintf(s.passwd_path, sizeof s.passwd_path, "%s/etc/passwd", root_.c_str());
     std::snprintf(s.group_path, sizeof s.group_path, "%s/etc/group", root_.c_str());

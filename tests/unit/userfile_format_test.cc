@@ -6,12 +6,13 @@
 #include <random>
 #include <string>
 
-#include "userdb/time_helpers.h"
+#include "core/time_helpers.h"
+#include "core/user_record.h"
 #include "userdb/userfile.h"
 
 namespace {
 
-using userdb::UserRecord;
+using core::UserRecord;
 
 constexpr time_t kNoon = 1700049600;  // 2023-11-15 12:00 UTC
 
@@ -207,13 +208,13 @@ TEST(UserfileFormat, TruncatedOverlongAndRandomInputNeverProduceGarbage) {
 }
 
 TEST(UserfileFlags, FlagLettersAndOthers) {
-  EXPECT_TRUE(userdb::has_flag("13A", '3'));
-  EXPECT_FALSE(userdb::has_flag("13A", '2'));
-  EXPECT_FALSE(userdb::has_flag("13A", '\0'));
-  EXPECT_EQ(userdb::flag_number('N'), 'N');
-  EXPECT_EQ(userdb::flag_number('9'), 0);
-  EXPECT_EQ(userdb::flag_number('O'), 0);
-  EXPECT_EQ(userdb::flag_number('*'), 0);
+  EXPECT_TRUE(core::has_flag("13A", '3'));
+  EXPECT_FALSE(core::has_flag("13A", '2'));
+  EXPECT_FALSE(core::has_flag("13A", '\0'));
+  EXPECT_EQ(core::flag_number('N'), 'N');
+  EXPECT_EQ(core::flag_number('9'), 0);
+  EXPECT_EQ(core::flag_number('O'), 0);
+  EXPECT_EQ(core::flag_number('*'), 0);
 }
 
 TEST(UserfileNames, NamesThatCannotBeUserfilesAreRefused) {
@@ -226,36 +227,36 @@ TEST(UserfileNames, NamesThatCannotBeUserfilesAreRefused) {
 }
 
 TEST(TimeHelpers, WindowsPassingMidnightExcludeTheirLastHour) {
-  EXPECT_TRUE(userdb::hour_in_timeframe(23, 22, 2));
-  EXPECT_TRUE(userdb::hour_in_timeframe(1, 22, 2));
-  EXPECT_FALSE(userdb::hour_in_timeframe(2, 22, 2));
-  EXPECT_FALSE(userdb::hour_in_timeframe(21, 22, 2));
-  EXPECT_TRUE(userdb::hour_in_timeframe(9, 9, 17));
-  EXPECT_FALSE(userdb::hour_in_timeframe(17, 9, 17));
-  EXPECT_TRUE(userdb::hour_in_timeframe(3, 5, 5));
-  EXPECT_TRUE(userdb::hour_in_timeframe(3, 24, 5));
-  EXPECT_TRUE(userdb::hour_in_timeframe(3, 5, -1));
+  EXPECT_TRUE(core::hour_in_timeframe(23, 22, 2));
+  EXPECT_TRUE(core::hour_in_timeframe(1, 22, 2));
+  EXPECT_FALSE(core::hour_in_timeframe(2, 22, 2));
+  EXPECT_FALSE(core::hour_in_timeframe(21, 22, 2));
+  EXPECT_TRUE(core::hour_in_timeframe(9, 9, 17));
+  EXPECT_FALSE(core::hour_in_timeframe(17, 9, 17));
+  EXPECT_TRUE(core::hour_in_timeframe(3, 5, 5));
+  EXPECT_TRUE(core::hour_in_timeframe(3, 24, 5));
+  EXPECT_TRUE(core::hour_in_timeframe(3, 5, -1));
 }
 
 TEST(TimeHelpers, PeriodStartsFollowTheLocalCalendar) {
   setenv("TZ", "UTC", 1);
   tzset();
   const time_t wednesday = kNoon;  // 2023-11-15 was a Wednesday
-  EXPECT_EQ(userdb::start_of_today(wednesday), 1700006400);
-  EXPECT_EQ(userdb::start_of_week(wednesday, false), 1700006400 - 3 * 86400);
-  EXPECT_EQ(userdb::start_of_week(wednesday, true), 1700006400 - 2 * 86400);
-  EXPECT_EQ(userdb::start_of_week(1699747200 + 3600, true), 1699747200 - 6 * 86400);  // a Sunday
-  EXPECT_EQ(userdb::start_of_month(wednesday), 1698796800);
+  EXPECT_EQ(core::start_of_today(wednesday), 1700006400);
+  EXPECT_EQ(core::start_of_week(wednesday, false), 1700006400 - 3 * 86400);
+  EXPECT_EQ(core::start_of_week(wednesday, true), 1700006400 - 2 * 86400);
+  EXPECT_EQ(core::start_of_week(1699747200 + 3600, true), 1699747200 - 6 * 86400);  // a Sunday
+  EXPECT_EQ(core::start_of_month(wednesday), 1698796800);
 }
 
 TEST(TimeHelpers, GroupedNumbers) {
-  EXPECT_EQ(userdb::format_grouped(0), "0");
-  EXPECT_EQ(userdb::format_grouped(999), "999");
-  EXPECT_EQ(userdb::format_grouped(1000), "1,000");
-  EXPECT_EQ(userdb::format_grouped(1234567), "1,234,567");
-  EXPECT_EQ(userdb::format_grouped(-1234), "-1,234");
+  EXPECT_EQ(core::format_grouped(0), "0");
+  EXPECT_EQ(core::format_grouped(999), "999");
+  EXPECT_EQ(core::format_grouped(1000), "1,000");
+  EXPECT_EQ(core::format_grouped(1234567), "1,234,567");
+  EXPECT_EQ(core::format_grouped(-1234), "-1,234");
   char small[6];
-  userdb::format_grouped(small, sizeof small, 1234567);
+  core::format_grouped(small, sizeof small, 1234567);
   EXPECT_STREQ(small, "1,234");
 }
 

@@ -70,7 +70,7 @@ TEST_F(UserfileStore, WriteKeepsOwnerAndRepairsAModeBelow0644) {
 }
 
 TEST_F(UserfileStore, NewUserfileGetsMode0644AndRootOwnership) {
-  userdb::UserRecord r;
+  core::UserRecord r;
   std::strcpy(r.name, "newbie");
   ASSERT_EQ(userdb::write_user(r), 0);
   struct stat st{};
@@ -93,24 +93,24 @@ TEST_F(UserfileStore, AFailedWriteLeavesTheOldFileWholeAndSaysSo) {
 
 TEST_F(UserfileStore, ATargetThatIsNoRegularFileIsRefused) {
   stdfs::create_directory(user_path("odd"));
-  userdb::UserRecord r;
+  core::UserRecord r;
   std::strcpy(r.name, "odd");
   EXPECT_EQ(userdb::write_user(r), 1);
   EXPECT_NE(error_log().find("is not a regular file"), std::string::npos);
 }
 
 TEST_F(UserfileStore, ReadingTheSessionUsersFileRefreshesTheSessionRecord) {
-  std::strcpy(session::session().user.name, "bob");
+  std::strcpy(core::session().user.name, "bob");
   write_file(user_path("bob"), "TAGLINE fresh\n");
   ASSERT_EQ(userdb::read_userfile("bob"), 0);
-  EXPECT_STREQ(session::session().user.tagline, "fresh");
+  EXPECT_STREQ(core::session().user.tagline, "fresh");
   write_file(user_path("bob"), "TAGLINE anon\nFLAGS 8\n");
   ASSERT_EQ(userdb::read_userfile("bob"), 0);
-  EXPECT_STREQ(session::session().user.tagline, "fresh");
+  EXPECT_STREQ(core::session().user.tagline, "fresh");
 }
 
 TEST_F(UserfileStore, AnAnonymousSessionNeverWritesUserfiles) {
-  session::Session& s = session::session();
+  core::Session& s = core::session();
   s.logged_in = 1;
   std::strcpy(s.user.name, "guest");
   std::strcpy(s.user.flags, "8");
@@ -198,7 +198,7 @@ TEST_F(UserfileStore, ConcurrentLockedUpdatesFromSeveralProcessesAreAllKept) {
 
 TEST_F(UserfileStore, TheCacheServesUnchangedFilesAndRereadsReplacedOnes) {
   configure("user_cache 1\n");
-  session::session().user_cache = 1;
+  core::session().user_cache = 1;
   write_file(user_path("bob"), "TAGLINE first\n");
   userdb::load_all_users();
   ASSERT_EQ(userdb::load_user("bob"), 0);

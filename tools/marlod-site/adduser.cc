@@ -9,8 +9,9 @@
 #include <string_view>
 
 #include "config/config_store.h"
-#include "protocol/reply.h"
-#include "session/session.h"
+#include "core/fixed_field.h"
+#include "core/reply.h"
+#include "core/session.h"
 #include "userdb/passwd_file.h"
 #include "userdb/userfile.h"
 
@@ -25,7 +26,7 @@ void print_adduser_usage() {
 // A path inside the site's root as seen from outside it.
 template <std::size_t N>
 void set_outside_path(char (&field)[N], const std::string& root, const char* inside) {
-  userdb::copy_field(field, root + inside);
+  core::copy_field(field, root + inside);
 }
 
 bool point_at_site(const std::string& config_path) {
@@ -42,7 +43,7 @@ bool point_at_site(const std::string& config_path) {
   }
   const char* passwd = config::config_value("pwd_path");
   const char* group = config::config_value("grp_path");
-  session::Session& s = session::session();
+  core::Session& s = core::session();
   std::string root_text = root;
   if (root_text == "/") root_text.clear();
   set_outside_path(s.data_path, root_text, data);
@@ -75,24 +76,9 @@ const char* password_problem(std::string_view password) {
 
 bool valid_flags(std::string_view flags) {
   for (char c : flags)
-    if (!userdb::flag_number(c)) return false;
-  return flags.size() < sizeof(userdb::UserRecord{}.flags);
+    if (!core::flag_number(c)) return false;
+  return flags.size() < sizeof(core::UserRecord{}.flags);
 }
-
-// Replies of the library go to the client in the server; here nowhere.
-class QuietReplies {
- public:
-  QuietReplies() : sink_(std::fopen("/dev/null", "w")) { protocol::set_reply_stream(sink_); }
-  ~QuietReplies() {
-    protocol::set_reply_stream(nullptr);
-    if (sink_) std::fclose(sink_);
-  }
-  QuietReplies(const QuietReplies&) = delete;
-  QuietReplies& operator=(const QuietReplies&) = delete;
-
- private:
-  std::FILE* sink_;
-};
 
 bool set_passwd_gid(const std::string& name, int gid) {
   if (!userdb::pw_lock()) return false;
@@ -100,10 +86,10 @@ bool set_passwd_gid(const std::string& name, int gid) {
     userdb::pw_unlock();
     return false;
   }
-  const userdb::PasswdEntry* found = userdb::pw_locate(name);
+  const core::PasswdEntry* found = userdb::pw_locate(name);
   bool ok = false;
   if (found) {
-    userdb::PasswdEntry changed = *found;
+    core::PasswdEntry changed = *found;
     changed.gid = static_cast<uint16_t>(gid);
     ok = userdb::pw_update(changed) && userdb::pw_close();
   }
@@ -128,12 +114,12 @@ int add_account(const std::string& config_path, const NewAccount& account) {
                  account.flags.c_str());
     return 1;
   }
-  if (account.ips.size() > static_cast<std::size_t>(userdb::kMaxIps)) {
-    std::fprintf(stderr, "marlod-site adduser: at most %d --ip masks\n", userdb::kMaxIps);
+  if (account.ips.size() > static_cast<std::size_t>(core::kMaxIps)) {
+    std::fprintf(stderr, "marlod-site adduser: at most %d --ip masks\n", core::kMaxIps);
     return 1;
   }
   for (const std::string& mask : account.ips) {
-    if (mask.empty() || mask.size() >= static_cast<std::size_t>(userdb::kIpMaskSize) ||
+    if (mask.empty() || mask.size() >= static_cast<std::size_t>(core::kIpMaskSize) ||
         mask.find_first_of(" \t\r\n#") != std::string::npos) {
       std::fprintf(stderr, "marlod-site adduser: the mask '%s' is empty, too long or holds blanks or '#'\n",
                    mask.c_str());
@@ -143,7 +129,7 @@ int add_account(const std::string& config_path, const NewAccount& account) {
   if (account.password.size() > 8)
     std::fprintf(stderr, "marlod-site adduser: note: only the first 8 characters of a password count\n");
   if (!point_at_site(config_path)) return 1;
-  const char* users_dir_hint = session::session().data_path;
+  const char* users_dir_hint = core::session().data_path;
 
   if (userdb::user_exists(account.name.c_str()) || userdb::passwd_by_name(account.name)) {
     std::fprintf(stderr, "marlod-site adduser: the user '%s' exists already\n", account.name.c_str());
@@ -154,7 +140,7 @@ int add_account(const std::string& config_path, const NewAccount& account) {
     auto group = userdb::group_by_name(account.group);
     if (!group) {
       std::fprintf(stderr, "marlod-site adduser: there is no group '%s' in %s\n", account.group.c_str(),
-                   session::session().group_path);
+                   core::session().group_path);
       return 1;
     }
     gid = group->gid;
@@ -167,7 +153,7 @@ int add_account(const std::string& config_path, const NewAccount& account) {
   std::string template_name = "default.user";
   if (!account.group.empty() && userdb::user_exists(("default." + account.group).c_str()))
     template_name = "default." + account.group;
-  userdb::UserRecord record;
+  core::UserRecord record;
   if (userdb::user_exists(template_name.c_str())) {
     if (userdb::read_userfile(template_name.c_str()) != 0) {
       std::fprintf(stderr, "marlod-site adduser: cannot read the template %s/users/%s\n", users_dir_hint,
@@ -178,30 +164,27 @@ int add_account(const std::string& config_path, const NewAccount& account) {
   }
   userdb::account_being_created().clear();
 
-  {
-    QuietReplies quiet;
-    if (userdb::add_passwd_user(200, account.name.c_str(), account.password.c_str()) != 0) {
-      std::fprintf(stderr, "marlod-site adduser: cannot add '%s' to %s (locked or unwritable?)\n",
-                   account.name.c_str(), session::session().passwd_path);
-      return 1;
-    }
+  if (userdb::add_passwd_user(account.name.c_str(), account.password.c_str()) != 0) {
+    std::fprintf(stderr, "marlod-site adduser: cannot add '%s' to %s (locked or unwritable?)\n",
+                 account.name.c_str(), core::session().passwd_path);
+    return 1;
   }
   if (gid != 100 && !set_passwd_gid(account.name, gid)) {
     std::fprintf(stderr, "marlod-site adduser: cannot set the group id of '%s' in %s\n", account.name.c_str(),
-                 session::session().passwd_path);
+                 core::session().passwd_path);
     return 1;
   }
 
-  userdb::copy_field(record.name, account.name);
+  core::copy_field(record.name, account.name);
   record.last_login = static_cast<int32_t>(time(nullptr));
-  userdb::copy_field(record.comment, "Added by marlod-site");
-  if (!account.flags.empty()) userdb::copy_field(record.flags, account.flags);
-  if (!account.group.empty()) userdb::copy_field(record.groups[0], account.group);
+  core::copy_field(record.comment, "Added by marlod-site");
+  if (!account.flags.empty()) core::copy_field(record.flags, account.flags);
+  if (!account.group.empty()) core::copy_field(record.groups[0], account.group);
   int slot = 0;
   for (const std::string& mask : account.ips) {
-    while (slot < userdb::kMaxIps && record.ips[slot][0]) ++slot;
-    if (slot == userdb::kMaxIps) break;
-    userdb::copy_field(record.ips[slot], mask);
+    while (slot < core::kMaxIps && record.ips[slot][0]) ++slot;
+    if (slot == core::kMaxIps) break;
+    core::copy_field(record.ips[slot], mask);
   }
   if (userdb::write_user(record) != 0) {
     std::fprintf(stderr, "marlod-site adduser: cannot write the userfile %s\n",

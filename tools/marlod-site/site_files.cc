@@ -9,17 +9,17 @@
 #include <cstdio>
 #include <cstring>
 
-#include "userdb/file_io.h"
+#include "core/file_io.h"
 
 namespace site_tool {
 
 bool read_whole_file(const std::filesystem::path& path, std::string& content) {
-  const userdb::UniqueFd fd = userdb::open_file(path.c_str(), O_RDONLY);
+  const core::UniqueFd fd = core::open_file(path.c_str(), O_RDONLY);
   if (!fd) {
     std::fprintf(stderr, "marlod-site: cannot read %s: %s\n", path.c_str(), std::strerror(errno));
     return false;
   }
-  if (!userdb::read_all(fd.get(), content)) {
+  if (!core::read_all(fd.get(), content)) {
     std::fprintf(stderr, "marlod-site: error reading %s\n", path.c_str());
     return false;
   }
@@ -27,12 +27,12 @@ bool read_whole_file(const std::filesystem::path& path, std::string& content) {
 }
 
 bool write_new_file(const std::filesystem::path& path, std::string_view content, unsigned mode) {
-  userdb::UniqueFd fd = userdb::open_file(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, mode);
+  core::UniqueFd fd = core::open_file(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, mode);
   if (!fd) {
     std::fprintf(stderr, "marlod-site: cannot create %s: %s\n", path.c_str(), std::strerror(errno));
     return false;
   }
-  bool ok = userdb::write_all(fd.get(), content) && ::fchmod(fd.get(), mode) == 0;
+  bool ok = core::write_all(fd.get(), content) && ::fchmod(fd.get(), mode) == 0;
   int saved_errno = errno;
   if (!fd.close()) ok = false;
   if (!ok) {

@@ -4,21 +4,21 @@
 #include <string>
 #include <vector>
 
+#include "core/strings_codec.h"
 #include "site_files.h"
-#include "text/strings_codec.h"
 
 namespace site_tool {
 
 bool compile_strings_file(const std::filesystem::path& source, const std::filesystem::path& output) {
   std::string text;
   if (!read_whole_file(source, text)) return false;
-  std::vector<text::StringRecord> records;
-  text::SourceError error;
-  if (!text::parse_strings_source(text, records, error)) {
+  std::vector<core::StringRecord> records;
+  core::SourceError error;
+  if (!core::parse_strings_source(text, records, error)) {
     std::fprintf(stderr, "marlod-site: %s:%d: %s\n", source.c_str(), error.line, error.message.c_str());
     return false;
   }
-  return write_new_file(output, text::encode_strings(records), 0644);
+  return write_new_file(output, core::encode_strings(records), 0644);
 }
 
 }  // namespace site_tool

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "text/format.h"
-#include "text/string_table.h"
-#include "text/strings_codec.h"
-#include "userdb/file_io.h"
+#include "core/file_io.h"
+#include "core/format.h"
+#include "core/string_table.h"
+#include "core/strings_codec.h"
 
 namespace {
 
@@ -25,16 +25,16 @@ int usage() {
 
 int dump(const char* path) {
   std::string bytes;
-  if (!userdb::read_file(path, bytes)) {
+  if (!core::read_file(path, bytes)) {
     std::cerr << "mkstrings: cannot read " << path << ": " << std::strerror(errno) << "\n";
     return 1;
   }
-  std::vector<text::StringRecord> records;
-  const text::DecodeResult result = text::decode_strings(bytes, false, records);
-  std::cout << text::write_strings_source(records);
-  if (result.status == text::DecodeStatus::Ok) return 0;
+  std::vector<core::StringRecord> records;
+  const core::DecodeResult result = core::decode_strings(bytes, false, records);
+  std::cout << core::write_strings_source(records);
+  if (result.status == core::DecodeStatus::Ok) return 0;
   std::cerr << "mkstrings: " << path << ": record #" << result.number
-            << (result.status == text::DecodeStatus::Corrupted ? " is corrupted\n"
+            << (result.status == core::DecodeStatus::Corrupted ? " is corrupted\n"
                                                                : " has fewer lines than its header says\n");
   return 1;
 }
@@ -42,10 +42,10 @@ int dump(const char* path) {
 // A site may word its texts freely, but a record the server sends must
 // exist and take the arguments the server passes; anything else would show
 // "No such string" or empty fields. Reported, not refused: the site decides.
-void warn_about_table(const char* source_path, const std::vector<text::StringRecord>& records) {
-  for (const text::StringUse& use : text::string_table()) {
-    const text::StringRecord* found = nullptr;
-    for (const text::StringRecord& record : records)
+void warn_about_table(const char* source_path, const std::vector<core::StringRecord>& records) {
+  for (const core::StringUse& use : core::string_table()) {
+    const core::StringRecord* found = nullptr;
+    for (const core::StringRecord& record : records)
       if (static_cast<int>(record.number) == use.number) {
         found = &record;
         break;
@@ -55,7 +55,7 @@ void warn_about_table(const char* source_path, const std::vector<text::StringRec
                 << use.note << ")\n";
       continue;
     }
-    const std::string kinds = text::format_argument_kinds(found->lines.back());
+    const std::string kinds = core::format_argument_kinds(found->lines.back());
     if (kinds != use.kinds)
       std::cerr << source_path << ": warning: record @" << use.number << " converts \""
                 << kinds << "\" but the server passes \"" << use.kinds << "\" (" << use.note
@@ -65,13 +65,13 @@ void warn_about_table(const char* source_path, const std::vector<text::StringRec
 
 int compile(const char* source_path, const char* output_path) {
   std::string source;
-  if (!userdb::read_file(source_path, source)) {
+  if (!core::read_file(source_path, source)) {
     std::cerr << "mkstrings: cannot read " << source_path << ": " << std::strerror(errno) << "\n";
     return 1;
   }
-  std::vector<text::StringRecord> records;
-  text::SourceError error;
-  if (!text::parse_strings_source(source, records, error)) {
+  std::vector<core::StringRecord> records;
+  core::SourceError error;
+  if (!core::parse_strings_source(source, records, error)) {
     std::cerr << source_path << ":" << error.line << ": " << error.message << "\n";
     return 1;
   }
@@ -79,7 +79,7 @@ int compile(const char* source_path, const char* output_path) {
   // Written beside the target and renamed, so a running site never loads a
   // half-written file.
   const std::string temporary = std::string(output_path) + ".tmp";
-  const std::string bytes = text::encode_strings(records);
+  const std::string bytes = core::encode_strings(records);
   {
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));

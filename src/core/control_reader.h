@@ -1,0 +1,27 @@
+// The control connection reader: a small buffered reader on descriptor 0
+// that answers telnet option negotiation and hands out one command line at
+// a time, and lets transfer loops look for pending ABOR/STAT input.
+#pragma once
+
+#include <cstddef>
+
+namespace core {
+
+// Reads one line from the control connection into `buffer`, which holds
+// `size` + 1 bytes: reading stops after LF or once `size` bytes are stored,
+// and a NUL follows. Characters left in the session's oob_line come first.
+// Telnet IAC sequences are answered on the reply stream and dropped; IAC
+// IAC stores one byte 255. A read interrupted by a signal is retried (after
+// the idle timer has had its say). Returns `buffer`, or nullptr at end of
+// input before any byte.
+char* get_line(char* buffer, std::size_t size);
+
+// True when a command byte is waiting: buffered already, or readable on
+// the control descriptor right now (zero-timeout poll).
+bool control_has_input();
+
+// The descriptor the reader takes its bytes from; 0 unless a test points it
+// elsewhere. Changing it drops anything buffered.
+void set_control_fd(int fd);
+
+}  // namespace core

@@ -1,0 +1,26 @@
+// Small file helpers every module uses: open with an owning descriptor,
+// whole-file reads and whole-buffer writes, all retried on EINTR.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <string>
+#include <string_view>
+
+#include "core/unique_fd.h"
+
+namespace core {
+
+ 
+
+// open(2) with O_CLOEXEC, retried on EINTR.
+UniqueFd open_file(const char* path, int flags, mode_t mode = 0);
+
+// Reads an open file whole; false on a read error.
+bool read_all(int fd, std::string& out);
+// Reads a file whole; false when it cannot be opened or read.
+bool read_file(const char* path, std::string& out);
+// Writes the whole buffer; false on any error or short write.
+bool write_all(int fd, std::string_view data);
+
+}  // namespace core

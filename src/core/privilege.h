@@ -1,0 +1,41 @@
+// The privilege bracket: privileged work (writing logs, userfiles and
+// databases, changing owners) runs with the handled signals blocked and the
+// effective uid 0, and both are restored when the bracket ends.
+#pragma once
+
+#include <signal.h>
+#include <sys/types.h>
+
+namespace core {
+
+// The set of signals the server installs handlers for (start-up fills it).
+sigset_t& handled_signals();
+
+// Blocks the handled signals; only the call that actually blocked them
+// unblocks them, so nested brackets are harmless.
+class SignalBlock {
+ public:
+  SignalBlock();
+  ~SignalBlock();
+  SignalBlock(const SignalBlock&) = delete;
+  SignalBlock& operator=(const SignalBlock&) = delete;
+
+ private:
+  sigset_t previous_;
+};
+
+// Blocks the handled signals and switches to effective uid 0; restores the
+// previous effective uid and signal mask on scope exit.
+class PrivilegeBracket {
+ public:
+  PrivilegeBracket();
+  ~PrivilegeBracket();
+  PrivilegeBracket(const PrivilegeBracket&) = delete;
+  PrivilegeBracket& operator=(const PrivilegeBracket&) = delete;
+
+ private:
+  SignalBlock signals_;
+  uid_t saved_euid_;
+};
+
+}  // namespace core

@@ -1,0 +1,54 @@
+#include "userdb/home_dir.h"
+
+#include <string_view>
+
+#include "config/config_store.h"
+#include "core/privilege.h"
+#include "core/user_record.h"
+#include "userdb/passwd_file.h"
+
+namespace userdb {
+namespace {
+
+// ".." would climb out of the prefix, and a colon or newline would break
+// the passwd line the directory is written into.
+bool acceptable_dir(std::string_view dir, std::string_view minimum) {
+  const bool climbs = dir.find("/../") != std::string_view::npos || dir.ends_with("/..") ||
+                      dir.starts_with("../") || dir == "..";
+  const bool breaks_line = dir.find_first_of(":\n\r") != std::string_view::npos;
+  return dir.starts_with(minimum) && !climbs && !breaks_line;
+}
+
+}  // namespace
+
+int set_home_dir(const char* user_name, const char* new_dir) {
+  const char* minimum = config::config_value("min_homedir");
+  if (!minimum) return 97;
+  const std::string_view dir = new_dir ? new_dir : "";
+  if (!dir.empty() && !acceptable_dir(dir, minimum)) return 98;
+
+  core::PrivilegeBracket privileged;
+  if (!pw_lock()) return 93;
+  if (!pw_open(OpenMode::ReadWrite)) {
+    pw_unlock();
+    return 94;
+  }
+  const core::PasswdEntry* found = pw_locate(user_name ? user_name : "");
+  if (!found || dir.empty()) {
+    pw_abandon();
+    pw_unlock();
+    return found ? 53 : 99;
+  }
+  core::PasswdEntry changed = *found;
+  changed.dir = dir;
+  if (changed.dir.size() > 1 && changed.dir.back() == '/') changed.dir.pop_back();
+  int result = 0;
+  if (!pw_update(changed) || !pw_close()) {
+    pw_abandon();
+    result = 96;
+  }
+  pw_unlock();
+  return result;
+}
+
+}  // namespace userdb
