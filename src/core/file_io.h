@@ -11,8 +11,6 @@
 
 namespace core {
 
- 
-
 // open(2) with O_CLOEXEC, retried on EINTR.
 UniqueFd open_file(const char* path, int flags, mode_t mode = 0);
 
