@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "core/match.h"
+#include "core/path_text.h"
 #include "core/session.h"
 
 namespace config {
@@ -64,11 +65,6 @@ std::string directory_of(std::string_view path) {
   std::size_t slash = path.rfind('/');
   if (slash == std::string_view::npos) return {};
   return std::string(path.substr(0, slash + 1));
-}
-
-std::string_view last_component(std::string_view path) {
-  std::size_t slash = path.rfind('/');
-  return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
 struct SectionMatch {
@@ -162,7 +158,7 @@ int privpath_allowed(const char* path) {
 
 int retrieve_allowed(const char* path) {
   if (!path) return 1;
-  std::string_view name = last_component(path);
+  std::string_view name = core::last_component(path);
   const ConfigEntry* cursor = nullptr;
   while (const ConfigEntry* line = next_config("noretrieve", cursor)) {
     for (int i = 1; i <= kMaxArgs && line->arg(i); ++i)
@@ -185,7 +181,7 @@ NameFilterVerdict name_filter(const char* path) {
     }
   }
   if (!filter) return {};
-  std::string name(last_component(path));
+  std::string name(core::last_component(path));
 
   // Each pattern is compiled on its own; a pattern that does not compile
   // is reported with the compiler's own text.

@@ -13,6 +13,10 @@ using SessionEnder = void (*)(int status);
 
 void set_session_ender(SessionEnder ender);
 
+// The process exit code for an end status: an idle time-out (10) and a lost
+// connection (-1) both leave with 1; the super-server does not look further.
+inline int session_exit_code(int status) { return status < 0 || status == 10 ? 1 : status; }
+
 // Runs the installed ender. Without one (tools, unit tests) the process
 // leaves with the exit code the ender would give.
 [[noreturn]] void end_session(int status);

@@ -24,6 +24,7 @@
 #include "core/file_io.h"
 #include "core/fixed_field.h"
 #include "core/match.h"
+#include "core/path_text.h"
 #include "core/privilege.h"
 #include "core/session.h"
 
@@ -34,11 +35,6 @@ namespace {
 constexpr std::size_t kRecordSize = sizeof(DupefileEntry);
 // Records read per pread: a scan of a large file costs few system calls.
 constexpr std::size_t kBlockRecords = 256;
-
-std::string_view last_component(std::string_view path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string_view::npos ? path : path.substr(slash + 1);
-}
 
 char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -143,7 +139,7 @@ std::string_view record_uploader(const DupefileEntry& entry) {
 }
 
 bool dupe_add(std::string_view path) {
-  const std::string_view name = last_component(path);
+  const std::string_view name = core::last_component(path);
   if (name.empty() || ignored_type(name)) return false;
   const DupeCheck check = dupe_check_setting();
   if (!check.on()) return false;
@@ -210,7 +206,7 @@ std::vector<std::string> dupe_expire(std::string_view pattern, time_t cutoff, bo
 std::vector<std::string> dupe_remove(std::string_view path, bool literal) {
   const DupeCheck check = dupe_check_setting();
   if (!check.on()) return {};
-  const std::string_view name = last_component(path);
+  const std::string_view name = core::last_component(path);
   if (name.empty() || ignored_type(name)) return {};
   return dupe_expire(name, dupe_cutoff(check.days), literal);
 }

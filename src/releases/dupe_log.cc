@@ -10,6 +10,7 @@
 #include <deque>
 
 #include "core/file_io.h"
+#include "core/path_text.h"
 #include "core/privilege.h"
 #include "core/session.h"
 
@@ -130,8 +131,7 @@ bool line_matches(std::string_view line, const DupeQuery& query) {
 std::string dupe_log_path() { return std::string(core::session().data_path) + "/logs/dupelog"; }
 
 void dupelog_add(std::string_view path) {
-  const std::size_t slash = path.rfind('/');
-  const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+  const std::string_view name = core::last_component(path);
   const time_t when = core::now();
   std::tm local{};
   char date[16] = "000000";

@@ -11,6 +11,7 @@
 #include "core/privilege.h"
 #include "core/reply.h"
 #include "core/session.h"
+#include "core/session_end.h"
 #include "online/online_table.h"
 #include "session/login_logout.h"
 #include "transfer/download.h"
@@ -66,9 +67,7 @@ void dologout(int status) {
   if (s.pasv_fd >= 0) ::close(s.pasv_fd);
   release_user_lock_at_logout();
 
-  // Status 10 (idle time-out) and -1 (lost connection, fatal signal) both
-  // leave with 1; the super-server does not look further.
-  ::_exit(status < 0 || status == 10 ? 1 : status);
+  ::_exit(core::session_exit_code(status));
 }
 
 }  // namespace session
