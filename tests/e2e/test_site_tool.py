@@ -4,6 +4,8 @@ import re
 import stat
 import subprocess
 
+import pytest
+
 from conftest import SHARE, SITE_TOOL
 
 
@@ -122,3 +124,38 @@ def test_bad_arguments(tmp_path):
     unknown = subprocess.run([str(SITE_TOOL), "frobnicate"], capture_output=True, text=True)
     assert unknown.returncode == 2 and "unknown command" in unknown.stderr
     assert not (tmp_path / "a").exists()
+
+
+def test_databases_are_empty_root_files(tmp_path):
+    root = tmp_path / "site"
+    assert create(root, "--config", tmp_path / "c.conf", "--share", SHARE).returncode == 0
+    for name in ["dupefile", "dupelog", "dirlog", "nukelog"]:
+        info = (root / "ftp-data/logs" / name).stat()
+        assert (info.st_size, info.st_uid, stat.S_IMODE(info.st_mode)) == (0, 0, 0o644), name
+    assert not (root / "bin/sh").exists(), "the shell comes only with --scripts"
+
+
+SFV = "; made by hand\r\nRel.A.r00 1a2b3c4d\r\nother file.zip DEADBEEF\r\n"
+
+
+@pytest.mark.parametrize("name, crc, status", [
+    ("rel.a.r00", "1A2B3C4D", 0),        # listed, matching, in any case
+    ("Rel.A.r00", "00000001", 2),        # listed, mismatching
+    ("Rel.A.r00", "00000000", 0),        # no CRC computed: nothing to compare
+    ("other file.zip", "DEADBEEF", 0),   # a name with a blank
+    ("other*.zip", "11111111", 0),       # a pattern character is just a character
+    ("$(touch pwned).zip", "11111111", 0),
+    ("missing.zip", "12345678", 0),      # not listed
+])
+def test_sample_post_check_runs_in_the_root(tmp_path, name, crc, status):
+    root = tmp_path / "site"
+    result = create(root, "--config", tmp_path / "c.conf", "--share", SHARE, "--scripts")
+    assert result.returncode == 0, result.stderr
+    assert (root / "bin/sh").resolve() == root / "bin/busybox"
+    release = root / "site/Rel.A"
+    release.mkdir(parents=True)
+    (release / "rel.sfv").write_text(SFV)
+    run = subprocess.run(["chroot", str(root), "/bin/post_check", name, "/site/Rel.A", crc],
+                         capture_output=True, text=True, cwd=root)
+    assert run.returncode == status, run.stdout + run.stderr
+    assert not any(root.rglob("pwned"))

@@ -5,6 +5,7 @@
 namespace site_tool {
 
 // marlod-site create ROOT --config CONF [--ipc-key HEX] [--share DIR]
+//                    [--siteop NAME:PASSWORD] [--scripts]
 int create_command(int argc, char** argv);
 
 }  // namespace site_tool

@@ -45,6 +45,7 @@ struct CreateOptions {
   std::optional<unsigned> ipc_key;
   std::string share = default_share_dir();
   std::string siteop;  // NAME:PASSWORD of a first siteop account, or empty
+  bool scripts = false;  // install the static shell and the sample post_check
 };
 
 // The data path inside the root; the sample configuration names it too.
@@ -54,6 +55,15 @@ constexpr const char* kDataPath = "/ftp-data";
 constexpr const char* kDataFolders[] = {"users", "logs",     "text", "help",
                                         "misc",  "misc/ad", "byefiles", "msgs"};
 
+// The databases the daemon appends to or rewrites in place but never
+// creates: a site without them has no dupe checking and no nuke log.
+constexpr const char* kDatabaseFiles[] = {"logs/dupefile", "logs/dupelog", "logs/dirlog",
+                                          "logs/nukelog"};
+
+// The statically linked shell (Debian's busybox-static) that site scripts
+// run with after the change of root, where no libraries are.
+constexpr const char* kStaticShell = "/bin/busybox";
+
 // Folders of the share directory that are copied into the data path as
 // they are, when the installation has them.
 constexpr const char* kSharedFolders[] = {"text", "help", "users", "misc", "byefiles"};
@@ -61,7 +71,8 @@ constexpr const char* kSharedFolders[] = {"text", "help", "users", "misc", "byef
 void print_create_usage() {
   std::fprintf(stderr,
                "usage: marlod-site create ROOT --config CONF [--ipc-key HEX] [--share DIR]"
-               " [--siteop NAME:PASSWORD]\n");
+               " [--siteop NAME:PASSWORD] [--scripts]\n"
+               "  --scripts  installs the static shell as bin/sh and the sample post_check\n");
 }
 
 std::optional<unsigned> parse_ipc_key(const char* text) {
@@ -104,6 +115,8 @@ bool parse_create_options(int argc, char** argv, CreateOptions& options) {
         std::fprintf(stderr, "marlod-site create: --siteop wants NAME:PASSWORD\n");
         return false;
       }
+    } else if (word == "--scripts") {
+      options.scripts = true;
     } else if (word == "--share") {
       const char* v = value("--share");
       if (!v) return false;
@@ -199,6 +212,44 @@ bool copy_shared_folder(const stdfs::path& from, const stdfs::path& to) {
   return true;
 }
 
+// An empty database file, owned by root and readable by every session.
+bool make_database_file(const stdfs::path& path) {
+  if (!write_new_file(path, "", 0644)) return false;
+  if (::chown(path.c_str(), 0, 0) != 0) {
+    std::fprintf(stderr, "marlod-site create: cannot give %s to root: %s\n", path.c_str(),
+                 std::strerror(errno));
+    return false;
+  }
+  return true;
+}
+
+bool copy_program(const stdfs::path& from, const stdfs::path& to) {
+  std::error_code error;
+  stdfs::copy_file(from, to, error);
+  if (error) {
+    std::fprintf(stderr, "marlod-site create: cannot copy %s to %s: %s\n", from.c_str(), to.c_str(),
+                 error.message().c_str());
+    return false;
+  }
+  ::chmod(to.c_str(), 0755);
+  return true;
+}
+
+// bin/busybox with bin/sh naming it, and the sample upload checker.
+bool install_scripts(const stdfs::path& root, const stdfs::path& share) {
+  if (!copy_program(kStaticShell, root / "bin/busybox") ||
+      !copy_program(share / "scripts/post_check", root / "bin/post_check"))
+    return false;
+  std::error_code error;
+  stdfs::create_symlink("busybox", root / "bin/sh", error);
+  if (error) {
+    std::fprintf(stderr, "marlod-site create: cannot link %s: %s\n", (root / "bin/sh").c_str(),
+                 error.message().c_str());
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 int create_command(int argc, char** argv) {
@@ -246,6 +297,8 @@ int create_command(int argc, char** argv) {
             make_folder(data);
   for (const char* folder : kDataFolders) ok = ok && make_folder(data / folder);
   for (const char* folder : kSharedFolders) ok = ok && copy_shared_folder(share / folder, data / folder);
+  for (const char* file : kDatabaseFiles) ok = ok && make_database_file(data / file);
+  ok = ok && (!options.scripts || install_scripts(root, share));
   ok = ok && write_new_file(root / "etc/passwd", "", 0644) &&
        write_new_file(root / "etc/group", "", 0644) &&
        compile_strings_file(strings_source, root / "bin/mrstrings.bin") &&
