@@ -35,6 +35,8 @@ void install_idle_timer() {
   ::sigaction(SIGALRM, &action, nullptr);
 }
 
+bool idle_alarm_pending() { return idle_alarm_fired != 0; }
+
 void check_idle_alarm() {
   if (idle_alarm_fired) {
     idle_alarm_fired = 0;

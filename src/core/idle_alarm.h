@@ -12,6 +12,11 @@ void install_idle_timer();
 // the session as idle_timeout_handler does.
 void check_idle_alarm();
 
+// True when the idle alarm has fired and nobody has acted on it yet. Code
+// that must clean up before the session ends (a running external program)
+// asks first, then calls check_idle_alarm.
+bool idle_alarm_pending();
+
 // String 185/421, the debug and event-log lines, the time-out mark, then
 // end_session(10).
 [[noreturn]] void idle_timeout_handler();

@@ -22,8 +22,8 @@
 #include "core/time_helpers.h"
 #include "fs/path.h"
 #include "online/online_table.h"
-#include "session/login_environment.h"
 #include "session/logout.h"
+#include "text/external.h"
 #include "text/text_file.h"
 #include "transfer/status_line.h"
 #include "userdb/groups.h"
@@ -205,7 +205,7 @@ bool admit_user(const std::string& password) {
   online::set_own_identity(s.user.name, s.user.tagline);
   s.home_dir = s.account.dir;
   enter_start_directory(s);
-  set_script_environment();
+  text::set_script_environment();
   compute_free_space(".");
   show_welcome();
   core::set_process_title("%s: %s", s.remote_host, s.user.name);

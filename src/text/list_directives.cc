@@ -3,10 +3,8 @@
 // %EXEC runs its command through the external-program runner.
 #include "text/list_directives.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <string>
-#include <vector>
 
 #include "core/reply.h"
 #include "text/external.h"
@@ -34,16 +32,9 @@ int show_who_body(int) { return 0; }
 // The directory log is not kept yet.
 int show_recent_directories(int, int, std::string_view) { return 0; }
 int show_command_output(int code, std::string_view command) {
-  std::vector<std::string> words;
-  for (std::size_t at = 0; at < command.size();) {
-    const std::size_t end = std::min(command.find(' ', at), command.size());
-    if (end > at) words.emplace_back(command.substr(at, end - at));
-    at = end + 1;
-  }
-  if (words.empty()) return 0;
   // Error output is interleaved with the normal output, so a failing
   // command shows why.
-  std::FILE* output = run_command(words[0].c_str(), words, true);
+  std::FILE* output = run_command(command);
   if (!output) return 0;
   std::string line;
   while (read_output_line(output, line, kCommandLineLimit)) core::lreply(code, "%s", line);

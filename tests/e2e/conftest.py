@@ -111,6 +111,24 @@ class RawControl:
         self.sock.close()
 
 
+def live_processes(wanted):
+    """Pids of the processes that have not exited whose /proc stat fields
+    (after the command name: state, ppid, pgrp, session, ...) `wanted`
+    accepts."""
+    found = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open(f"/proc/{entry}/stat") as stat:
+                fields = stat.read().rsplit(")", 1)[1].split()
+        except OSError:
+            continue
+        if fields[0] != "Z" and wanted(int(entry), fields):
+            found.append(int(entry))
+    return found
+
+
 class Site:
     def __init__(self, workdir):
         self.workdir = Path(workdir)
@@ -252,18 +270,7 @@ class Site:
     def _live_group_members(self, group):
         """Processes of the launcher's group that have not exited yet
         (exited ones may wait a while for whoever adopted them)."""
-        members = []
-        for entry in os.listdir("/proc"):
-            if not entry.isdigit():
-                continue
-            try:
-                with open(f"/proc/{entry}/stat") as stat:
-                    fields = stat.read().rsplit(")", 1)[1].split()
-            except OSError:
-                continue
-            if int(fields[2]) == group and fields[0] != "Z":
-                members.append(int(entry))
-        return members
+        return live_processes(lambda pid, fields: int(fields[2]) == group)
 
     def stop(self):
         if self.launcher is None:

@@ -141,6 +141,7 @@ def test_refusing_pre_script_answers_with_its_own_line(site):
 def test_passing_pre_script_adds_continuation_lines(site):
     raw = scripted(site, "SYST", "echo \"200 checked: $1\"\necho '200 all fine'\nexit 0\n")
     lines = raw.command("SYST")
-    assert lines[0].startswith("200-") and "checked: SYST" in lines[0]
-    assert lines[1].startswith("200-") and "all fine" in lines[1]
+    # They take the code of the command's own reply.
+    assert lines[0].startswith("215-") and "checked: SYST" in lines[0]
+    assert lines[1].startswith("215-") and "all fine" in lines[1]
     assert final_code(lines) == "215"

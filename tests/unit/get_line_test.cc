@@ -166,26 +166,48 @@ class ScriptTest : public ControlReaderTest {
   const std::string dir_ = site_.path();
 };
 
-TEST_F(ScriptTest, PreScriptsThatFailOrCannotStart) {
+TEST_F(ScriptTest, PreScriptLinesTakeTheCodeOfTheFinalReply) {
   struct Case {
     const char* command;
-    const char* body;  // nullptr: a script that cannot start
+    const char* body;  // nullptr: a missing script
+    mode_t mode;
     const char* replies;
   };
   for (const Case& c : {
-           // (A refusal with the script's own line, and a script's
-           // continuation lines: the end-to-end tests.)
-           Case{"SYST", "exit 3\n", "500 #227||||\r\n"},
-           Case{"NOOP", nullptr, "200 #9|NOOP|||\r\n"},
+           Case{"SYST", "exit 3\n", 0755, "500 #227||||\r\n"},
+           Case{"NOOP", nullptr, 0755, "200 #9|NOOP|||\r\n"},
+           // Exists but cannot run: refused like a script that said no.
+           Case{"NOOP", "exit 0\n", 0644, "500 #227||||\r\n"},
+           Case{"NOOP", "echo '200 checked'\necho '553 Refused.'\nexit 1\n", 0755,
+                "553-  checked\r\n553  Refused.\r\n"},
+           Case{"NOOP", "echo '200 checked'\necho 'no code'\nexit 1\n", 0755,
+                "500-  checked\r\n500 #227||||\r\n"},
+           Case{"NOOP", "echo '100 one'\necho '150 two'\n", 0755,
+                "200-  one\r\n200-  two\r\n200 #9|NOOP|||\r\n"},
        }) {
     core::session().cscripts.clear();
     core::session().pre_script_status = 0;
-    hook(c.command, 1, c.body ? script("pre", c.body) : dir_ + "/missing");
+    const std::string path = c.body ? script("pre", c.body) : dir_ + "/missing";
+    if (c.body) ::chmod(path.c_str(), c.mode);
+    hook(c.command, 1, path);
     replies_.clear();
     send(std::string(c.command) + "\r\n");
     protocol::parse_one_command();
     EXPECT_EQ(replies_.text(), c.replies) << c.command;
   }
+}
+
+TEST_F(ScriptTest, HooksSeePasswordsMasked) {
+  const std::string out = dir_ + "/lines";
+  hook("PASS", 1, script("pass", "echo \"$1\" >> " + out + "\n"));
+  hook("SITE", 1, script("site", "echo \"$1\" >> " + out + "\n"));
+  send("PASS secret\r\nSITE ADDUSER bob pw1 *@1.2.3.4\r\nsite gadduser grp bob pw2\r\n"
+       "SITE CHPASS bob pw3\r\nSITE PASSWD pw4\r\nSITE WHO x\r\n");
+  for (int i = 0; i < 6; ++i) protocol::parse_one_command();
+  // (The reader upper-cases the command word in place.)
+  EXPECT_EQ(file("lines"),
+            "PASS password\nSITE ADDUSER bob password *@1.2.3.4\nSITE gadduser grp bob password\n"
+            "SITE CHPASS bob password\nSITE PASSWD password\nSITE WHO x\n");
 }
 
 TEST_F(ScriptTest, HookMatchesWholeWordsOnly) {

@@ -10,9 +10,9 @@
 #include "core/fixed_field.h"
 #include "core/session.h"
 #include "session/login_admission.h"
-#include "session/login_environment.h"
 #include "session/login_logout.h"
 #include "session/status.h"
+#include "text/external.h"
 #include "transfer/status_line.h"
 #include "userdb/userfile.h"
 
@@ -130,7 +130,7 @@ TEST(ScriptEnvironment, EntriesOfTheSessionUser) {
   core::copy_field(s.ident_user, "ident");
   core::copy_field(s.remote_ip, "10.0.0.7");
   s.home_dir = "/site";
-  const auto entries = session::script_environment_entries(s);
+  const auto entries = text::script_environment_entries(s);
   EXPECT_EQ(entries[0], "USER=alice");
   EXPECT_EQ(entries[1], "FLAGS=35");
   EXPECT_EQ(entries[2], "TAGLINE=Just testing");
@@ -145,10 +145,10 @@ TEST(ScriptEnvironment, LongValuesAreCutToTheEntryLimit) {
   core::Session s;
   core::copy_field(s.user.tagline, std::string(64, 't'));
   s.home_dir = "/" + std::string(300, 'h');
-  const auto entries = session::script_environment_entries(s);
+  const auto entries = text::script_environment_entries(s);
   EXPECT_EQ(entries[2], "TAGLINE=" + std::string(51, 't'));
-  EXPECT_EQ(entries[7].size(), session::kEnvironmentEntryLimit);
-  for (const std::string& entry : entries) EXPECT_LE(entry.size(), session::kEnvironmentEntryLimit);
+  EXPECT_EQ(entries[7].size(), text::kEnvironmentEntryLimit);
+  for (const std::string& entry : entries) EXPECT_LE(entry.size(), text::kEnvironmentEntryLimit);
 }
 
 }  // namespace

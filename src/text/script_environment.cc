@@ -1,12 +1,12 @@
-// The USER, FLAGS, ... entries of the process environment.
-#include "session/login_environment.h"
-
+// The USER, FLAGS, ... entries of the process environment that external
+// programs inherit.
 #include <cstdlib>
 #include <cstring>
 
 #include "core/format.h"
+#include "text/external.h"
 
-namespace session {
+namespace text {
 namespace {
 
 std::string entry(std::string_view fmt, std::initializer_list<core::FormatArg> args) {
@@ -40,6 +40,8 @@ void set_script_environment() {
     ::putenv(buffers[i]);
   }
   if (s.section_env[0] != '\0') ::putenv(s.section_env);
+  // Programs see a speed of 0 until the first transfer sets it.
+  ::setenv("SPEED", "0", 0);
 }
 
-}  // namespace session
+}  // namespace text
