@@ -92,6 +92,7 @@ struct Session {
   int emulating = 0;
   int raw_replies = 0;
   int statline_allowed = 0;
+  int xdupe_level = 0;  // X-DUPE report with a refused upload: 0 off, 1-4 (SITE XDUPE)
   volatile sig_atomic_t timed_out = 0;
   volatile sig_atomic_t session_lost = 0;
 

@@ -77,9 +77,6 @@ int site_addip(const CommandArgs&);
 int site_delip(const CommandArgs&);
 int site_change(const CommandArgs&);
 int site_flags(const CommandArgs&);
-int site_dupe(const CommandArgs&);
-int site_undupe(const CommandArgs&);
-int site_predupe(const CommandArgs&);
 int site_user(const CommandArgs&);
 int site_users(const CommandArgs&);
 int site_group(const CommandArgs&);
@@ -106,7 +103,6 @@ int site_monthdn(const CommandArgs&);
 int site_dayup(const CommandArgs&);
 int site_daydn(const CommandArgs&);
 int site_show(const CommandArgs&);
-int site_xdupe(const CommandArgs&);
 
 // A `site_cmd` command that is not an alias: the site's text file or
 // program, answered with `code`; `arguments` is the rest of the line as

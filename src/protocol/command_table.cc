@@ -10,6 +10,7 @@
 
 #include "protocol/command_handlers.h"
 #include "session/session_commands.h"
+#include "site/dupe_commands.h"
 #include "transfer/transfer_commands.h"
 
 namespace protocol {
@@ -18,6 +19,7 @@ namespace {
 using core::LexState;
 namespace h = handlers;
 namespace session_commands = session::commands;
+namespace site_commands = ::site::commands;
 namespace transfer_commands = transfer::commands;
 
 constexpr CommandEntry base(const char* name, Token token, LexState state, bool implemented,
@@ -202,12 +204,12 @@ constexpr std::array kSiteTab = {
     site("FLAGS", kFLAGS, kOstr, "[ <sp> username ]: Display FLAGS for user.", h::site_flags,
          "-flags", "-flags", kBoth),
     site("DUPE", kDUPE, kOstr,
-         "[-max <num>] searchstr1 [searchstr2 ...] : Search dupe database.", h::site_dupe,
-         "-dirs", "-dirs", kBoth),
+         "[-max <num>] searchstr1 [searchstr2 ...] : Search dupe database.",
+         site_commands::site_dupe, "-dirs", "-dirs", kBoth),
     site("UNDUPE", kUNDUPE, kOstr, "[ <sp> file ]: Delete a file from the dupe library.",
-         h::site_undupe, "-undupe", "-undupe", kBoth),
+         site_commands::site_undupe, "-undupe", "-undupe", kBoth),
     site("PREDUPE", kPREDUPE, kOstr, "[ <sp> file ]: Add a file to the dupe database.",
-         h::site_predupe, "-predupe", "-predupe", kBoth),
+         site_commands::site_predupe, "-predupe", "-predupe", kBoth),
     site("USER", kUSER, kOstr, "[ <sp> username ]: View all users or a specific user.",
          h::site_user, "-users", "-user", kBoth),
     site("USERS", kUSERS, kOstr,
@@ -271,8 +273,8 @@ constexpr std::array kSiteTab = {
          "-show", kBoth),
     site("ALIAS", kALIAS, kOstr, "[ <sp> alias ] ", session_commands::site_alias, "-dirs", "-dirs", kBoth),
     site("CDPATH", kCDPATH, kOstr, "[ <sp> ] ", session_commands::site_cdpath, "-dirs", nullptr, kBareForm),
-    site("XDUPE", kXDUPE, kOstr, "[0/1]: Toggle extended dupe information", h::site_xdupe,
-         nullptr, nullptr, kBoth),
+    site("XDUPE", kXDUPE, kOstr, "[0/1]: Toggle extended dupe information",
+         site_commands::site_xdupe, nullptr, nullptr, kBoth),
     end_of_table(),
 };
 

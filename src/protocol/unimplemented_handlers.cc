@@ -68,9 +68,6 @@ int site_addip(const CommandArgs& args) { return not_implemented(args); }
 int site_delip(const CommandArgs& args) { return not_implemented(args); }
 int site_change(const CommandArgs& args) { return not_implemented(args); }
 int site_flags(const CommandArgs& args) { return not_implemented(args); }
-int site_dupe(const CommandArgs& args) { return not_implemented(args); }
-int site_undupe(const CommandArgs& args) { return not_implemented(args); }
-int site_predupe(const CommandArgs& args) { return not_implemented(args); }
 int site_user(const CommandArgs& args) { return not_implemented(args); }
 int site_users(const CommandArgs& args) { return not_implemented(args); }
 int site_group(const CommandArgs& args) { return not_implemented(args); }
@@ -97,7 +94,6 @@ int site_monthdn(const CommandArgs& args) { return not_implemented(args); }
 int site_dayup(const CommandArgs& args) { return not_implemented(args); }
 int site_daydn(const CommandArgs& args) { return not_implemented(args); }
 int site_show(const CommandArgs& args) { return not_implemented(args); }
-int site_xdupe(const CommandArgs& args) { return not_implemented(args); }
 
 int site_custom(int, const config::ConfigEntry& line, const char*) {
   std::string word = line.arg(1) ? line.arg(1) : "";
