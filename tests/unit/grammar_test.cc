@@ -171,7 +171,9 @@ TEST_F(GrammarTest, HandlersGetTheirArguments) {
     EXPECT_EQ(seen.name, r.name) << r.line;
     EXPECT_EQ(seen.text, r.text) << r.line;
     EXPECT_EQ(seen.number, r.number) << r.line;
-    if (std::string(r.name) == "CHMOD") EXPECT_EQ(seen.mode, r.mode) << r.line;
+    if (std::string(r.name) == "CHMOD") {
+      EXPECT_EQ(seen.mode, r.mode) << r.line;
+    }
   }
 }
 
