@@ -1,0 +1,340 @@
+// The directory log: the record codec, the size texts, the writers (add,
+// totals, change) and the readers (NEW, SEARCH, numbered CWD).
+#include "releases/dirlog.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "config/access_rules.h"
+#include "core/file_io.h"
+#include "core/path_text.h"
+#include "core/privilege.h"
+#include "core/session.h"
+#include "releases/age_text.h"
+
+namespace releases {
+
+namespace {
+
+constexpr std::size_t kRecordSize = sizeof(DirlogEntry);
+// Records read per pread: a scan of a large dirlog costs few system calls.
+constexpr std::size_t kBlockRecords = 512;
+
+bool lock(int fd, int operation) {
+  int result;
+  do {
+    result = ::flock(fd, operation);
+  } while (result != 0 && errno == EINTR);
+  return result == 0;
+}
+
+// The number of whole records; a partial record at the end (a crash or a
+// full disk during an append) is not one.
+std::size_t whole_records(int fd) {
+  struct stat st{};
+  if (::fstat(fd, &st) != 0 || st.st_size <= 0) return 0;
+  return static_cast<std::size_t>(st.st_size) / kRecordSize;
+}
+
+// Reads records [first, first + count) into `out`; gives the number of whole
+// records read (fewer when the file is shorter) or -1 on a read error.
+long read_block(int fd, std::size_t first, std::size_t count, DirlogEntry* out) {
+  std::size_t done = 0;
+  const std::size_t wanted = count * kRecordSize;
+  char* bytes = reinterpret_cast<char*>(out);
+  while (done < wanted) {
+    const ssize_t got = ::pread(fd, bytes + done, wanted - done, static_cast<off_t>(first * kRecordSize + done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return -1;
+    if (got == 0) break;
+    done += static_cast<std::size_t>(got);
+  }
+  return static_cast<long>(done / kRecordSize);
+}
+
+// Hands each whole record with its index to `visit`, oldest first, until it
+// returns false. False on a read error.
+template <typename Visit>
+bool scan_forward(int fd, Visit visit) {
+  const std::size_t records = whole_records(fd);
+  std::vector<DirlogEntry> block(std::min(kBlockRecords, std::max<std::size_t>(records, 1)));
+  for (std::size_t first = 0; first < records;) {
+    const long got = read_block(fd, first, std::min(block.size(), records - first), block.data());
+    if (got < 0) return false;
+    if (got == 0) return true;  // the file shrank under a reader
+    for (long i = 0; i < got; ++i)
+      if (!visit(block[i], first + static_cast<std::size_t>(i))) return true;
+    first += static_cast<std::size_t>(got);
+  }
+  return true;
+}
+
+// As scan_forward, newest first.
+template <typename Visit>
+bool scan_backward(int fd, Visit visit) {
+  const std::size_t records = whole_records(fd);
+  std::vector<DirlogEntry> block(std::min(kBlockRecords, std::max<std::size_t>(records, 1)));
+  for (std::size_t end = records; end > 0;) {
+    const std::size_t first = end > block.size() ? end - block.size() : 0;
+    const long got = read_block(fd, first, end - first, block.data());
+    if (got < 0 || static_cast<std::size_t>(got) != end - first) return false;
+    for (std::size_t i = end - first; i-- > 0;)
+      if (!visit(block[i], first + i)) return true;
+    end = first;
+  }
+  return true;
+}
+
+bool write_record(int fd, std::size_t index, const DirlogEntry& entry) {
+  ssize_t written;
+  do {
+    written = ::pwrite(fd, &entry, kRecordSize, static_cast<off_t>(index * kRecordSize));
+  } while (written < 0 && errno == EINTR);
+  return written == static_cast<ssize_t>(kRecordSize);
+}
+
+core::UniqueFd open_for_reading() {
+  core::PrivilegeBracket root;
+  return core::open_file(dirlog_path().c_str(), O_RDONLY);
+}
+
+bool shown_in_listings(const DirlogEntry& entry) {
+  return entry.status != kDirNuked && entry.status != kDirDeleted;
+}
+
+bool private_path_allows(std::string_view path) { return config::privpath_allowed(std::string(path).c_str()) != 0; }
+
+char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+std::string without_leading_blanks(std::string text) {
+  text.erase(0, text.find_first_not_of(' '));
+  return text;
+}
+
+}  // namespace
+
+std::string dirlog_path() { return std::string(core::session().data_path) + "/logs/dirlog"; }
+
+std::string_view entry_path(const DirlogEntry& entry) {
+  return std::string_view(entry.path, ::strnlen(entry.path, sizeof entry.path));
+}
+
+DirlogEntry make_entry(std::string_view path) {
+  DirlogEntry entry{};
+  entry.status = kDirNew;
+  entry.time = static_cast<int32_t>(core::now());
+  entry.uid = core::session().account.uid;
+  entry.gid = core::session().account.gid;
+  std::size_t n = std::min(path.size(), sizeof entry.path);
+  if (const void* nul = std::memchr(path.data(), '\0', n)) n = static_cast<std::size_t>(static_cast<const char*>(nul) - path.data());
+  std::memcpy(entry.path, path.data(), n);
+  return entry;
+}
+
+void apply_file(DirlogEntry& entry, uint64_t bytes, bool subtract) {
+  if (subtract) {
+    if (entry.files > 0) --entry.files;
+    entry.bytes = bytes >= entry.bytes ? 0 : static_cast<uint32_t>(entry.bytes - bytes);
+    return;
+  }
+  if (entry.files < kMaxDirlogFiles) ++entry.files;
+  const uint64_t total = static_cast<uint64_t>(entry.bytes) + std::min<uint64_t>(bytes, kMaxDirlogBytes);
+  entry.bytes = total > kMaxDirlogBytes ? kMaxDirlogBytes : static_cast<uint32_t>(total);
+}
+
+std::string size_text(uint64_t bytes) {
+  char text[64];
+  if (bytes <= 1073741824ull)
+    std::snprintf(text, sizeof text, "%3.1fM", static_cast<double>(bytes) / 1024000.0);
+  else
+    std::snprintf(text, sizeof text, "%3.3fG", static_cast<double>(bytes) / 1073741824.0);
+  return without_leading_blanks(text);
+}
+
+std::string files_size_text(unsigned files, uint64_t bytes) {
+  if (files == 0) return "   =Empty= ";
+  char text[64];
+  std::snprintf(text, sizeof text, "%3uF%7.7s", files, size_text(bytes).c_str());
+  return text;
+}
+
+core::UniqueFd open_dirlog_locked(bool create) {
+  const std::string path = dirlog_path();
+  // Each pass that finds the file replaced starts over; the bound only
+  // guards against a file renamed over without end.
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    core::UniqueFd fd = core::open_file(path.c_str(), O_RDWR);
+    if (!fd && errno == ENOENT && create) {
+      fd = core::open_file(path.c_str(), O_RDWR | O_CREAT | O_EXCL, 0644);
+      if (!fd && errno == EEXIST) continue;  // another session made it first
+      if (fd) {
+        // The process umask must not narrow it, nor the caller own it.
+        (void)::fchmod(fd.get(), 0644);
+        (void)::fchown(fd.get(), 0, 0);
+      }
+    }
+    if (!fd || !lock(fd.get(), LOCK_EX)) return {};
+    struct stat held{}, named{};
+    if (::fstat(fd.get(), &held) != 0) return {};
+    if (::stat(path.c_str(), &named) != 0) {
+      if (errno == ENOENT) continue;
+      return {};
+    }
+    if (held.st_dev == named.st_dev && held.st_ino == named.st_ino) return fd;
+  }
+  return {};
+}
+
+bool load_records(int fd, std::vector<DirlogEntry>& out) {
+  const std::size_t records = whole_records(fd);
+  out.resize(records);
+  if (records == 0) return true;
+  const long got = read_block(fd, 0, records, out.data());
+  if (got < 0) return false;
+  out.resize(static_cast<std::size_t>(got));
+  return true;
+}
+
+bool dirlog_add(std::string_view path) {
+  const DirlogEntry entry = make_entry(path);
+  core::PrivilegeBracket root;
+  core::UniqueFd fd = open_dirlog_locked(true);
+  if (!fd) return false;
+  struct stat st{};
+  if (::fstat(fd.get(), &st) != 0) return false;
+  const std::size_t records = static_cast<std::size_t>(st.st_size) / kRecordSize;
+  const off_t whole = static_cast<off_t>(records * kRecordSize);
+  // A torn record at the end goes first, so the new one starts on a record
+  // boundary and readers see every record whole.
+  if (st.st_size != whole && ::ftruncate(fd.get(), whole) != 0) return false;
+  if (write_record(fd.get(), records, entry)) return true;
+  (void)::ftruncate(fd.get(), whole);
+  return false;
+}
+
+int dirlog_add_bytes(std::string_view dir, uint64_t bytes, bool subtract) {
+  int changed = 0;
+  core::PrivilegeBracket root;
+  core::UniqueFd fd = open_dirlog_locked(false);
+  if (!fd) return 0;
+  scan_forward(fd.get(), [&](const DirlogEntry& seen, std::size_t index) {
+    const std::string_view path = entry_path(seen);
+    if (seen.status == kDirDeleted || path.empty() || !core::path_within(dir, path)) return true;
+    DirlogEntry updated = seen;
+    apply_file(updated, bytes, subtract);
+    if (write_record(fd.get(), index, updated)) ++changed;
+    return true;
+  });
+  return changed;
+}
+
+std::optional<DirlogChanged> dirlog_change(std::string_view path, std::optional<std::string_view> new_path,
+                                           uint16_t new_status) {
+  std::optional<DirlogChanged> result;
+  core::PrivilegeBracket root;
+  core::UniqueFd fd = open_dirlog_locked(false);
+  if (!fd) return result;
+  scan_backward(fd.get(), [&](const DirlogEntry& seen, std::size_t index) {
+    if (entry_path(seen) != path) return true;
+    DirlogEntry updated = seen;
+    if (new_path) {
+      const DirlogEntry renamed = make_entry(*new_path);
+      std::memcpy(updated.path, renamed.path, sizeof updated.path);
+    }
+    if (new_status != 0) {
+      updated.status = new_status;
+      updated.time = static_cast<int32_t>(core::now());
+    }
+    if (write_record(fd.get(), index, updated)) result = DirlogChanged{updated, new_status == kDirDeleted};
+    return false;
+  });
+  return result;
+}
+
+std::vector<NewEntry> dirlog_newest(std::string_view base, int count) {
+  std::vector<NewEntry> shown;
+  if (count < 1) count = 10;
+  core::UniqueFd fd = open_for_reading();
+  if (!fd) return shown;
+  scan_backward(fd.get(), [&](const DirlogEntry& seen, std::size_t) {
+    const std::string_view path = entry_path(seen);
+    if (!shown_in_listings(seen) || !core::path_within(path, base) || !private_path_allows(path)) return true;
+    NewEntry line;
+    line.number = static_cast<int>(shown.size()) + 1;
+    line.entry = seen;
+    line.path = std::string(path);
+    line.name = std::string(core::last_component(path));
+    line.files_size = files_size_text(seen.files, seen.bytes);
+    shown.push_back(std::move(line));
+    return static_cast<int>(shown.size()) < count;
+  });
+  return shown;
+}
+
+std::string search_info(const DirlogEntry& entry) {
+  if (entry.status == kDirNuked) return "!f*NUKED*";
+  if (entry.files == 0) return "!b=Empty=";
+  char text[160];
+  std::snprintf(text, sizeof text, "!C(!E%dF!C/!E%.1fM!C/!E%s!C)", entry.files,
+                static_cast<double>(entry.bytes) / 1024000.0, without_leading_blanks(age_since(entry.time)).c_str());
+  return text;
+}
+
+std::optional<std::vector<SearchHit>> dirlog_search(std::string_view words, const PathFilter& visible) {
+  std::vector<std::string> wanted;
+  for (std::size_t at = 0; at < words.size();) {
+    const std::size_t start = words.find_first_not_of(" \t", at);
+    if (start == std::string_view::npos) break;
+    std::size_t end = words.find_first_of(" \t", start);
+    if (end == std::string_view::npos) end = words.size();
+    std::string word(words.substr(start, end - start));
+    std::transform(word.begin(), word.end(), word.begin(), lower);
+    wanted.push_back(std::move(word));
+    at = end;
+  }
+  core::UniqueFd fd = open_for_reading();
+  if (!fd) return std::nullopt;
+  std::vector<SearchHit> hits;
+  std::string lowered;
+  scan_forward(fd.get(), [&](const DirlogEntry& seen, std::size_t) {
+    const std::string_view path = entry_path(seen);
+    lowered.assign(path);
+    std::transform(lowered.begin(), lowered.end(), lowered.begin(), lower);
+    for (const std::string& word : wanted)
+      if (lowered.find(word) == std::string::npos) return true;
+    if (!private_path_allows(path) || (visible && !visible(path))) return true;
+    hits.push_back(SearchHit{std::string(path), search_info(seen)});
+    return true;
+  });
+  return hits;
+}
+
+NewestResult cwd_to_newest(int n, const PathFilter& visible) {
+  NewestResult result;
+  core::UniqueFd fd = open_for_reading();
+  if (!fd) {
+    result.outcome = NewestResult::kOpenFailed;
+    return result;
+  }
+  if (n < 1) return result;
+  int counted = 0;
+  const bool read = scan_backward(fd.get(), [&](const DirlogEntry& seen, std::size_t) {
+    const std::string_view path = entry_path(seen);
+    if (!shown_in_listings(seen) || !private_path_allows(path) || (visible && !visible(path))) return true;
+    if (++counted < n) return true;
+    result.outcome = NewestResult::kFound;
+    result.path = std::string(path);
+    return false;
+  });
+  if (!read) result.outcome = NewestResult::kReadFailed;
+  return result;
+}
+
+}  // namespace releases
