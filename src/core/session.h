@@ -104,7 +104,7 @@ struct Session {
   char section_env[60] = {};
   float free_space_mb = 0;
   int news_shown = 0;    // a news file was shown by a CWD of this session
-  int cwd_shortcut = 0;  // how CWD got there: 1 alias or cdpath, 2 numbered jump
+  int cwd_shortcut = 0;  // how CWD got there: 1 alias, cdpath or name match, 2 numbered jump
 
   // Timers
   int idle_timeout = 900;

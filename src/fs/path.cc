@@ -7,6 +7,7 @@
 #include <cctype>
 
 #include "config/config_store.h"
+#include "core/path_text.h"
 #include "core/session.h"
 
 namespace fs {
@@ -132,17 +133,15 @@ std::string resolve_path(std::string_view name, bool follow_links) {
 }
 
 bool inside_home_of(std::string_view home, std::string_view path) {
-  return path.substr(0, home.size()) == home;
+  return core::path_within(path, home);
 }
 
 bool inside_home(std::string_view path) { return inside_home_of(core::session().home_dir, path); }
 
 std::string visible_path_of(std::string_view home, std::string_view path) {
   while (home.size() > 1 && home.back() == '/') home.remove_suffix(1);
-  if (home.empty() || home == "/" || path.substr(0, home.size()) != home) return std::string(path);
-  std::string_view rest = path.substr(home.size());
-  // "/site2/x" shares the text prefix of "/site" but is not below it.
-  if (!rest.empty() && rest.front() != '/') return std::string(path);
+  if (home.empty() || home == "/" || !core::path_within(path, home)) return std::string(path);
+  const std::string_view rest = path.substr(home.size());
   return rest.empty() ? std::string("/") : std::string(rest);
 }
 

@@ -36,7 +36,8 @@ std::string resolve_path_in(std::string_view home, std::string_view cwd, std::st
 // The same for the session user.
 std::string resolve_path(std::string_view name, bool follow_links);
 
-// Plain prefix test against `home` (so "/site2/x" is inside "/site").
+// Whether `path` is `home` or lies below it ("/site2/x" is not inside
+// "/site").
 bool inside_home_of(std::string_view home, std::string_view path);
 bool inside_home(std::string_view path);
 

@@ -31,7 +31,6 @@ int help(const CommandArgs&);
 int noop(const CommandArgs&);
 int mkd(const CommandArgs&);
 int rmd(const CommandArgs&);
-int pwd(const CommandArgs&);
 int cdup(const CommandArgs&);
 int stou(const CommandArgs&);
 

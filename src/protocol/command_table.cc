@@ -90,7 +90,7 @@ constexpr std::array kCmdTab = {
     base("NOOP", kNOOP, kArgs, true, "", h::noop),
     base("MKD", kMKD, kStr1, true, "<sp> path-name", h::mkd, kTracksFailure),
     base("RMD", kRMD, kStr1, true, "<sp> path-name", h::rmd, kTracksFailure),
-    base("PWD", kPWD, kArgs, true, "(return current directory)", h::pwd),
+    base("PWD", kPWD, kArgs, true, "(return current directory)", session_commands::pwd),
     base("CDUP", kCDUP, kArgs, true, "(change to parent directory)", h::cdup, kTracksFailure),
     base("STOU", kSTOU, kStr1, true, "<sp> file-name", h::stou, kTracksFailure),
     base("SIZE", kSIZE, kOstr, true, "<sp> path-name", session_commands::size),

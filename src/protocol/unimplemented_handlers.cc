@@ -26,7 +26,6 @@ int rnto(const CommandArgs& args) { return not_implemented(args); }
 int dele(const CommandArgs& args) { return not_implemented(args); }
 int mkd(const CommandArgs& args) { return not_implemented(args); }
 int rmd(const CommandArgs& args) { return not_implemented(args); }
-int pwd(const CommandArgs& args) { return not_implemented(args); }
 int cdup(const CommandArgs& args) { return not_implemented(args); }
 int stou(const CommandArgs& args) { return not_implemented(args); }
 int site_new(const CommandArgs& args) { return not_implemented(args); }

@@ -73,7 +73,9 @@ void enter_new_directory(core::Session& s) {
     const std::size_t slash = cwd.rfind('/');
     core::string_reply(kCode, 23, 1, slash == std::string_view::npos ? cwd : cwd.substr(slash + 1));
   } else if (s.cwd_shortcut == 2) {
-    core::string_reply(kCode, 24, 1, fs::visible_path(s.cwd));
+    // The text puts the client's "/" in front itself.
+    const std::string shown = fs::visible_path(s.cwd);
+    core::string_reply(kCode, 24, 1, std::string_view(shown).substr(shown.starts_with('/') ? 1 : 0));
   }
   s.cwd_shortcut = 0;
 }

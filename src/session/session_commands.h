@@ -13,6 +13,7 @@ int pass(const CommandArgs&);
 int quit(const CommandArgs&);
 int stat(const CommandArgs&);
 int cwd(const CommandArgs&);
+int pwd(const CommandArgs&);
 int list(const CommandArgs&);
 int nlst(const CommandArgs&);
 int size(const CommandArgs&);

@@ -52,18 +52,33 @@ TEST(ResolvePath, StaysBelowHomeWithOneSlashAndNoDots) {
         << c.why << ": " << c.name << " from " << c.cwd << " in " << c.home;
 }
 
-TEST(InsideHome, IsAPlainPrefixTest) {
-  EXPECT_TRUE(fs::inside_home_of("/site", "/site"));
-  EXPECT_TRUE(fs::inside_home_of("/site", "/site/x"));
-  EXPECT_TRUE(fs::inside_home_of("/site", "/site2/x"));
-  EXPECT_FALSE(fs::inside_home_of("/site", "/sit"));
-  EXPECT_FALSE(fs::inside_home_of("/site", std::string(fs::kTooManySymlinks)));
+TEST(InsideHome, EndsAtASlashOrTheEnd) {
+  struct Case {
+    const char* home;
+    std::string path;
+    bool inside;
+  };
+  const Case cases[] = {
+      {"/site", "/site", true},
+      {"/site", "/site/x", true},
+      {"/site", "/site2/x", false},
+      {"/site", "/sit", false},
+      {"/site/u1", "/site/u10", false},
+      {"/site/u1", "/site/u1/in", true},
+      {"/site/u1/", "/site/u1", true},
+      {"/", "/anything", true},
+      {"/site", std::string(fs::kTooManySymlinks), false},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(fs::inside_home_of(c.home, c.path), c.inside) << c.path << " in " << c.home;
 }
 
 TEST(VisiblePath, DropsTheHomePrefixOnly) {
   EXPECT_EQ(fs::visible_path_of("/site", "/site/a/b"), "/a/b");
   EXPECT_EQ(fs::visible_path_of("/site", "/site"), "/");
   EXPECT_EQ(fs::visible_path_of("/site", "/site2/x"), "/site2/x");
+  EXPECT_EQ(fs::visible_path_of("/site/u1", "/site/u10/a"), "/site/u10/a");
+  EXPECT_EQ(fs::visible_path_of("/site/u1/", "/site/u1/a"), "/a");
   EXPECT_EQ(fs::visible_path_of("/", "/a"), "/a");
   EXPECT_EQ(fs::visible_path_of("/site", "/other"), "/other");
 }
