@@ -22,27 +22,21 @@ int stor(const CommandArgs&);
 int appe(const CommandArgs&);
 int allo(const CommandArgs&);
 int rest(const CommandArgs&);
-int rnfr(const CommandArgs&);
-int rnto(const CommandArgs&);
 int abor(const CommandArgs&);
 int dele(const CommandArgs&);
 int syst(const CommandArgs&);
 int help(const CommandArgs&);
 int noop(const CommandArgs&);
-int mkd(const CommandArgs&);
-int rmd(const CommandArgs&);
 int cdup(const CommandArgs&);
 int stou(const CommandArgs&);
 
 // SITE sub-commands: the access rule has allowed them already; `text` is
 // empty for the bare form.
-int site_new(const CommandArgs&);
 int site_nukes(const CommandArgs&);
 int site_unnukes(const CommandArgs&);
 int site_who(const CommandArgs&);
 int site_swho(const CommandArgs&);
 int site_stats(const CommandArgs&);
-int site_update(const CommandArgs&);
 int site_traffic(const CommandArgs&);
 int site_nuketop(const CommandArgs&);
 int site_syslog(const CommandArgs&);
@@ -71,7 +65,6 @@ int site_give(const CommandArgs&);
 int site_take(const CommandArgs&);
 int site_nuke(const CommandArgs&);
 int site_unnuke(const CommandArgs&);
-int site_search(const CommandArgs&);
 int site_addip(const CommandArgs&);
 int site_delip(const CommandArgs&);
 int site_change(const CommandArgs&);

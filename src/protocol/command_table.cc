@@ -10,6 +10,7 @@
 
 #include "protocol/command_handlers.h"
 #include "session/session_commands.h"
+#include "site/dirlog_commands.h"
 #include "site/dupe_commands.h"
 #include "transfer/transfer_commands.h"
 
@@ -76,8 +77,8 @@ constexpr std::array kCmdTab = {
     unimplemented("MRCP", kMRCP, kStr1, "(mail recipient)"),
     base("ALLO", kALLO, kArgs, true, "allocate storage (vacuously)", h::allo),
     base("REST", kREST, kArgs, true, "(restart command)", h::rest),
-    base("RNFR", kRNFR, kStr1, true, "<sp> file-name", h::rnfr),
-    base("RNTO", kRNTO, kStr1, true, "<sp> file-name", h::rnto, kTracksFailure),
+    base("RNFR", kRNFR, kStr1, true, "<sp> file-name", session_commands::rnfr),
+    base("RNTO", kRNTO, kStr1, true, "<sp> file-name", session_commands::rnto, kTracksFailure),
     base("ABOR", kABOR, kArgs, true, "(abort operation)", h::abor),
     base("DELE", kDELE, kStr1, true, "<sp> file-name", h::dele, kTracksFailure),
     base("CWD", kCWD, kOstr, true, "[ <sp> directory-name ]", session_commands::cwd, kTracksFailure),
@@ -88,8 +89,8 @@ constexpr std::array kCmdTab = {
     base("STAT", kSTAT, kOstr, true, "[ <sp> path-name ]", session_commands::stat),
     base("HELP", kHELP, kOstr, true, "[ <sp> <string> ]", h::help),
     base("NOOP", kNOOP, kArgs, true, "", h::noop),
-    base("MKD", kMKD, kStr1, true, "<sp> path-name", h::mkd, kTracksFailure),
-    base("RMD", kRMD, kStr1, true, "<sp> path-name", h::rmd, kTracksFailure),
+    base("MKD", kMKD, kStr1, true, "<sp> path-name", session_commands::mkd, kTracksFailure),
+    base("RMD", kRMD, kStr1, true, "<sp> path-name", session_commands::rmd, kTracksFailure),
     base("PWD", kPWD, kArgs, true, "(return current directory)", session_commands::pwd),
     base("CDUP", kCDUP, kArgs, true, "(change to parent directory)", h::cdup, kTracksFailure),
     base("STOU", kSTOU, kStr1, true, "<sp> file-name", h::stou, kTracksFailure),
@@ -103,7 +104,7 @@ constexpr std::array kSiteTab = {
          kModePathForm),
     site("TIME", kTIME, kArgs, "[ <sp> ]: Show current local time", session_commands::site_time, "-misc",
          nullptr, kBareForm),
-    site("NEW", kNEW, kOstr, "[ <sp> num ]: View recent uploads", h::site_new, "-dirs", "-dirs",
+    site("NEW", kNEW, kOstr, "[ <sp> num ]: View recent uploads", site_commands::site_new, "-dirs", "-dirs",
          kBoth),
     site("NUKES", kNUKES, kOstr, "[ <sp> num ]: Show nukes from today/yesterday", h::site_nukes,
          "-dirs", "-dirs", kBoth),
@@ -117,7 +118,7 @@ constexpr std::array kSiteTab = {
          kBareForm),
     site("STATS", kSTATS, kOstr, "[ <sp> user ]: User xfer statistics", h::site_stats, "-stats",
          "-stats", kBoth),
-    site("UPDATE", kUPDATE, kOstr, "[ <sp> ]: Update DIRLOG database", h::site_update, "-update",
+    site("UPDATE", kUPDATE, kOstr, "[ <sp> ]: Update DIRLOG database", site_commands::site_update, "-update",
          "-update", kBoth),
     site("TRAFFIC", kTRAFFIC, kArgs, ": View site traffic", h::site_traffic, "-stats", nullptr,
          kBareForm),
@@ -190,7 +191,7 @@ constexpr std::array kSiteTab = {
     site("UNNUKE", kUNNUKE, kOstr, "[ <sp> directory <sp> message ]: UnNuke directory & credits.",
          h::site_unnuke, "-unnuke", "-unnuke", kBoth, kTracksFailure),
     site("SEARCH", kSEARCH, kOstr,
-         "<sp> searchstr1 [searchstr2 ...] : Find a directory on the site.", h::site_search,
+         "<sp> searchstr1 [searchstr2 ...] : Find a directory on the site.", site_commands::site_search,
          "-dirs", "-dirs", kBoth),
     site("ADDIP", kADDIP, kOstr, "[ <sp> username <sp> ip [...<sp> ip10] ]: Add new IP to user.",
          h::site_addip, "-addip", "-addip", kBoth),

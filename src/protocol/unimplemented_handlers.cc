@@ -21,20 +21,14 @@ int not_implemented(const CommandArgs& args) {
 
 int stor(const CommandArgs& args) { return not_implemented(args); }
 int appe(const CommandArgs& args) { return not_implemented(args); }
-int rnfr(const CommandArgs& args) { return not_implemented(args); }
-int rnto(const CommandArgs& args) { return not_implemented(args); }
 int dele(const CommandArgs& args) { return not_implemented(args); }
-int mkd(const CommandArgs& args) { return not_implemented(args); }
-int rmd(const CommandArgs& args) { return not_implemented(args); }
 int cdup(const CommandArgs& args) { return not_implemented(args); }
 int stou(const CommandArgs& args) { return not_implemented(args); }
-int site_new(const CommandArgs& args) { return not_implemented(args); }
 int site_nukes(const CommandArgs& args) { return not_implemented(args); }
 int site_unnukes(const CommandArgs& args) { return not_implemented(args); }
 int site_who(const CommandArgs& args) { return not_implemented(args); }
 int site_swho(const CommandArgs& args) { return not_implemented(args); }
 int site_stats(const CommandArgs& args) { return not_implemented(args); }
-int site_update(const CommandArgs& args) { return not_implemented(args); }
 int site_traffic(const CommandArgs& args) { return not_implemented(args); }
 int site_nuketop(const CommandArgs& args) { return not_implemented(args); }
 int site_syslog(const CommandArgs& args) { return not_implemented(args); }
@@ -62,7 +56,6 @@ int site_give(const CommandArgs& args) { return not_implemented(args); }
 int site_take(const CommandArgs& args) { return not_implemented(args); }
 int site_nuke(const CommandArgs& args) { return not_implemented(args); }
 int site_unnuke(const CommandArgs& args) { return not_implemented(args); }
-int site_search(const CommandArgs& args) { return not_implemented(args); }
 int site_addip(const CommandArgs& args) { return not_implemented(args); }
 int site_delip(const CommandArgs& args) { return not_implemented(args); }
 int site_change(const CommandArgs& args) { return not_implemented(args); }

@@ -46,4 +46,14 @@ int set_colour(std::string_view argument);
 // the new directory and updates the session's place).
 void directory_ack(const char* command);
 
+// The site's name filter (`path-filter`) on the last component of a new
+// directory's or file's path; a refusal has been answered (553) when false.
+bool name_passes_filter(const std::string& path);
+
+// RNTO's rename: `from` becomes `to` unless `to` exists at that very
+// moment, even when it appeared after every earlier check; nothing is ever
+// replaced. `directory` says what `from` is. Failed leaves errno set.
+enum class Moved { Done, TargetExists, Failed };
+Moved move_without_replacing(const std::string& from, const std::string& to, bool directory);
+
 }  // namespace session

@@ -14,6 +14,11 @@ int quit(const CommandArgs&);
 int stat(const CommandArgs&);
 int cwd(const CommandArgs&);
 int pwd(const CommandArgs&);
+int mkd(const CommandArgs&);
+int rmd(const CommandArgs&);
+// RNFR keeps the name it accepted in the session's rename_from for RNTO.
+int rnfr(const CommandArgs&);
+int rnto(const CommandArgs&);
 int list(const CommandArgs&);
 int nlst(const CommandArgs&);
 int size(const CommandArgs&);

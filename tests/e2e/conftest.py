@@ -111,6 +111,15 @@ class RawControl:
         self.sock.close()
 
 
+def install_script(site, name, body):
+    """A shell script in the site's /bin (run with the site's static shell);
+    returns its path inside the root."""
+    path = site.root / "bin" / name
+    path.write_text("#!/bin/sh\n" + body)
+    os.chmod(path, 0o755)
+    return f"/bin/{name}"
+
+
 def live_processes(wanted):
     """Pids of the processes that have not exited whose /proc stat fields
     (after the command name: state, ppid, pgrp, session, ...) `wanted`

@@ -2,17 +2,9 @@
 what they see of the user, hooks in front of real clients, and a hook that
 is still running when the session times out."""
 
-import os
 import time
 
-from conftest import WAIT_SECONDS, live_processes, set_userfile_line
-
-
-def install_script(site, name, body):
-    path = site.root / "bin" / name
-    path.write_text("#!/bin/sh\n" + body)
-    os.chmod(path, 0o755)
-    return f"/bin/{name}"
+from conftest import WAIT_SECONDS, install_script, live_processes, set_userfile_line
 
 
 def test_exec_in_the_welcome_text_sees_the_user_environment(site):
