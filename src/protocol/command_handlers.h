@@ -23,7 +23,6 @@ int appe(const CommandArgs&);
 int allo(const CommandArgs&);
 int rest(const CommandArgs&);
 int abor(const CommandArgs&);
-int dele(const CommandArgs&);
 int syst(const CommandArgs&);
 int help(const CommandArgs&);
 int noop(const CommandArgs&);

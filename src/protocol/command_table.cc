@@ -80,7 +80,7 @@ constexpr std::array kCmdTab = {
     base("RNFR", kRNFR, kStr1, true, "<sp> file-name", session_commands::rnfr),
     base("RNTO", kRNTO, kStr1, true, "<sp> file-name", session_commands::rnto, kTracksFailure),
     base("ABOR", kABOR, kArgs, true, "(abort operation)", h::abor),
-    base("DELE", kDELE, kStr1, true, "<sp> file-name", h::dele, kTracksFailure),
+    base("DELE", kDELE, kStr1, true, "<sp> file-name", session_commands::dele, kTracksFailure),
     base("CWD", kCWD, kOstr, true, "[ <sp> directory-name ]", session_commands::cwd, kTracksFailure),
     base("LIST", kLIST, kOstr, true, "[ <sp> path-name ]", session_commands::list),
     base("NLST", kNLST, kOstr, true, "[ <sp> path-name ]", session_commands::nlst),

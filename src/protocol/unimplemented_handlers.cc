@@ -21,7 +21,6 @@ int not_implemented(const CommandArgs& args) {
 
 int stor(const CommandArgs& args) { return not_implemented(args); }
 int appe(const CommandArgs& args) { return not_implemented(args); }
-int dele(const CommandArgs& args) { return not_implemented(args); }
 int cdup(const CommandArgs& args) { return not_implemented(args); }
 int stou(const CommandArgs& args) { return not_implemented(args); }
 int site_nukes(const CommandArgs& args) { return not_implemented(args); }

@@ -4,6 +4,7 @@
 // these are the pieces they share and tests drive directly.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstdint>
@@ -49,6 +50,18 @@ void directory_ack(const char* command);
 // The site's name filter (`path-filter`) on the last component of a new
 // directory's or file's path; a refusal has been answered (553) when false.
 bool name_passes_filter(const std::string& path);
+
+// The path RMD and DELE act on: a link itself, anything else where the
+// links on the way lead.
+std::string path_to_delete(const std::string& name);
+// The `delete` rule, or `deleteown` for what the user owns (the file's owner
+// is the process's user id), matched as `kind` (config::kPathIsFile or
+// kPathIsDirectory); the path must also be outside private paths and
+// inside home.
+bool may_delete(const std::string& path, const struct stat& st, int kind);
+// rmdir plus the DELDIR event line and dirlog record of a logged area.
+// A failure is answered with perror_reply: `busy_code` for EBUSY, else 550.
+bool remove_directory(const std::string& path, const std::string& name, int busy_code);
 
 // RNTO's rename: `from` becomes `to` unless `to` exists at that very
 // moment, even when it appeared after every earlier check; nothing is ever

@@ -1,6 +1,7 @@
 // RMD: removes a directory the user may delete (`delete`, or `deleteown`
 // for one the user made), inside home and out of private paths. A logged
 // directory's dirlog record becomes "deleted" and the bot hears DELDIR.
+// DELE shares the path resolution, the rights and the removal.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,38 +20,34 @@
 #include "session/session_commands.h"
 #include "text/bot_announce.h"
 
-namespace session::commands {
+namespace session {
 namespace {
 
 constexpr int kRefused = 550;
 
-bool may_delete(const std::string& path, const struct stat& st) {
-  if (!config::privpath_allowed(path.c_str()) || !fs::inside_home(path)) return false;
-  if (st.st_uid == ::geteuid() && config::path_allowed("deleteown", path.c_str(), config::kPathIsDirectory))
-    return true;
-  return config::path_allowed("delete", path.c_str(), config::kPathIsDirectory) != 0;
-}
+}  // namespace
 
-int remove_dir(const std::string& name) {
-  const core::Session& s = core::session();
-  // A link is removed as the link (and then fails, not being a directory);
-  // anything else by where its parents' links lead.
+std::string path_to_delete(const std::string& name) {
+  // A link is removed as the link (RMD then fails, it not being a
+  // directory); anything else by where its parents' links lead.
   std::string path = fs::resolve_path(name, false);
   struct stat st {};
   if (::lstat(path.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) path = fs::resolve_path(name, true);
-  if (::lstat(path.c_str(), &st) != 0) {
-    core::perror_reply(kRefused, name);
-    return 1;
-  }
-  if (!may_delete(path, st)) {
-    core::string_reply(kRefused, 57, 0, name);
-    return 1;
-  }
-  if (::rmdir(path.c_str()) != 0) {
-    core::perror_reply(errno == EBUSY ? 450 : kRefused, name);
-    return 1;
-  }
+  return path;
+}
 
+bool may_delete(const std::string& path, const struct stat& st, int kind) {
+  if (!config::privpath_allowed(path.c_str()) || !fs::inside_home(path)) return false;
+  if (st.st_uid == ::geteuid() && config::path_allowed("deleteown", path.c_str(), kind)) return true;
+  return config::path_allowed("delete", path.c_str(), kind) != 0;
+}
+
+bool remove_directory(const std::string& path, const std::string& name, int busy_code) {
+  const core::Session& s = core::session();
+  if (::rmdir(path.c_str()) != 0) {
+    core::perror_reply(errno == EBUSY ? busy_code : kRefused, name);
+    return false;
+  }
   const bool logged = config::path_allowed("dirlog", path.c_str(), config::kPathIsDirectory) != 0;
   if (s.log_level == 2 || (s.log_level == 1 && logged))
     core::event_log("DELDIR: \"%s\" \"%.23s\" \"%s\" \"%s\"", path, s.user.name, s.user.groups[0],
@@ -60,6 +57,28 @@ int remove_dir(const std::string& name) {
         releases::dirlog_change(path, std::nullopt, releases::kDirDeleted);
     if (changed && changed->deldir_due) text::announce_directory("DELDIR", path);
   }
+  return true;
+}
+
+}  // namespace session
+
+namespace session::commands {
+namespace {
+
+constexpr int kRefused = 550;
+
+int remove_dir(const std::string& name) {
+  const std::string path = path_to_delete(name);
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) {
+    core::perror_reply(kRefused, name);
+    return 1;
+  }
+  if (!may_delete(path, st, config::kPathIsDirectory)) {
+    core::string_reply(kRefused, 57, 0, name);
+    return 1;
+  }
+  if (!remove_directory(path, name, 450)) return 1;
   session::directory_ack("RMD");
   return 0;
 }

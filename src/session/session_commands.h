@@ -16,6 +16,7 @@ int cwd(const CommandArgs&);
 int pwd(const CommandArgs&);
 int mkd(const CommandArgs&);
 int rmd(const CommandArgs&);
+int dele(const CommandArgs&);
 // RNFR keeps the name it accepted in the session's rename_from for RNTO.
 int rnfr(const CommandArgs&);
 int rnto(const CommandArgs&);

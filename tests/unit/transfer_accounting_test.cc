@@ -11,6 +11,7 @@
 #include "protocol_test_support.h"
 #include "transfer/data_connection.h"
 #include "transfer/download_accounting.h"
+#include "transfer/upload_credits.h"
 #include "transfer/xferlog.h"
 #include "userdb_site_fixture.h"
 
@@ -32,6 +33,39 @@ TEST(CreditArithmetic, ChargesStopAtTheLowestCredit) {
   transfer::charge_credits(credits, 150);
   EXPECT_EQ(credits, -50);
   transfer::charge_credits(credits, LLONG_MAX);
+  EXPECT_EQ(credits, INT32_MIN);
+}
+
+TEST(CreditArithmetic, UploadCreditsAreComputedIn128BitsAndHeldToTheCreditRange) {
+  struct Case {
+    long long bytes, multiplier;
+    int32_t kib;
+    const char* text;
+  };
+  const Case cases[] = {
+      {10 << 20, 3, 30720, "31,457,280"},
+      {1023, 1, 0, "1,023"},
+      {2047, 1, 1, "2,047"},
+      {0, 3, 0, "0"},
+      {999, 1, 0, "999"},
+      {1000, 1, 0, "1,000"},
+      // Products beyond 64 bits keep every digit; the credits stop at the
+      // ends of their range instead of wrapping.
+      {LLONG_MAX, 3, INT32_MAX, "27,670,116,110,564,327,421"},
+      {LLONG_MAX, INT32_MAX, INT32_MAX, "19,807,040,619,342,712,359,383,728,129"},
+      {LLONG_MAX, -2, INT32_MIN, "-18,446,744,073,709,551,614"},
+      {(2147483647LL + 1) * 1024, 1, INT32_MAX, "2,199,023,255,552"},
+      {2147483647LL * 1024, 1, INT32_MAX, "2,199,023,254,528"},
+      {4096, -1, -4, "-4,096"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(transfer::earned_credits_kib(c.bytes, c.multiplier), c.kib);
+    EXPECT_EQ(transfer::credit_bytes_text(c.bytes, c.multiplier), c.text);
+  }
+  // Taking back saturated credits stops at the lowest value.
+  int32_t credits = -5;
+  transfer::charge_credits(credits, transfer::earned_credits_kib(LLONG_MAX, 3));
   EXPECT_EQ(credits, INT32_MIN);
 }
 
