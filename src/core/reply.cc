@@ -14,7 +14,8 @@ namespace core {
 namespace {
 
 std::FILE* control_stream = nullptr;
-bool holding = false;
+// Holds nest: a script run inside a held reply holds and releases too.
+int hold_depth = 0;
 std::vector<std::string> held_lines;
 
 void write_unfiltered(std::FILE* out, std::string_view text) {
@@ -48,7 +49,7 @@ void send_continuation(int code, std::string_view text) {
 }
 
 void send_held_lines(int code) {
-  if (holding || held_lines.empty()) return;
+  if (hold_depth > 0 || held_lines.empty()) return;
   std::vector<std::string> lines;
   lines.swap(held_lines);
   for (const std::string& line : lines) send_continuation(code, line);
@@ -59,7 +60,14 @@ void send_held_lines(int code) {
 std::FILE* reply_stream() { return control_stream ? control_stream : stdout; }
 void set_reply_stream(std::FILE* out) { control_stream = out; }
 void set_output_filter(OutputFilter filter) { output_filter = filter ? filter : write_unfiltered; }
-void hold_continuations(bool hold) { holding = hold; }
+void hold_continuations(bool hold) {
+  if (hold)
+    ++hold_depth;
+  else if (hold_depth > 0)
+    --hold_depth;
+}
+
+void discard_held_continuations() { held_lines.clear(); }
 
 void reply_text(int code, std::string_view text) {
   send_held_lines(code);
@@ -72,7 +80,7 @@ void reply_text(int code, std::string_view text) {
 }
 
 void lreply_text(int code, std::string_view text) {
-  if (holding) {
+  if (hold_depth > 0) {
     held_lines.emplace_back(text.substr(0, 8191));
     return;
   }

@@ -37,8 +37,11 @@ void nack(std::string_view command);
 // go out, with the code of that reply, in front of the next reply line
 // sent after holding ends. A notice whose reply may end in success or in a
 // refusal (the ghost kill at login) thus always belongs to the reply that
-// follows it.
+// follows it. Holds nest: lines go out once every hold has ended.
 void hold_continuations(bool hold);
+// Forgets the lines held so far (a transfer the client aborted has had its
+// final replies already).
+void discard_held_continuations();
 
 // Text written through the output filter: the colour-code translation of
 // text files, bypassed while the session's raw_replies flag is set.

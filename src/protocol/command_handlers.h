@@ -18,8 +18,6 @@ int port(const CommandArgs&);
 int type(const CommandArgs&);
 int stru(const CommandArgs&);
 int mode(const CommandArgs&);
-int stor(const CommandArgs&);
-int appe(const CommandArgs&);
 int allo(const CommandArgs&);
 int rest(const CommandArgs&);
 int abor(const CommandArgs&);
@@ -27,7 +25,6 @@ int syst(const CommandArgs&);
 int help(const CommandArgs&);
 int noop(const CommandArgs&);
 int cdup(const CommandArgs&);
-int stou(const CommandArgs&);
 
 // SITE sub-commands: the access rule has allowed them already; `text` is
 // empty for the bare form.

@@ -19,10 +19,7 @@ int not_implemented(const CommandArgs& args) {
 
 }  // namespace
 
-int stor(const CommandArgs& args) { return not_implemented(args); }
-int appe(const CommandArgs& args) { return not_implemented(args); }
 int cdup(const CommandArgs& args) { return not_implemented(args); }
-int stou(const CommandArgs& args) { return not_implemented(args); }
 int site_nukes(const CommandArgs& args) { return not_implemented(args); }
 int site_unnukes(const CommandArgs& args) { return not_implemented(args); }
 int site_who(const CommandArgs& args) { return not_implemented(args); }

@@ -138,13 +138,13 @@ DirlogEntry make_entry(std::string_view path) {
   return entry;
 }
 
-void apply_file(DirlogEntry& entry, uint64_t bytes, bool subtract) {
+void apply_file(DirlogEntry& entry, uint64_t bytes, bool subtract, bool count_file) {
   if (subtract) {
-    if (entry.files > 0) --entry.files;
+    if (count_file && entry.files > 0) --entry.files;
     entry.bytes = bytes >= entry.bytes ? 0 : static_cast<uint32_t>(entry.bytes - bytes);
     return;
   }
-  if (entry.files < kMaxDirlogFiles) ++entry.files;
+  if (count_file && entry.files < kMaxDirlogFiles) ++entry.files;
   const uint64_t total = static_cast<uint64_t>(entry.bytes) + std::min<uint64_t>(bytes, kMaxDirlogBytes);
   entry.bytes = total > kMaxDirlogBytes ? kMaxDirlogBytes : static_cast<uint32_t>(total);
 }
@@ -219,7 +219,7 @@ bool dirlog_add(std::string_view path) {
   return false;
 }
 
-int dirlog_add_bytes(std::string_view dir, uint64_t bytes, bool subtract) {
+int dirlog_add_bytes(std::string_view dir, uint64_t bytes, bool subtract, bool count_file) {
   int changed = 0;
   core::PrivilegeBracket root;
   core::UniqueFd fd = open_dirlog_locked(false);
@@ -228,7 +228,7 @@ int dirlog_add_bytes(std::string_view dir, uint64_t bytes, bool subtract) {
     const std::string_view path = entry_path(seen);
     if (seen.status == kDirDeleted || path.empty() || !core::path_within(dir, path)) return true;
     DirlogEntry updated = seen;
-    apply_file(updated, bytes, subtract);
+    apply_file(updated, bytes, subtract, count_file);
     if (write_record(fd.get(), index, updated)) ++changed;
     return true;
   });

@@ -80,8 +80,9 @@ std::string_view entry_path(const DirlogEntry& entry);
 DirlogEntry make_entry(std::string_view path);
 
 // The totals after one file of `bytes` is added or taken away: files and
-// bytes saturate at their maxima and never drop below 0.
-void apply_file(DirlogEntry& entry, uint64_t bytes, bool subtract);
+// bytes saturate at their maxima and never drop below 0. Without
+// `count_file` only the bytes change (a resumed or appended upload).
+void apply_file(DirlogEntry& entry, uint64_t bytes, bool subtract, bool count_file = true);
 
 // The size as users see it, leading blanks removed: "2.0M" in units of
 // 1,024,000 bytes up to 1,073,741,824 bytes, above that "1.863G" in units
@@ -111,8 +112,9 @@ bool dirlog_add(std::string_view path);
 
 // Adds one file of `bytes` to (or, with `subtract`, takes it from) every
 // record that is not deleted and whose path is `dir` or a parent directory
-// of it. Gives the number of records changed.
-int dirlog_add_bytes(std::string_view dir, uint64_t bytes, bool subtract);
+// of it; without `count_file` only the bytes (a resumed or appended
+// upload). Gives the number of records changed.
+int dirlog_add_bytes(std::string_view dir, uint64_t bytes, bool subtract, bool count_file = true);
 
 struct DirlogChanged {
   DirlogEntry entry;        // the record as it was written

@@ -47,10 +47,6 @@ int set_colour(std::string_view argument);
 // the new directory and updates the session's place).
 void directory_ack(const char* command);
 
-// The site's name filter (`path-filter`) on the last component of a new
-// directory's or file's path; a refusal has been answered (553) when false.
-bool name_passes_filter(const std::string& path);
-
 // The path RMD and DELE act on: a link itself, anything else where the
 // links on the way lead.
 std::string path_to_delete(const std::string& name);

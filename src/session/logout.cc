@@ -15,6 +15,7 @@
 #include "online/online_table.h"
 #include "session/login_logout.h"
 #include "transfer/download.h"
+#include "transfer/upload.h"
 
 namespace session {
 namespace {
@@ -26,6 +27,7 @@ volatile sig_atomic_t logging_out = 0;
 // accounted for before the userfile is saved.
 void settle_interrupted_transfer(core::Session& s) {
   if (s.transfer_in_progress == 1) transfer::settle_interrupted_download();
+  if (s.transfer_in_progress == 2) transfer::settle_interrupted_upload();
   s.transfer_in_progress = 0;
 }
 

@@ -24,23 +24,8 @@
 #include "session/session_commands.h"
 #include "text/bot_announce.h"
 #include "text/external.h"
+#include "text/name_filter_reply.h"
 #include "text/text_file.h"
-
-namespace session {
-
-bool name_passes_filter(const std::string& path) {
-  const config::NameFilterVerdict verdict = config::name_filter(path.c_str());
-  if (verdict.allowed) return true;
-  if (!verdict.pattern_error.empty()) {
-    core::reply(553, "%s", verdict.pattern_error);
-    return false;
-  }
-  if (verdict.text_file) text::show_text_file(553, verdict.text_file);
-  core::string_reply(553, verdict.message, 0, path);
-  return false;
-}
-
-}  // namespace session
 
 namespace session::commands {
 namespace {
@@ -148,7 +133,7 @@ int make_dir(std::string name) {
     path = fs::path_join(parent, core::last_component(path));
   }
 
-  if (!session::name_passes_filter(path)) return 1;
+  if (!text::name_passes_filter(path)) return 1;
 
   if (!config::privpath_allowed(parent.c_str()) || !fs::inside_home(parent)) {
     core::string_reply(kRefused, 559, 0);

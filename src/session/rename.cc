@@ -20,6 +20,7 @@
 #include "fs/path.h"
 #include "releases/dirlog.h"
 #include "session/base_commands.h"
+#include "text/name_filter_reply.h"
 #include "session/session_commands.h"
 
 namespace session {
@@ -97,7 +98,7 @@ int rename_to(const std::string& from_name, std::string to_name) {
   fs::rewrite_name(directory ? "dir_names" : "file_names", to_name);
   const std::string to = fs::resolve_path(to_name, false);
 
-  if (!session::name_passes_filter(to)) return 1;
+  if (!text::name_passes_filter(to)) return 1;
 
   const std::string_view from_dir = directory_part(from);
   const std::string_view to_dir = directory_part(to);

@@ -174,7 +174,12 @@ int control_socket() {
   return ::fstat(STDIN_FILENO, &st) == 0 && S_ISSOCK(st.st_mode) ? STDIN_FILENO : -1;
 }
 
-bool session_must_end() { return core::idle_alarm_pending() || core::termination_requested; }
+// Set once the session is ending: see let_programs_finish.
+bool session_ending = false;
+
+bool session_must_end() {
+  return core::idle_alarm_pending() || (!session_ending && core::termination_requested);
+}
 
 void sleep_ms(int ms) {
   struct timespec pause {0, ms * 1000000L};
@@ -245,7 +250,7 @@ void stop_program(const Child& child) {
 // blocked, so a signal arriving just before the wait still interrupts it.
 short wait_for(int fd, Child& child) {
   const sigset_t ending = ending_signals();
-  const int control = control_socket();
+  const int control = session_ending ? -1 : control_socket();
   for (;;) {
     sigset_t open_mask;
     ::sigprocmask(SIG_BLOCK, &ending, &open_mask);
@@ -393,6 +398,8 @@ bool read_output_line(std::FILE* stream, std::string& line, std::size_t limit) {
     fill(fd, child);
   }
 }
+
+void let_programs_finish() { session_ending = true; }
 
 int post_check(const char* path, unsigned long crc) {
   const std::string_view full(path);

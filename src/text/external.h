@@ -48,6 +48,12 @@ int close_command(std::FILE* stream);
 // behind still holds the pipe.
 bool read_output_line(std::FILE* stream, std::string& line, std::size_t limit = 8191);
 
+// Once the session is ending (logout post-processes an upload the end cut
+// short), programs run to their end: neither the lost connection nor the
+// termination request that ends the session stops them, only the idle
+// alarm.
+void let_programs_finish();
+
 // Runs the upload checker on an uploaded file: the first `post_check` line
 // whose pattern (any case) matches the path, or that has none. Argument 1
 // is the file's base name, argument 2 its directory, argument 3 the CRC as

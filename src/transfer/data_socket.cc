@@ -2,6 +2,8 @@
 // connections.
 #include "transfer/data_socket.h"
 
+#include <fcntl.h>
+
 #include <netinet/in.h>
 #include <netinet/ip.h>
 #include <netinet/tcp.h>
@@ -48,6 +50,14 @@ void end_data_connection() {
   }
   if (!sigismember(&mask_before_hold, SIGPIPE)) ::sigprocmask(SIG_UNBLOCK, &pipe_only, nullptr);
   holding_sigpipe = false;
+}
+
+NonBlockingSocket::NonBlockingSocket(int fd) : fd_(fd), flags_(::fcntl(fd, F_GETFL)) {
+  if (flags_ >= 0) ::fcntl(fd_, F_SETFL, flags_ | O_NONBLOCK);
+}
+
+NonBlockingSocket::~NonBlockingSocket() {
+  if (flags_ >= 0) ::fcntl(fd_, F_SETFL, flags_);
 }
 
 timespec monotonic_now() {

@@ -26,6 +26,22 @@ void end_data_connection();
 // root), or -1 with errno set. Reuses an already open data connection.
 int create_active_socket();
 
+// The data connection is used without blocking for the length of a
+// transfer loop: a client that stops sending or reading is waited for in
+// poll, where the control connection (ABOR, STAT, a closed session) is
+// heard as well. The flags come back when the loop ends.
+class NonBlockingSocket {
+ public:
+  explicit NonBlockingSocket(int fd);
+  ~NonBlockingSocket();
+  NonBlockingSocket(const NonBlockingSocket&) = delete;
+  NonBlockingSocket& operator=(const NonBlockingSocket&) = delete;
+
+ private:
+  int fd_;
+  int flags_;
+};
+
 timespec monotonic_now();
 // Milliseconds since `since` on the monotonic clock.
 int elapsed_ms(const timespec& since);

@@ -29,6 +29,7 @@
 #include "transfer/send_data.h"
 #include "transfer/transfer_commands.h"
 #include "transfer/transfer_complete.h"
+#include "transfer/transfer_timing.h"
 #include "transfer/xferlog.h"
 #include "userdb/userfile.h"
 
@@ -119,13 +120,6 @@ bool may_afford(const std::string& name, const std::string& path, off_t size) {
   return true;
 }
 
-void set_speed_environment(double kib_per_second) {
-  // "SPEED=%.0f" within 20 bytes: the value gets 14 of them.
-  std::string value = core::format("%.0f", {kib_per_second});
-  if (value.size() > 14) value.resize(14);
-  ::setenv("SPEED", value.c_str(), 1);
-}
-
 // Counts a complete download in the file's group id (as root, the owner
 // stays).
 void count_download(int fd) {
@@ -145,8 +139,7 @@ int run_download(const std::string& name, const std::string& path, int fd, off_t
   if (open_data_connection(name.c_str(), size, XferDirection::Download) < 0) return 1;
 
   online::begin_own_transfer();
-  const timespec started = monotonic_now();
-  const time_t started_seconds = ::time(nullptr);
+  const TransferClock clock;
   int result = 0;
   if (size > 0) {
     if (s.type == 1 || s.type == 3 || s.type == 4) {
@@ -159,9 +152,10 @@ int run_download(const std::string& name, const std::string& path, int fd, off_t
     transfer_complete_reply();
   }
   close_data_connection();
-  terms.xfer_seconds = static_cast<int>(::time(nullptr) - started_seconds);
-  terms.xfer_elapsed = elapsed_ms(started) / 1000.0;
-  set_speed_environment(online::transfer_speed(s.online_slot, terms.xfer_elapsed > 0 ? terms.xfer_elapsed : 0.001));
+  const TransferTime taken = clock.stop();
+  terms.xfer_seconds = taken.seconds;
+  terms.xfer_elapsed = taken.elapsed;
+  export_transfer_speed(taken.elapsed);
 
   count_download(fd);
   const long long moved = progress().byte_count;

@@ -26,6 +26,13 @@ void add_clamped(T& counter, long long amount) {
   counter = static_cast<T>(total > most ? most : (total < 0 ? 0 : total));
 }
 
+// One transfer more in a period; counters stop at their maximum.
+void add_transfer(core::TransferStats& stats, bool whole_file, long long bytes, int seconds) {
+  if (whole_file) add_clamped(stats.files, 1);
+  add_clamped(stats.amount, bytes / 1024);
+  add_clamped(stats.time, seconds);
+}
+
 }  // namespace
 
 DownloadTerms& download_terms() {
@@ -77,11 +84,13 @@ int effective_ratio(const core::UserRecord& user, int section) {
 }
 
 void add_download_stats(core::SectionRecord& section, bool whole_file, long long bytes, int seconds) {
-  for (core::TransferStats* stats : {&section.alldn, &section.wkdn, &section.daydn, &section.monthdn}) {
-    if (whole_file) add_clamped(stats->files, 1);
-    add_clamped(stats->amount, bytes / 1024);
-    add_clamped(stats->time, seconds);
-  }
+  for (core::TransferStats* stats : {&section.alldn, &section.wkdn, &section.daydn, &section.monthdn})
+    add_transfer(*stats, whole_file, bytes, seconds);
+}
+
+void add_upload_stats(core::SectionRecord& section, bool whole_file, long long bytes, int seconds) {
+  for (core::TransferStats* stats : {&section.allup, &section.wkup, &section.dayup, &section.monthup})
+    add_transfer(*stats, whole_file, bytes, seconds);
 }
 
 void charge_credits(int32_t& credits, long long cost) {

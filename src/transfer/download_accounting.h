@@ -48,6 +48,8 @@ int effective_ratio(const core::UserRecord& user, int section);
 // `whole_file`), bytes / 1024 KiB and `seconds`; counters stop at their
 // maximum rather than wrap.
 void add_download_stats(core::SectionRecord& section, bool whole_file, long long bytes, int seconds);
+// The same for an upload (allup, wkup, dayup, monthup).
+void add_upload_stats(core::SectionRecord& section, bool whole_file, long long bytes, int seconds);
 
 // Subtracts `cost` KiB from `credits`, stopping at the lowest value.
 void charge_credits(int32_t& credits, long long cost);

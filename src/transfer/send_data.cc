@@ -19,31 +19,13 @@
 #include "online/online_table.h"
 #include "online/throttle.h"
 #include "transfer/data_connection.h"
+#include "transfer/data_socket.h"
 #include "transfer/transfer_control.h"
 
 namespace transfer {
 namespace {
 
 enum class Outcome { Done, InputError, OutputError, Aborted };
-
-// The data connection is written without blocking for the length of the
-// loop, so that a client that stops reading never stalls the loop inside a
-// write: it waits in wait_writable, where the control connection is heard.
-class NonBlockingWrites {
- public:
-  explicit NonBlockingWrites(int fd) : fd_(fd), flags_(::fcntl(fd, F_GETFL)) {
-    if (flags_ >= 0) ::fcntl(fd_, F_SETFL, flags_ | O_NONBLOCK);
-  }
-  ~NonBlockingWrites() {
-    if (flags_ >= 0) ::fcntl(fd_, F_SETFL, flags_);
-  }
-  NonBlockingWrites(const NonBlockingWrites&) = delete;
-  NonBlockingWrites& operator=(const NonBlockingWrites&) = delete;
-
- private:
-  int fd_;
-  int flags_;
-};
 
 class SendLoop {
  public:
@@ -219,7 +201,7 @@ int send_data(int in, int out, const std::string& path, bool ascii) {
   // throttle and the simultaneous-download limits recognise downloads by it.
   Outcome outcome;
   {
-    NonBlockingWrites non_blocking(out);
+    NonBlockingSocket non_blocking(out);
     SendLoop loop(in, out, path);
     outcome = ascii ? loop.ascii() : loop.binary();
   }

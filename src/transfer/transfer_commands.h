@@ -1,4 +1,4 @@
-// The commands that move file data: passive mode and downloads.
+// The commands that move file data: passive mode, downloads and uploads.
 #pragma once
 
 #include "core/command_args.h"
@@ -9,5 +9,8 @@ using core::CommandArgs;
 
 int pasv(const CommandArgs&);
 int retr(const CommandArgs&);
+int stor(const CommandArgs&);
+int appe(const CommandArgs&);
+int stou(const CommandArgs&);
 
 }  // namespace transfer::commands

@@ -15,10 +15,12 @@
 namespace transfer {
 
 std::string xferlog_line(const XferlogRecord& record) {
+  // Uploads have always logged blanks as '_', downloads as '?'.
+  const char blank = record.direction == 'i' ? '_' : '?';
   std::string path(record.path);
   for (char& c : path) {
     const auto u = static_cast<unsigned char>(c);
-    if (std::isspace(u) || std::iscntrl(u)) c = '?';
+    if (std::isspace(u) || std::iscntrl(u)) c = blank;
   }
   const std::string when = core::log_time_text(record.when).substr(0, 24);
   const std::string_view group = record.group.empty() ? std::string_view("ftp") : record.group;

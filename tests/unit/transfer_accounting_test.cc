@@ -118,7 +118,7 @@ TEST(Xferlog, LineHasTheClassicFields) {
   record.ident_user = "bobby";
   record.bytes = 5;
   EXPECT_EQ(transfer::xferlog_line(record),
-            "Fri Jan  2 01:01:01 1970 12 client.example 5 /site/Some?Dir/a?b a _ i r bob staff 1 bobby\n");
+            "Fri Jan  2 01:01:01 1970 12 client.example 5 /site/Some_Dir/a_b a _ i r bob staff 1 bobby\n");
 }
 
 class DownloadRules : public userdb_test::SiteTest {

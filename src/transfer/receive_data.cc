@@ -1,0 +1,175 @@
+// The upload loop.
+#include "transfer/receive_data.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <memory>
+#include <string>
+
+#include "core/control_reader.h"
+#include "core/session.h"
+#include "online/online_table.h"
+#include "online/throttle.h"
+#include "transfer/ascii_receive.h"
+#include "transfer/crc32.h"
+#include "transfer/data_connection.h"
+#include "transfer/data_socket.h"
+#include "transfer/transfer_control.h"
+
+namespace transfer {
+namespace {
+
+class ReceiveLoop {
+ public:
+  ReceiveLoop(int in, int out, const std::string& path, uint32_t* crc)
+      : in_(in),
+        out_(out),
+        crc_(crc),
+        own_limit_(static_cast<long>(core::session().user.max_ulspeed)),
+        area_(online::governing_speed_limit(path.c_str(), online::Direction::Upload)),
+        throttled_(own_limit_ != 0 || area_.pattern != nullptr),
+        chunk_(throttled_ ? kThrottledReceiveChunk : kReceiveChunk),
+        buffer_(new char[chunk_]) {}
+
+  ReceiveResult run(bool ascii);
+
+ private:
+  // One read of at most chunk_ bytes: > 0 bytes read, 0 at the end of the
+  // data, -1 on an error (result_ says which) or an ABOR.
+  ssize_t read_chunk();
+  // Waits for data, watching the control connection meanwhile; false when
+  // the client aborted.
+  bool wait_readable();
+  bool write_all(const char* data, std::size_t size);
+  // The per-read bookkeeping; false when the client aborted.
+  bool after_chunk(std::size_t received);
+
+  int in_;
+  int out_;
+  uint32_t* crc_;
+  long own_limit_;
+  online::AreaLimit area_;
+  bool throttled_;
+  std::size_t chunk_;
+  std::unique_ptr<char[]> buffer_;
+  ReceiveResult result_;
+};
+
+bool ReceiveLoop::wait_readable() {
+  const core::Session& s = core::session();
+  for (;;) {
+    // A line read ahead waits in oob_line for the command loop; until it
+    // is taken, the control connection is not watched.
+    const bool watch_control = s.oob_line[0] == '\0';
+    if (watch_control && core::control_has_input() && abort_requested()) return false;
+    pollfd watched[2] = {{in_, POLLIN, 0}, {0, POLLIN, 0}};
+    const int ready = ::poll(watched, watch_control ? 2 : 1, -1);
+    if (ready < 0) {
+      if (errno != EINTR) return true;  // the read itself reports the error
+      if (interrupted_by_signal()) return false;
+      continue;
+    }
+    if (watched[0].revents != 0) return true;
+  }
+}
+
+ssize_t ReceiveLoop::read_chunk() {
+  for (;;) {
+    const ssize_t got = ::recv(in_, buffer_.get(), chunk_, 0);
+    if (got >= 0) return got;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      if (!wait_readable()) break;
+      continue;
+    }
+    if (errno == EINTR) {
+      if (interrupted_by_signal()) break;
+      continue;
+    }
+    // The client may have sent ABOR just before dropping the connection.
+    if (abort_requested()) break;
+    result_.outcome = ReceiveResult::InputError;
+    result_.error = errno;
+    return -1;
+  }
+  result_.outcome = ReceiveResult::Aborted;
+  return -1;
+}
+
+bool ReceiveLoop::write_all(const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t written = ::write(out_, data, size);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) {
+      result_.outcome = ReceiveResult::OutputError;
+      result_.error = written < 0 ? errno : ENOSPC;
+      return false;
+    }
+    data += written;
+    size -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+bool ReceiveLoop::after_chunk(std::size_t received) {
+  rearm_transfer_alarm();
+  progress().byte_count += static_cast<off_t>(received);
+  online::add_own_transfer_bytes(received);
+  bool aborted = interrupted_by_signal();
+  if (!aborted && throttled_) {
+    online::throttle_transfer(area_, own_limit_, online::Direction::Upload);
+    // The throttle's pause ends early for urgent data.
+    aborted = interrupted_by_signal();
+  }
+  if (aborted) result_.outcome = ReceiveResult::Aborted;
+  return !aborted;
+}
+
+ReceiveResult ReceiveLoop::run(bool ascii) {
+  AsciiReceiver converter;
+  std::string converted;
+  for (;;) {
+    const ssize_t got = read_chunk();
+    if (got < 0) break;
+    if (got == 0) {
+      if (ascii) {
+        converted.clear();
+        converter.finish(converted);
+        write_all(converted.data(), converted.size());
+      }
+      break;
+    }
+    const std::size_t size = static_cast<std::size_t>(got);
+    if (ascii) {
+      converted.clear();
+      converter.convert(buffer_.get(), size, converted);
+      if (!write_all(converted.data(), converted.size())) break;
+    } else {
+      if (!write_all(buffer_.get(), size)) break;
+      if (crc_ != nullptr) *crc_ = crc_update(*crc_, buffer_.get(), size);
+    }
+    if (!after_chunk(size)) break;
+  }
+  result_.bare_linefeeds = converter.bare_linefeeds();
+  return result_;
+}
+
+}  // namespace
+
+ReceiveResult receive_data(int in, int out, const std::string& path, bool ascii, uint32_t* crc) {
+  rearm_transfer_alarm();
+  ReceiveResult result;
+  {
+    NonBlockingSocket non_blocking(in);
+    ReceiveLoop loop(in, out, path, crc);
+    result = loop.run(ascii);
+  }
+  rearm_transfer_alarm();
+  if (result.outcome == ReceiveResult::Aborted) online::end_own_transfer();
+  return result;
+}
+
+}  // namespace transfer
