@@ -348,7 +348,7 @@ int receive_upload(const Target& target, Upload& upload) {
     core::string_reply(226, 524, 1, received.bare_linefeeds);
     core::string_reply(226, 525, 1);
   }
-  const PostUploadVerdict verdict = post_upload(upload, received.outcome != ReceiveResult::Aborted);
+  const PostUploadVerdict verdict = post_upload(upload, true);
   core::hold_continuations(false);
   upload = Upload{};
   send_final_reply(target, received, verdict);

@@ -192,6 +192,37 @@ def test_refusals(up):
     assert client.voidcmd("NOOP").startswith("200")
 
 
+@pytest.mark.parametrize("setup, refusal", [
+    (lambda site: site.set("sim_xfers", "-1 0"), "553 Too many uploads"),
+    (lambda site: set_userfile_line(site, "alice", "LOGINS", "2 0 -1 0"), "553 You already run"),
+    (lambda site: site.set("free_space", "999999999"), "553 Not enough free"),
+    (lambda site: site.set("resume", "/nowhere/* *"), "553 You may not resume"),
+])
+def test_limits_space_and_resume_right(up, setup, refusal):
+    kept = up.root / "site" / "Rel" / "kept.bin"
+    kept.write_bytes(b"kept")
+    os.chmod(kept, 0o644)
+    setup(up)
+    client = login(up.start(), "alice")
+    with pytest.raises(ftplib.error_perm) as refused:
+        stor(client, "site/Rel/kept.bin", b"more", command="APPE")
+    assert str(refused.value).startswith(refusal)
+    assert kept.read_bytes() == b"kept"
+
+
+def test_file_moved_before_acceptance_earns_nothing(up):
+    client = login(up.start(), "alice")
+    conn = client.transfercmd("STOR site/Rel/moved.bin")
+    conn.sendall(content(100 * 1024))
+    time.sleep(0.3)
+    os.rename(up.root / "site" / "Rel" / "moved.bin", up.root / "site" / "Rel" / "elsewhere.bin")
+    conn.sendall(content(100 * 1024))
+    conn.close()
+    assert client.voidresp().startswith("226")
+    assert books(up) == (1000, [0, 0]) and dirlog_totals(up) == (0, 0)
+    assert (up.root / "site" / "Rel" / "elsewhere.bin").stat().st_size == 200 * 1024
+
+
 def test_stou_and_dir_names(up):
     up.set("dir_names", "0 upper")
     (up.root / "site" / "Rel" / "x").write_bytes(b"1")
