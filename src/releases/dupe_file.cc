@@ -34,7 +34,7 @@ namespace {
 
 constexpr std::size_t kRecordSize = sizeof(DupefileEntry);
 // Records read per pread: a scan of a large file costs few system calls.
-constexpr std::size_t kBlockRecords = 256;
+constexpr std::size_t kBlockRecords = 2048;
 
 char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -64,12 +64,12 @@ std::size_t whole_records(int fd) {
   return static_cast<std::size_t>(st.st_size) / kRecordSize;
 }
 
-// Hands each of the first `records` records with its index to `visit`
-// until it returns false. False on a read error.
+// Hands each record from index `start` up to `records` with its index to
+// `visit` until it returns false. False on a read error.
 template <typename Visit>
-bool scan_records(int fd, std::size_t records, Visit visit) {
+bool scan_records(int fd, std::size_t records, Visit visit, std::size_t start = 0) {
   std::unique_ptr<DupefileEntry[]> block(new DupefileEntry[kBlockRecords]);
-  for (std::size_t first = 0; first < records;) {
+  for (std::size_t first = start; first < records;) {
     const std::size_t wanted = std::min(kBlockRecords, records - first);
     ssize_t got;
     do {
@@ -83,6 +83,30 @@ bool scan_records(int fd, std::size_t records, Visit visit) {
     first += count;
   }
   return true;
+}
+
+// An upload looks its name up, then adds it: the lookup, which reads every
+// record anyway, notes where the first free slot was, so the add need not
+// read the file a second time. The add checks the note under its lock:
+// another session may have taken that slot (the add then moves on from
+// there) or replaced the file (the note is then ignored).
+struct FreeSlotNote {
+  bool valid = false;
+  dev_t device = 0;
+  ino_t inode = 0;
+  std::size_t from = 0;  // no free slot before this index
+};
+FreeSlotNote free_slot_note;
+
+bool same_file(int fd, const FreeSlotNote& note) {
+  struct stat st {};
+  return note.valid && ::fstat(fd, &st) == 0 && st.st_dev == note.device && st.st_ino == note.inode;
+}
+
+void note_free_slot(int fd, std::size_t from) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return;
+  free_slot_note = FreeSlotNote{true, st.st_dev, st.st_ino, from};
 }
 
 bool write_record(int fd, std::size_t index, const DupefileEntry& entry) {
@@ -157,11 +181,13 @@ bool dupe_add(std::string_view path) {
   if (!fd || !lock(fd.get(), LOCK_EX)) return false;
   const std::size_t records = whole_records(fd.get());
   std::size_t slot = records;
+  const std::size_t start = same_file(fd.get(), free_slot_note) ? free_slot_note.from : 0;
+  free_slot_note.valid = false;
   const bool scanned = scan_records(fd.get(), records, [&](const DupefileEntry& seen, std::size_t index) {
     if (record_counts(seen, cutoff)) return true;
     slot = index;
     return false;
-  });
+  }, start);
   if (!scanned) return false;
   if (write_record(fd.get(), slot, entry)) return true;
   // A short append (full disk) must not leave a partial record behind.
@@ -177,11 +203,18 @@ std::optional<DupeHit> dupe_find(std::string_view name, time_t cutoff, bool igno
   }
   if (!fd || !lock(fd.get(), LOCK_SH)) return std::nullopt;
   std::optional<DupeHit> hit;
-  scan_records(fd.get(), whole_records(fd.get()), [&](const DupefileEntry& entry, std::size_t) {
-    if (!record_counts(entry, cutoff) || !same_name(record_name(entry), name, ignore_case)) return true;
+  const std::size_t records = whole_records(fd.get());
+  std::size_t first_free = records;
+  const bool scanned = scan_records(fd.get(), records, [&](const DupefileEntry& entry, std::size_t index) {
+    if (!record_counts(entry, cutoff)) {
+      first_free = std::min(first_free, index);
+      return true;
+    }
+    if (!same_name(record_name(entry), name, ignore_case)) return true;
     hit = DupeHit{std::string(record_name(entry)), std::string(record_uploader(entry)), entry.time};
     return false;
   });
+  if (scanned && !hit) note_free_slot(fd.get(), first_free);
   return hit;
 }
 

@@ -137,6 +137,26 @@ TEST_F(DupeSite, FreeSlotsAreReusedAndCountingRecordsKept) {
   EXPECT_FALSE(releases::dupe_find("old.zip", releases::dupe_cutoff(7), false));
 }
 
+TEST_F(DupeSite, AnAddAfterALookupTakesNoSlotAnotherSessionFilledMeanwhile) {
+  const time_t now = core::now();
+  scratch::write_file(dupefile(), record("a.zip", now) + record("gone.zip", 0) + record("b.zip", now));
+  ASSERT_FALSE(releases::dupe_find("new.zip", releases::dupe_cutoff(7), false));
+  {
+    // Another session fills the free slot in place after our lookup.
+    FILE* other = std::fopen(dupefile().c_str(), "r+");
+    ASSERT_NE(other, nullptr);
+    const std::string taken = record("theirs.zip", now);
+    std::fseek(other, 288, SEEK_SET);
+    std::fwrite(taken.data(), 1, taken.size(), other);
+    std::fclose(other);
+  }
+  ASSERT_TRUE(releases::dupe_add("new.zip"));
+  const std::vector<DupefileEntry> after = records();
+  ASSERT_EQ(after.size(), 4u);
+  EXPECT_STREQ(after[1].name, "theirs.zip");
+  EXPECT_STREQ(after[3].name, "new.zip");
+}
+
 TEST_F(DupeSite, APartialRecordAtTheEndIsOverwritten) {
   const time_t recent = core::now() - kDay;
   scratch::write_file(dupefile(), record("a.zip", recent) + record("b.zip", recent) + std::string(100, 'x'));
