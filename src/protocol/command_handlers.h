@@ -84,8 +84,6 @@ int site_gpwd(const CommandArgs&);
 int site_gpad(const CommandArgs&);
 int site_purge(const CommandArgs&);
 int site_wipe(const CommandArgs&);
-int site_chpass(const CommandArgs&);
-int site_passwd(const CommandArgs&);
 int site_monthup(const CommandArgs&);
 int site_monthdn(const CommandArgs&);
 int site_dayup(const CommandArgs&);

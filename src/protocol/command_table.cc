@@ -12,6 +12,7 @@
 #include "session/session_commands.h"
 #include "site/dirlog_commands.h"
 #include "site/dupe_commands.h"
+#include "site/password_commands.h"
 #include "transfer/transfer_commands.h"
 
 namespace protocol {
@@ -257,8 +258,8 @@ constexpr std::array kSiteTab = {
     site("WIPE", kWIPE, kOstr, "[ <sp> file ]: Wipe a file or directory.", h::site_wipe, "-wipe",
          "-wipe", kBoth, kTracksFailure),
     site("CHPASS", kCHPASS, kOstr, "[ <sp> user <sp> password ]: Change a User's Password.",
-         h::site_chpass, "-chpass", "-chpass", kBoth),
-    site("PASSWD", kPASSWD, kOstr, "[ <sp> password ]: Change password.", h::site_passwd,
+         site_commands::site_chpass, "-chpass", "-chpass", kBoth),
+    site("PASSWD", kPASSWD, kOstr, "[ <sp> password ]: Change password.", site_commands::site_passwd,
          "-passwd", "-passwd", kBoth),
     site("MONTHUP", kMONTHUP, kOstr, "[num] [section] [=group]: Month's Top Uploaders.",
          h::site_monthup, "-stats", "-stats", kBoth),

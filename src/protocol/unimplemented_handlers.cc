@@ -75,8 +75,6 @@ int site_gpwd(const CommandArgs& args) { return not_implemented(args); }
 int site_gpad(const CommandArgs& args) { return not_implemented(args); }
 int site_purge(const CommandArgs& args) { return not_implemented(args); }
 int site_wipe(const CommandArgs& args) { return not_implemented(args); }
-int site_chpass(const CommandArgs& args) { return not_implemented(args); }
-int site_passwd(const CommandArgs& args) { return not_implemented(args); }
 int site_monthup(const CommandArgs& args) { return not_implemented(args); }
 int site_monthdn(const CommandArgs& args) { return not_implemented(args); }
 int site_dayup(const CommandArgs& args) { return not_implemented(args); }
