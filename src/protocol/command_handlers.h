@@ -61,8 +61,6 @@ int site_give(const CommandArgs&);
 int site_take(const CommandArgs&);
 int site_nuke(const CommandArgs&);
 int site_unnuke(const CommandArgs&);
-int site_addip(const CommandArgs&);
-int site_delip(const CommandArgs&);
 int site_change(const CommandArgs&);
 int site_flags(const CommandArgs&);
 int site_user(const CommandArgs&);

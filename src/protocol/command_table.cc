@@ -12,6 +12,7 @@
 #include "session/session_commands.h"
 #include "site/dirlog_commands.h"
 #include "site/dupe_commands.h"
+#include "site/ip_commands.h"
 #include "site/password_commands.h"
 #include "transfer/transfer_commands.h"
 
@@ -195,9 +196,9 @@ constexpr std::array kSiteTab = {
          "<sp> searchstr1 [searchstr2 ...] : Find a directory on the site.", site_commands::site_search,
          "-dirs", "-dirs", kBoth),
     site("ADDIP", kADDIP, kOstr, "[ <sp> username <sp> ip [...<sp> ip10] ]: Add new IP to user.",
-         h::site_addip, "-addip", "-addip", kBoth),
+         site_commands::site_addip, "-addip", "-addip", kBoth),
     site("DELIP", kDELIP, kOstr,
-         "[ <sp> username <sp> ip [...<sp> ip10] ]: Remove IP from user.", h::site_delip,
+         "[ <sp> username <sp> ip [...<sp> ip10] ]: Remove IP from user.", site_commands::site_delip,
          "-delip", "-delip", kBoth),
     // With an argument the handler applies its own per-field keys.
     site("CHANGE", kCHANGE, kOstr,
