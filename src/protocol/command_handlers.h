@@ -62,7 +62,6 @@ int site_take(const CommandArgs&);
 int site_nuke(const CommandArgs&);
 int site_unnuke(const CommandArgs&);
 int site_change(const CommandArgs&);
-int site_flags(const CommandArgs&);
 int site_user(const CommandArgs&);
 int site_users(const CommandArgs&);
 int site_group(const CommandArgs&);
@@ -86,7 +85,6 @@ int site_monthup(const CommandArgs&);
 int site_monthdn(const CommandArgs&);
 int site_dayup(const CommandArgs&);
 int site_daydn(const CommandArgs&);
-int site_show(const CommandArgs&);
 
 // A `site_cmd` command that is not an alias: the site's text file or
 // program, answered with `code`; `arguments` is the rest of the line as

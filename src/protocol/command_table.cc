@@ -14,6 +14,7 @@
 #include "site/dupe_commands.h"
 #include "site/ip_commands.h"
 #include "site/password_commands.h"
+#include "site/user_display_commands.h"
 #include "transfer/transfer_commands.h"
 
 namespace protocol {
@@ -204,7 +205,7 @@ constexpr std::array kSiteTab = {
     site("CHANGE", kCHANGE, kOstr,
          "[ <sp> username <sp> field <sp> value ]: Change user information.", h::site_change,
          "-change", nullptr, kBoth, kTracksFailure),
-    site("FLAGS", kFLAGS, kOstr, "[ <sp> username ]: Display FLAGS for user.", h::site_flags,
+    site("FLAGS", kFLAGS, kOstr, "[ <sp> username ]: Display FLAGS for user.", site_commands::site_flags,
          "-flags", "-flags", kBoth),
     site("DUPE", kDUPE, kOstr,
          "[-max <num>] searchstr1 [searchstr2 ...] : Search dupe database.",
@@ -272,7 +273,7 @@ constexpr std::array kSiteTab = {
          h::site_daydn, "-stats", "-stats", kBoth),
     site("IDLE", kIDLE, kArgs, "[ <sp> maximum-idle-time ]", session_commands::site_idle, "-misc", "-misc",
          kBareForm | kNumberForm),
-    site("SHOW", kSHOW, kOstr, "[ <sp> user ]: Show RAW UserFile.", h::site_show, "-show",
+    site("SHOW", kSHOW, kOstr, "[ <sp> user ]: Show RAW UserFile.", site_commands::site_show, "-show",
          "-show", kBoth),
     site("ALIAS", kALIAS, kOstr, "[ <sp> alias ] ", session_commands::site_alias, "-dirs", "-dirs", kBoth),
     site("CDPATH", kCDPATH, kOstr, "[ <sp> ] ", session_commands::site_cdpath, "-dirs", nullptr, kBareForm),

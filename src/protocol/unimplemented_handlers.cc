@@ -53,7 +53,6 @@ int site_take(const CommandArgs& args) { return not_implemented(args); }
 int site_nuke(const CommandArgs& args) { return not_implemented(args); }
 int site_unnuke(const CommandArgs& args) { return not_implemented(args); }
 int site_change(const CommandArgs& args) { return not_implemented(args); }
-int site_flags(const CommandArgs& args) { return not_implemented(args); }
 int site_user(const CommandArgs& args) { return not_implemented(args); }
 int site_users(const CommandArgs& args) { return not_implemented(args); }
 int site_group(const CommandArgs& args) { return not_implemented(args); }
@@ -77,7 +76,6 @@ int site_monthup(const CommandArgs& args) { return not_implemented(args); }
 int site_monthdn(const CommandArgs& args) { return not_implemented(args); }
 int site_dayup(const CommandArgs& args) { return not_implemented(args); }
 int site_daydn(const CommandArgs& args) { return not_implemented(args); }
-int site_show(const CommandArgs& args) { return not_implemented(args); }
 
 int site_custom(int, const config::ConfigEntry& line, const char*) {
   std::string word = line.arg(1) ? line.arg(1) : "";
