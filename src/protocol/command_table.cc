@@ -12,9 +12,11 @@
 #include "session/session_commands.h"
 #include "site/dirlog_commands.h"
 #include "site/dupe_commands.h"
+#include "site/emulate.h"
 #include "site/ip_commands.h"
 #include "site/password_commands.h"
 #include "site/user_display_commands.h"
+#include "site/welcome.h"
 #include "transfer/transfer_commands.h"
 
 namespace protocol {
@@ -151,7 +153,7 @@ constexpr std::array kSiteTab = {
          "-stats", kBoth),
     site("ALDN", kALDN, kOstr, "[num] [section] [=group]: Top Downloaders", h::site_aldn,
          "-stats", "-stats", kBoth),
-    site("WELCOME", kWELCOME, kArgs, "[ <sp> ]: Read the welcome message", h::site_welcome,
+    site("WELCOME", kWELCOME, kArgs, "[ <sp> ]: Read the welcome message", site_commands::site_welcome,
          "-info", nullptr, kBareForm),
     site("VERS", kVERS, kArgs, "[ <sp> ]: Version information", session_commands::site_vers, "-misc", nullptr,
          kBareForm),
@@ -165,7 +167,7 @@ constexpr std::array kSiteTab = {
     site("KICK", kKICK, kOstr, "[ <sp> usertokill ]: Kick user.", h::site_kick, "-kick", "-kick",
          kBoth, kTracksFailure),
     // The -emulate test is the handler's: quiet, and skipped once emulating.
-    site("EMULATE", kEMULATE, kOstr, "[ <sp> username ]: Become user.", h::site_emulate, nullptr,
+    site("EMULATE", kEMULATE, kOstr, "[ <sp> username ]: Become user.", site_commands::site_emulate, nullptr,
          nullptr, kStringForm),
     site("RENUSER", kRENUSER, kOstr, "[ <sp> old_username <sp> new_username ]: Rename user.",
          h::site_renuser, "-renuser", "-renuser", kBoth),

@@ -35,11 +35,9 @@ int site_wkup(const CommandArgs& args) { return not_implemented(args); }
 int site_wkdn(const CommandArgs& args) { return not_implemented(args); }
 int site_alup(const CommandArgs& args) { return not_implemented(args); }
 int site_aldn(const CommandArgs& args) { return not_implemented(args); }
-int site_welcome(const CommandArgs& args) { return not_implemented(args); }
 int site_msg(const CommandArgs& args) { return not_implemented(args); }
 int site_kill(const CommandArgs& args) { return not_implemented(args); }
 int site_kick(const CommandArgs& args) { return not_implemented(args); }
-int site_emulate(const CommandArgs& args) { return not_implemented(args); }
 int site_renuser(const CommandArgs& args) { return not_implemented(args); }
 int site_adduser(const CommandArgs& args) { return not_implemented(args); }
 int site_gadduser(const CommandArgs& args) { return not_implemented(args); }
