@@ -391,6 +391,11 @@ constexpr std::array kStringUses = {
     StringUse{580, "dddd", "USERS counts (siteops, gadmins, leeches, deleted)"},
     StringUse{581, "d", "USERS end (users listed)"},
     StringUse{582, "", "USERS unknown option"},
+    StringUse{660, "s", "GROUP left a group (group)"},
+    StringUse{661, "s", "GROUP names a group the user is not in (group)"},
+    StringUse{662, "s", "GROUP joined a group (group)"},
+    StringUse{663, "", "GRPREN without both names"},
+    StringUse{664, "", "GRPADD finds no free group id"},
 };
 
 constexpr bool sorted_and_unique() {
