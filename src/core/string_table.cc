@@ -401,6 +401,11 @@ constexpr std::array kStringUses = {
     StringUse{645, "d", "ADDIP or DELIP with too many masks (most masks at a time)"},
     StringUse{646, "s", "ADDIP removed a mask the new one covers (removed mask)"},
     StringUse{647, "", "password beginning with \"-\""},
+    StringUse{660, "s", "GROUP left a group (group)"},
+    StringUse{661, "s", "GROUP names a group the user is not in (group)"},
+    StringUse{662, "s", "GROUP joined a group (group)"},
+    StringUse{663, "", "GRPREN without both names"},
+    StringUse{664, "", "GRPADD finds no free group id"},
 };
 
 constexpr bool sorted_and_unique() {

@@ -17,6 +17,7 @@
 #include "site/password_commands.h"
 #include "site/user_display_commands.h"
 #include "site/welcome.h"
+#include "site/group_commands.h"
 #include "transfer/transfer_commands.h"
 
 namespace protocol {
@@ -180,12 +181,12 @@ constexpr std::array kSiteTab = {
     site("READD", kREADD, kOstr, "[ <sp> username ]: Re-add a deleted user.", h::site_readd,
          "-readd", "-readd", kBoth),
     site("GRPADD", kGRPADD, kOstr, "[ <sp> group name <sp> group info ]: Add group.",
-         h::site_grpadd, "-grpadd", "-grpadd", kBoth),
-    site("GRPDEL", kGRPDEL, kOstr, "[ <sp> group name ]: Delete group.", h::site_grpdel,
-         "-grpdel", "-grpdel", kBoth),
+         site_commands::site_grpadd, "-grpadd", "-grpadd", kBoth),
+    site("GRPDEL", kGRPDEL, kOstr, "[ <sp> group name ]: Delete group.",
+         site_commands::site_grpdel, "-grpdel", "-grpdel", kBoth),
     site("CHGRP", kCHGRP, kOstr,
-         "[ <sp> username <sp> group [<sp> group]]: Change a users group(s).", h::site_chgrp,
-         "-chgrp", "-chgrp", kBoth),
+         "[ <sp> username <sp> group [<sp> group]]: Change a users group(s).",
+         site_commands::site_chgrp, "-chgrp", "-chgrp", kBoth),
     site("GIVE", kGIVE, kOstr, "[ <sp> username <sp> kilobytes <sp> message (optional)]:",
          h::site_give, "-give", "-give", kBoth),
     site("TAKE", kTAKE, kOstr, "[ <sp> username <sp> kilobytes <sp> message (optional)]:",
@@ -223,22 +224,22 @@ constexpr std::array kSiteTab = {
          "useredit, nuke, unnuke, undupe, kick, kill, take, give, users, idler, X (a flag), "
          "=groupname, usern*",
          h::site_users, "-users", "-users", kBoth),
-    site("GROUP", kGROUP, kOstr, "[ <sp> groupname ]: Change group(s).", h::site_group, "-group",
-         "-group", kBoth),
-    site("GROUPS", kGROUPS, kOstr, "[ <sp> ]: Display available groups.", h::site_groups,
-         "-groups", nullptr, kBareForm),
+    site("GROUP", kGROUP, kOstr, "[ <sp> groupname ]: Change group(s).",
+         site_commands::site_group, "-group", "-group", kBoth),
+    site("GROUPS", kGROUPS, kOstr, "[ <sp> ]: Display available groups.",
+         site_commands::site_groups, "-groups", nullptr, kBareForm),
     site("GRPNFO", kGRPNFO, kOstr, "[ <sp> groupname <sp> group nfo]: Change group nfo.",
-         h::site_grpnfo, "-grpnfo", "-grpnfo", kBoth),
+         site_commands::site_grpnfo, "-grpnfo", "-grpnfo", kBoth),
     site("GRPREN", kGRPREN, kOstr, "[ <sp> oldname <sp> newname ]: Change group names.",
-         h::site_grpren, "-grpren", "-grpren", kBoth),
+         site_commands::site_grpren, "-grpren", "-grpren", kBoth),
     site("GRPLOG", kGRPLOG, kOstr,
-         "[ <sp> groupname <sp> Num]: Number of logins allowed for group.", h::site_grplog,
-         "-grplog", "-grplog", kBoth),
+         "[ <sp> groupname <sp> Num]: Number of logins allowed for group.",
+         site_commands::site_grplog, "-grplog", "-grplog", kBoth),
     site("COLOR", kCOLOR, kOstr,
          "[ <sp> color [on/off/show]]: Toggle use of VT-100 color codes.", session_commands::site_color,
          "-misc", "-misc", kBoth),
-    site("GINFO", kGINFO, kOstr, "[ <sp> groupname ]: Show detailed group info.", h::site_ginfo,
-         "-ginfo", "-ginfo", kBoth),
+    site("GINFO", kGINFO, kOstr, "[ <sp> groupname ]: Show detailed group info.",
+         site_commands::site_ginfo, "-ginfo", "-ginfo", kBoth),
     site("ONEL", kONEL, kOstr, "[ <sp> message ]: View/Add Oneliner.", h::site_onel, "-onel",
          "-oneladd", kBoth, kTracksFailure),
     site("REQFILLED", kREQFILLED, kOstr, "[ <sp> request #]: Mark a request as filled.",

@@ -43,9 +43,6 @@ int site_adduser(const CommandArgs& args) { return not_implemented(args); }
 int site_gadduser(const CommandArgs& args) { return not_implemented(args); }
 int site_deluser(const CommandArgs& args) { return not_implemented(args); }
 int site_readd(const CommandArgs& args) { return not_implemented(args); }
-int site_grpadd(const CommandArgs& args) { return not_implemented(args); }
-int site_grpdel(const CommandArgs& args) { return not_implemented(args); }
-int site_chgrp(const CommandArgs& args) { return not_implemented(args); }
 int site_give(const CommandArgs& args) { return not_implemented(args); }
 int site_take(const CommandArgs& args) { return not_implemented(args); }
 int site_nuke(const CommandArgs& args) { return not_implemented(args); }
@@ -53,12 +50,6 @@ int site_unnuke(const CommandArgs& args) { return not_implemented(args); }
 int site_change(const CommandArgs& args) { return not_implemented(args); }
 int site_user(const CommandArgs& args) { return not_implemented(args); }
 int site_users(const CommandArgs& args) { return not_implemented(args); }
-int site_group(const CommandArgs& args) { return not_implemented(args); }
-int site_groups(const CommandArgs& args) { return not_implemented(args); }
-int site_grpnfo(const CommandArgs& args) { return not_implemented(args); }
-int site_grpren(const CommandArgs& args) { return not_implemented(args); }
-int site_grplog(const CommandArgs& args) { return not_implemented(args); }
-int site_ginfo(const CommandArgs& args) { return not_implemented(args); }
 int site_onel(const CommandArgs& args) { return not_implemented(args); }
 int site_reqfilled(const CommandArgs& args) { return not_implemented(args); }
 int site_seen(const CommandArgs& args) { return not_implemented(args); }

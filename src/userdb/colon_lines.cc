@@ -110,9 +110,12 @@ GroupNameCheck check_group_name(std::string_view name) {
   if (name.empty() || name.size() > 15) return GroupNameCheck::BadLength;
   // The first character is held to the same rules: a leading colon or blank
   // would break the group line or the userfile word that names the group.
+  // A "/" would lead the group's template "default.<group>" out of the
+  // users directory.
   for (std::size_t i = 0; i < name.size(); ++i) {
     unsigned char c = static_cast<unsigned char>(name[i]);
-    if (c == ':' || c == ' ' || c == '\n' || c < 0x20 || c >= 0x7f) return GroupNameCheck::BadCharacter;
+    if (c == ':' || c == ' ' || c == '/' || c == '\n' || c < 0x20 || c >= 0x7f)
+      return GroupNameCheck::BadCharacter;
   }
   return GroupNameCheck::Good;
 }

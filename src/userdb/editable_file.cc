@@ -246,6 +246,24 @@ int EditableFile<Entry>::remove(std::string_view name) {
 }
 
 template <typename Entry>
+int EditableFile<Entry>::rename(std::string_view old_name, std::string_view new_name) {
+  if (!open_ || !writable_) {
+    errno = EINVAL;
+    return 0;
+  }
+  for (LineNode<Entry>& node : nodes_) {
+    if (node.entry && node.entry->name == old_name) {
+      node.entry->name = std::string(new_name);
+      node.changed = true;
+      modified_ = true;
+      return 1;
+    }
+  }
+  errno = ENOENT;
+  return 0;
+}
+
+template <typename Entry>
 int EditableFile<Entry>::close() {
   if (!open_) {
     errno = EINVAL;

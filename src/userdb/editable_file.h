@@ -53,6 +53,9 @@ class EditableFile {
   const Entry* next();
   int update(const Entry& entry);
   int remove(std::string_view name);
+  // Gives the entry `old_name` the name `new_name` in its place: 1 / 0
+  // (ENOENT when absent).
+  int rename(std::string_view old_name, std::string_view new_name);
   int close();
   // Forgets the list without writing (after a failed close).
   void discard() {

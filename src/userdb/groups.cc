@@ -34,6 +34,18 @@ int find_group(std::string& name, int include_private, int check_private_right) 
   return 0;
 }
 
+int passwd_gid_of_group(std::string_view name) {
+  constexpr int kGroupless = 100;
+  if (name.empty()) return kGroupless;
+  const std::string wanted(name);
+  rewind_group_entries();
+  while (auto entry = next_group_entry()) {
+    if (strcasecmp(entry->name.c_str(), wanted.c_str()) != 0) continue;
+    return entry->gid >= 0 && entry->gid <= 65535 ? entry->gid : kGroupless;
+  }
+  return kGroupless;
+}
+
 int in_group(const char* name) {
   if (!name || !name[0]) return 0;
   const core::UserRecord& work = work_user();

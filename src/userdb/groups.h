@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace userdb {
 
@@ -11,6 +12,12 @@ namespace userdb {
 // passes `-chgrp-priv`), among the `privgroup` lines. On success the name is
 // replaced by its stored spelling: 1 found, 0 not.
 int find_group(std::string& name, int include_private, int check_private_right);
+
+// The gid a member whose first group is `name` gets in the passwd file: the
+// regular group's gid (name compared without regard to case), or 100 when
+// there is no such group, none is given, or its gid does not fit the
+// passwd file's 16 bits (a larger one would wrap onto another group).
+int passwd_gid_of_group(std::string_view name);
 
 // 1 when the work record's groups or private groups hold `name` exactly.
 int in_group(const char* name);

@@ -98,6 +98,9 @@ void gr_rewind() { group_file().rewind(); }
 const core::GroupEntry* gr_next() { return group_file().next(); }
 int gr_update(const core::GroupEntry& entry) { return group_file().update(entry); }
 int gr_remove(std::string_view name) { return group_file().remove(name); }
+int gr_rename(std::string_view old_name, std::string_view new_name) {
+  return group_file().rename(old_name, new_name);
+}
 int gr_close() { return group_file().close(); }
 void gr_abandon() { group_file().discard(); }
 
@@ -254,27 +257,27 @@ int delete_passwd_user(const char* name) {
 }
 
 int allocate_group_id(std::string_view name) {
-  int candidate = 100;
+  // 100 is the gid of every passwd entry without a group, so a new group
+  // never gets it: its members would share the gid with the groupless.
+  constexpr int kFirst = 200, kLast = 60000, kStep = 100;
+  auto taken = [](int gid) {
+    gr_rewind();
+    while (const core::GroupEntry* entry = gr_next())
+      if (entry->gid == gid) return true;
+    return false;
+  };
+  int candidate = kFirst;
   gr_rewind();
   while (const core::GroupEntry* entry = gr_next()) {
     if (entry->name == name) return -1;
-    if (entry->gid >= candidate && entry->gid <= 60000) candidate = entry->gid + 100;
+    if (entry->gid >= candidate && entry->gid <= kLast) candidate = entry->gid + kStep;
   }
-  if (candidate != 60100) return candidate;
-  candidate = 100;
-  for (;;) {
-    bool taken = false;
-    gr_rewind();
-    while (const core::GroupEntry* entry = gr_next()) {
-      if (entry->gid == candidate) {
-        taken = true;
-        break;
-      }
-    }
-    if (!taken) return candidate;
-    if (candidate >= 60000) return -2;
-    candidate += 100;
-  }
+  // Past the top (where an odd entry above 60000 may hold the candidate):
+  // the lowest free step instead.
+  if (candidate <= kLast) return candidate;
+  for (candidate = kFirst; candidate <= kLast; candidate += kStep)
+    if (!taken(candidate)) return candidate;
+  return -2;
 }
 
 int open_group_file() {

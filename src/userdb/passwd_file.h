@@ -45,6 +45,8 @@ void gr_rewind();
 const core::GroupEntry* gr_next();
 int gr_update(const core::GroupEntry& entry);
 int gr_remove(std::string_view name);
+// Renames an entry where it stands, so the file keeps its order.
+int gr_rename(std::string_view old_name, std::string_view new_name);
 int gr_close();
 void gr_abandon();
 

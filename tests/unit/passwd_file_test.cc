@@ -71,6 +71,7 @@ TEST(GroupNames, LengthAndCharacters) {
   EXPECT_EQ(userdb::check_group_name("a b"), GroupNameCheck::BadCharacter);
   EXPECT_EQ(userdb::check_group_name(":ab"), GroupNameCheck::BadCharacter);
   EXPECT_EQ(userdb::check_group_name("a\x01"), GroupNameCheck::BadCharacter);
+  EXPECT_EQ(userdb::check_group_name("../x"), GroupNameCheck::BadCharacter);
 }
 
 TEST_F(PasswdFile, UnparsableLinesSurviveAnEditOfAnotherLineByteForByte) {
@@ -215,23 +216,44 @@ TEST_F(PasswdFile, StoredHashesOfBothKindsVerify) {
 }
 
 TEST_F(PasswdFile, GroupIdsGrowByHundredsAndWrapToTheLowestFreeOne) {
-  write_file(group(), "a::100:\nb::350:\n");
-  ASSERT_EQ(userdb::open_group_file(), 1);
-  EXPECT_EQ(userdb::allocate_group_id("new"), 450);
-  EXPECT_EQ(userdb::allocate_group_id("b"), -1);
-  userdb::close_group_file();
+  std::string all_taken;
+  for (int gid = 200; gid <= 60000; gid += 100) all_taken += "g" + std::to_string(gid) + "::" + std::to_string(gid) + ":\n";
+  const struct {
+    std::string file;
+    int gid;
+  } cases[] = {
+      {"", 200},                                      // never 100, the groupless gid
+      {"a::100:\n", 200},
+      {"a::100:\nb::350:\n", 450},
+      {"a::100:\nb::60000:\nc::300:\n", 200},          // past the top: lowest free step
+      {"a::200:\nb::65736:\n", 300},                  // beyond 16 bits: not a gid at all
+      {"b::60050:\na::59950:\n", 200},                // the next step would be held above 60000
+      {all_taken, -2},
+      {"b::350:\n", -1},                              // the name exists
+  };
+  for (const auto& c : cases) {
+    write_file(group(), c.file);
+    ASSERT_EQ(userdb::open_group_file(), 1);
+    EXPECT_EQ(userdb::allocate_group_id(c.gid == -1 ? "b" : "new"), c.gid) << c.file.substr(0, 40);
+    userdb::close_group_file();
+  }
+}
 
-  write_file(group(), "a::100:\nb::60000:\nc::300:\n");
-  ASSERT_EQ(userdb::open_group_file(), 1);
-  EXPECT_EQ(userdb::allocate_group_id("new"), 200);
-  userdb::close_group_file();
+TEST_F(PasswdFile, PasswdGidOfAGroupFallsBackTo100) {
+  write_file(group(), "staff::200:\nhuge::65736:\n");
+  EXPECT_EQ(userdb::passwd_gid_of_group("STAFF"), 200);
+  EXPECT_EQ(userdb::passwd_gid_of_group("huge"), 100);
+  EXPECT_EQ(userdb::passwd_gid_of_group("none"), 100);
+  EXPECT_EQ(userdb::passwd_gid_of_group(""), 100);
+}
 
-  std::string full;
-  for (int gid = 100; gid <= 60000; gid += 100) full += "g" + std::to_string(gid) + "::" + std::to_string(gid) + ":\n";
-  write_file(group(), full);
+TEST_F(PasswdFile, GroupRenameKeepsTheLineInPlace) {
+  write_file(group(), "a:x:200:\nstaff:s:300:4\nz:y:400:\n");
   ASSERT_EQ(userdb::open_group_file(), 1);
-  EXPECT_EQ(userdb::allocate_group_id("new"), -2);
-  userdb::close_group_file();
+  EXPECT_EQ(userdb::gr_rename("nope", "b"), 0);
+  ASSERT_EQ(userdb::gr_rename("staff", "crew"), 1);
+  ASSERT_EQ(userdb::close_group_file(), 1);
+  EXPECT_EQ(read_file(group()), "a:x:200:\ncrew:s:300:4\nz:y:400:\n");
 }
 
 TEST_F(PasswdFile, LookupsByIdAndNameForListings) {
