@@ -275,7 +275,7 @@ constexpr std::array kStringUses = {
     StringUse{415, "", "templates cannot be changed"},
     StringUse{416, "ss", "CHANGE empty value (field, help)"},
     StringUse{417, "", "CHANGE unknown field"},
-    StringUse{418, "", "only the master changes siteop flags"},
+    StringUse{418, "", "only the master changes another siteop"},
     StringUse{419, "", "flag 6 cannot be set"},
     StringUse{420, "", "flags must start with + or -"},
     StringUse{421, "", "flags unchanged"},
@@ -391,6 +391,10 @@ constexpr std::array kStringUses = {
     StringUse{580, "dddd", "USERS counts (siteops, gadmins, leeches, deleted)"},
     StringUse{581, "d", "USERS end (users listed)"},
     StringUse{582, "", "USERS unknown option"},
+    StringUse{620, "ss", "CHANGE value refused (value, field)"},
+    StringUse{621, "", "CHANGE flags 1 and 2 by a non-siteop"},
+    StringUse{622, "", "CHANGE group_slots by a gadmin"},
+    StringUse{623, "d", "CHANGE name list too long (most names)"},
 };
 
 constexpr bool sorted_and_unique() {

@@ -63,7 +63,6 @@ int site_nuke(const CommandArgs&);
 int site_unnuke(const CommandArgs&);
 int site_addip(const CommandArgs&);
 int site_delip(const CommandArgs&);
-int site_change(const CommandArgs&);
 int site_flags(const CommandArgs&);
 int site_user(const CommandArgs&);
 int site_users(const CommandArgs&);

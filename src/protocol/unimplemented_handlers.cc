@@ -54,7 +54,6 @@ int site_nuke(const CommandArgs& args) { return not_implemented(args); }
 int site_unnuke(const CommandArgs& args) { return not_implemented(args); }
 int site_addip(const CommandArgs& args) { return not_implemented(args); }
 int site_delip(const CommandArgs& args) { return not_implemented(args); }
-int site_change(const CommandArgs& args) { return not_implemented(args); }
 int site_flags(const CommandArgs& args) { return not_implemented(args); }
 int site_user(const CommandArgs& args) { return not_implemented(args); }
 int site_users(const CommandArgs& args) { return not_implemented(args); }
