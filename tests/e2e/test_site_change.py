@@ -9,7 +9,7 @@ import threading
 
 import pytest
 
-from conftest import login, set_userfile_line
+from conftest import WAIT_SECONDS, login, set_userfile_line
 
 DONE = "200 Command done."
 
@@ -230,11 +230,24 @@ def test_help_forms(staff, line, first, last):
 
 def test_two_sessions_changing_one_user_keep_both_last_values(staff):
     staff.start()
-    replies = {}
+    rounds = 50
+    replies, kept = {}, []
+
+    def note_kept():
+        kept.append((userfile_line(staff, "bob", "TAGLINE"), userfile_line(staff, "bob", "USER")))
+
+    # Both sessions send each round's change at the same moment; after
+    # every round the file must hold both values.
+    start = threading.Barrier(2, timeout=WAIT_SECONDS)
+    end = threading.Barrier(2, action=note_kept, timeout=WAIT_SECONDS)
 
     def run(actor, field):
         client = login(staff, actor)
-        replies[field] = [change(client, f"bob {field} {field}{i}")[-1] for i in range(50)]
+        replies[field] = []
+        for i in range(rounds):
+            start.wait()
+            replies[field].append(change(client, f"bob {field} {field}{i}")[-1])
+            end.wait()
         client.quit()
 
     threads = [threading.Thread(target=run, args=("admin", "tagline")),
@@ -243,6 +256,5 @@ def test_two_sessions_changing_one_user_keep_both_last_values(staff):
         thread.start()
     for thread in threads:
         thread.join()
-    assert replies == {"tagline": [DONE] * 50, "comment": [DONE] * 50}
-    assert userfile_line(staff, "bob", "TAGLINE") == "TAGLINE tagline49"
-    assert userfile_line(staff, "bob", "USER") == "USER comment49"
+    assert replies == {"tagline": [DONE] * rounds, "comment": [DONE] * rounds}
+    assert kept == [(f"TAGLINE tagline{i}", f"USER comment{i}") for i in range(rounds)]
