@@ -56,7 +56,6 @@ int site_give(const CommandArgs&);
 int site_take(const CommandArgs&);
 int site_nuke(const CommandArgs&);
 int site_unnuke(const CommandArgs&);
-int site_change(const CommandArgs&);
 int site_user(const CommandArgs&);
 int site_users(const CommandArgs&);
 int site_onel(const CommandArgs&);

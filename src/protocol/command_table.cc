@@ -10,6 +10,7 @@
 
 #include "protocol/command_handlers.h"
 #include "session/session_commands.h"
+#include "site/change_user.h"
 #include "site/dirlog_commands.h"
 #include "site/dupe_commands.h"
 #include "site/emulate.h"
@@ -206,7 +207,8 @@ constexpr std::array kSiteTab = {
          "-delip", "-delip", kBoth),
     // With an argument the handler applies its own per-field keys.
     site("CHANGE", kCHANGE, kOstr,
-         "[ <sp> username <sp> field <sp> value ]: Change user information.", h::site_change,
+         "[ <sp> username <sp> field <sp> value ]: Change user information.",
+         site_commands::site_change,
          "-change", nullptr, kBoth, kTracksFailure),
     site("FLAGS", kFLAGS, kOstr, "[ <sp> username ]: Display FLAGS for user.", site_commands::site_flags,
          "-flags", "-flags", kBoth),

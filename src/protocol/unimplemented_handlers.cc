@@ -47,7 +47,6 @@ int site_give(const CommandArgs& args) { return not_implemented(args); }
 int site_take(const CommandArgs& args) { return not_implemented(args); }
 int site_nuke(const CommandArgs& args) { return not_implemented(args); }
 int site_unnuke(const CommandArgs& args) { return not_implemented(args); }
-int site_change(const CommandArgs& args) { return not_implemented(args); }
 int site_user(const CommandArgs& args) { return not_implemented(args); }
 int site_users(const CommandArgs& args) { return not_implemented(args); }
 int site_onel(const CommandArgs& args) { return not_implemented(args); }

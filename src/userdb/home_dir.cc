@@ -1,5 +1,6 @@
 #include "userdb/home_dir.h"
 
+#include <algorithm>
 #include <string_view>
 
 #include "config/config_store.h"
@@ -10,12 +11,16 @@
 namespace userdb {
 namespace {
 
-// ".." would climb out of the prefix, and a colon or newline would break
-// the passwd line the directory is written into.
+// ".." would climb out of the prefix, a colon would break the passwd line
+// the directory is written into, and a control character would break it
+// or the terminal of whoever reads the file.
 bool acceptable_dir(std::string_view dir, std::string_view minimum) {
   const bool climbs = dir.find("/../") != std::string_view::npos || dir.ends_with("/..") ||
                       dir.starts_with("../") || dir == "..";
-  const bool breaks_line = dir.find_first_of(":\n\r") != std::string_view::npos;
+  const bool breaks_line = std::any_of(dir.begin(), dir.end(), [](char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return c == ':' || u < 0x20 || u == 0x7f;
+  });
   return dir.starts_with(minimum) && !climbs && !breaks_line;
 }
 
