@@ -9,7 +9,7 @@
 #include "config/access_rules.h"
 #include "config/config_store.h"
 #include "core/session.h"
-#include "protocol/command_access.h"
+#include "text/command_access.h"
 #include "protocol/command_handlers.h"
 
 namespace protocol {
@@ -46,7 +46,7 @@ CustomSiteResult resolve_custom_site_command(std::string& word) {
       return CustomSiteResult::kHandled;
     }
     const std::string key = "custom-" + changed_case(name, ::tolower);
-    if (!command_allowed(key.c_str())) return CustomSiteResult::kHandled;
+    if (!text::command_allowed(key.c_str())) return CustomSiteResult::kHandled;
     word = changed_case(target, ::toupper);
     return CustomSiteResult::kAlias;
   }

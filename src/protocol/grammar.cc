@@ -12,7 +12,7 @@
 #include "core/session.h"
 #include "core/strings.h"
 #include "online/online_table.h"
-#include "protocol/command_access.h"
+#include "text/command_access.h"
 #include "protocol/command_table.h"
 #include "protocol/lexer.h"
 
@@ -111,11 +111,11 @@ bool site_access_allowed(const CommandEntry& entry, bool bare_form) {
   // The status line stays allowed once the rule has allowed it.
   if (entry.token == kSTAT) {
     if (session.statline_allowed) return true;
-    if (!command_allowed(key)) return false;
+    if (!text::command_allowed(key)) return false;
     session.statline_allowed = 1;
     return true;
   }
-  return command_allowed(key) != 0;
+  return text::command_allowed(key) != 0;
 }
 
 bool Parser::bare(const CommandEntry& entry, bool needs_login) {

@@ -16,7 +16,7 @@
 #include "core/reply.h"
 #include "core/session.h"
 #include "core/strings.h"
-#include "protocol/command_access.h"
+#include "text/command_access.h"
 #include "protocol/command_handlers.h"
 #include "text/show_file.h"
 
@@ -114,7 +114,7 @@ int help(const CommandArgs& args) {
     help_command(cmdtab(), word);
     return 0;
   }
-  if (!command_allowed("-help")) return 1;
+  if (!text::command_allowed("-help")) return 1;
   word += 4;
   if (*word == ' ') ++word;
   help_command(sitetab(), word);

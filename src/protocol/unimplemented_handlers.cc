@@ -6,7 +6,7 @@
 
 #include "config/access_rules.h"
 #include "core/reply.h"
-#include "protocol/command_access.h"
+#include "text/command_access.h"
 #include "protocol/command_handlers.h"
 
 namespace protocol::handlers {
@@ -69,7 +69,7 @@ int site_custom(int, const config::ConfigEntry& line, const char*) {
   std::string word = line.arg(1) ? line.arg(1) : "";
   for (char& c : word) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   const std::string key = "custom-" + word;
-  if (!command_allowed(key.c_str())) return 1;
+  if (!text::command_allowed(key.c_str())) return 1;
   core::nack(word);
   return 1;
 }

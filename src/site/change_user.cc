@@ -4,7 +4,6 @@
 #include "site/change_user.h"
 
 #include <dirent.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cctype>
@@ -17,7 +16,7 @@
 #include "core/session.h"
 #include "core/strings.h"
 #include "site/change_fields.h"
-#include "text/show_file.h"
+#include "text/command_access.h"
 #include "text/text_file.h"
 #include "userdb/groups.h"
 #include "userdb/userfile.h"
@@ -90,22 +89,6 @@ bool parse_request(std::string_view text, Request& request) {
   return true;
 }
 
-// The access rule `key`, refused as the dispatcher refuses: the key's
-// "misc/ad" text when the site has one, else string 22.
-bool rule_allows(const char* key) {
-  if (config::acl_match(key, 1, nullptr)) return true;
-  const std::string_view name = std::string_view(key).substr(1);
-  const std::string path = std::string(core::session().data_path) + "/misc/ad/" + std::string(name);
-  struct stat st{};
-  if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-    text::show_file(200, path.c_str());
-    core::reply(200, " ");
-  } else {
-    core::string_reply(200, 22, 0, key);
-  }
-  return false;
-}
-
 void list_fields() {
   for (const Field& field : change::fields()) core::string_reply(200, 414, 1, field.name, field.help);
 }
@@ -125,7 +108,7 @@ const Field* checked_field(const Request& request) {
     return nullptr;
   }
   // `-change` itself has admitted the whole command already.
-  if (std::string_view(field->rule_key) != "-change" && !rule_allows(field->rule_key)) return nullptr;
+  if (std::string_view(field->rule_key) != "-change" && !text::command_allowed(field->rule_key)) return nullptr;
   return field;
 }
 
@@ -212,7 +195,7 @@ int site_change(const CommandArgs& args) {
     core::string_reply(200, kDone, 0);
     return 0;
   }
-  if (!rule_allows("-change")) return 1;
+  if (!text::command_allowed("-change")) return 1;
   Request request;
   if (!parse_request(*args.text, request)) {
     core::string_reply(530, 410, 0);

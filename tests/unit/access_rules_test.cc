@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "config/access_rules.h"
-#include "protocol/command_access.h"
+#include "text/command_access.h"
 #include "userdb_site_fixture.h"
 
 namespace {
@@ -54,7 +54,7 @@ TEST_F(AccessRules, ACommandDenialShowsTheAdTextAndARuleCheckStaysQuiet) {
   configure("-wipe 1\n-nuke 1\n");
   become("bob", "");
   write_file(root_ + "/misc/ad/wipe", "No wiping for you\n");
-  EXPECT_EQ(protocol::command_allowed("-wipe"), 0);
+  EXPECT_EQ(text::command_allowed("-wipe"), 0);
   std::string sent = replies();
   EXPECT_NE(sent.find("No wiping for you"), std::string::npos);
   EXPECT_NE(sent.find("200  \r\n"), std::string::npos);

@@ -1,4 +1,4 @@
-#include "protocol/command_access.h"
+#include "text/command_access.h"
 
 #include <sys/stat.h>
 
@@ -11,7 +11,7 @@
 #include "core/strings.h"
 #include "text/show_file.h"
 
-namespace protocol {
+namespace text {
 namespace {
 
 void explain_denial(const char* key) {
@@ -37,4 +37,4 @@ int command_allowed(const char* key) {
   return 0;
 }
 
-}  // namespace protocol
+}  // namespace text
