@@ -391,6 +391,12 @@ constexpr std::array kStringUses = {
     StringUse{580, "dddd", "USERS counts (siteops, gadmins, leeches, deleted)"},
     StringUse{581, "d", "USERS end (users listed)"},
     StringUse{582, "", "USERS unknown option"},
+    StringUse{605, "", "password beginning with a minus sign"},
+    StringUse{607, "sd", "ADDUSER mask that cannot be stored whole (mask, longest length)"},
+    StringUse{608, "s", "ADDUSER mask added (mask)"},
+    StringUse{609, "ss", "ADDUSER mask covered by one the template gives (mask, covering mask)"},
+    StringUse{610, "s", "ADDUSER mask list full (mask)"},
+    StringUse{611, "s", "ADDUSER mask beyond the fifth (mask)"},
 };
 
 constexpr bool sorted_and_unique() {

@@ -50,8 +50,6 @@ int site_kill(const CommandArgs&);
 int site_kick(const CommandArgs&);
 int site_emulate(const CommandArgs&);
 int site_renuser(const CommandArgs&);
-int site_adduser(const CommandArgs&);
-int site_gadduser(const CommandArgs&);
 int site_deluser(const CommandArgs&);
 int site_readd(const CommandArgs&);
 int site_grpadd(const CommandArgs&);

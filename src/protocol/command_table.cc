@@ -10,6 +10,7 @@
 
 #include "protocol/command_handlers.h"
 #include "session/session_commands.h"
+#include "site/account_commands.h"
 #include "site/dirlog_commands.h"
 #include "site/dupe_commands.h"
 #include "transfer/transfer_commands.h"
@@ -167,9 +168,9 @@ constexpr std::array kSiteTab = {
     site("RENUSER", kRENUSER, kOstr, "[ <sp> old_username <sp> new_username ]: Rename user.",
          h::site_renuser, "-renuser", "-renuser", kBoth),
     site("ADDUSER", kADDUSER, kOstr, "[ <sp> username <sp> password ]: Add user.",
-         h::site_adduser, "-adduser", "-adduser", kBoth, kTracksFailure),
+         site_commands::site_adduser, "-adduser", "-adduser", kBoth, kTracksFailure),
     site("GADDUSER", kGADDUSER, kOstr, "[ <sp> group <sp> username <sp> password ]: Add user.",
-         h::site_gadduser, "-gadduser", "-gadduser", kBoth, kTracksFailure),
+         site_commands::site_gadduser, "-gadduser", "-gadduser", kBoth, kTracksFailure),
     site("DELUSER", kDELUSER, kOstr, "[ <sp> username ]: Delete user.", h::site_deluser,
          "-deluser", "-deluser", kBoth, kTracksFailure),
     site("READD", kREADD, kOstr, "[ <sp> username ]: Re-add a deleted user.", h::site_readd,

@@ -41,8 +41,6 @@ int site_kill(const CommandArgs& args) { return not_implemented(args); }
 int site_kick(const CommandArgs& args) { return not_implemented(args); }
 int site_emulate(const CommandArgs& args) { return not_implemented(args); }
 int site_renuser(const CommandArgs& args) { return not_implemented(args); }
-int site_adduser(const CommandArgs& args) { return not_implemented(args); }
-int site_gadduser(const CommandArgs& args) { return not_implemented(args); }
 int site_deluser(const CommandArgs& args) { return not_implemented(args); }
 int site_readd(const CommandArgs& args) { return not_implemented(args); }
 int site_grpadd(const CommandArgs& args) { return not_implemented(args); }
