@@ -41,8 +41,6 @@ int site_kill(const CommandArgs& args) { return not_implemented(args); }
 int site_kick(const CommandArgs& args) { return not_implemented(args); }
 int site_emulate(const CommandArgs& args) { return not_implemented(args); }
 int site_renuser(const CommandArgs& args) { return not_implemented(args); }
-int site_deluser(const CommandArgs& args) { return not_implemented(args); }
-int site_readd(const CommandArgs& args) { return not_implemented(args); }
 int site_grpadd(const CommandArgs& args) { return not_implemented(args); }
 int site_grpdel(const CommandArgs& args) { return not_implemented(args); }
 int site_chgrp(const CommandArgs& args) { return not_implemented(args); }
@@ -71,7 +69,6 @@ int site_gpal(const CommandArgs& args) { return not_implemented(args); }
 int site_gpwk(const CommandArgs& args) { return not_implemented(args); }
 int site_gpwd(const CommandArgs& args) { return not_implemented(args); }
 int site_gpad(const CommandArgs& args) { return not_implemented(args); }
-int site_purge(const CommandArgs& args) { return not_implemented(args); }
 int site_wipe(const CommandArgs& args) { return not_implemented(args); }
 int site_chpass(const CommandArgs& args) { return not_implemented(args); }
 int site_passwd(const CommandArgs& args) { return not_implemented(args); }

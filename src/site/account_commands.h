@@ -12,5 +12,8 @@ using core::CommandArgs;
 // empty for the bare form. Each returns 0 on success, 1 on failure.
 int site_adduser(const CommandArgs&);
 int site_gadduser(const CommandArgs&);
+int site_deluser(const CommandArgs&);
+int site_readd(const CommandArgs&);
+int site_purge(const CommandArgs&);
 
 }  // namespace site::commands
