@@ -397,6 +397,7 @@ constexpr std::array kStringUses = {
     StringUse{603, "d", "PURGE ALL done (accounts purged)"},
     StringUse{604, "s", "passwd line could not be removed, nothing purged (name)"},
     StringUse{605, "", "password beginning with a minus sign"},
+    StringUse{606, "s", "rename failed and was undone (old name)"},
     StringUse{607, "sd", "ADDUSER mask that cannot be stored whole (mask, longest length)"},
     StringUse{608, "s", "ADDUSER mask added (mask)"},
     StringUse{609, "ss", "ADDUSER mask covered by one the template gives (mask, covering mask)"},

@@ -49,7 +49,6 @@ int site_msg(const CommandArgs&);
 int site_kill(const CommandArgs&);
 int site_kick(const CommandArgs&);
 int site_emulate(const CommandArgs&);
-int site_renuser(const CommandArgs&);
 int site_grpadd(const CommandArgs&);
 int site_grpdel(const CommandArgs&);
 int site_chgrp(const CommandArgs&);

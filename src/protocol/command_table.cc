@@ -166,7 +166,7 @@ constexpr std::array kSiteTab = {
     site("EMULATE", kEMULATE, kOstr, "[ <sp> username ]: Become user.", h::site_emulate, nullptr,
          nullptr, kStringForm),
     site("RENUSER", kRENUSER, kOstr, "[ <sp> old_username <sp> new_username ]: Rename user.",
-         h::site_renuser, "-renuser", "-renuser", kBoth),
+         site_commands::site_renuser, "-renuser", "-renuser", kBoth),
     site("ADDUSER", kADDUSER, kOstr, "[ <sp> username <sp> password ]: Add user.",
          site_commands::site_adduser, "-adduser", "-adduser", kBoth, kTracksFailure),
     site("GADDUSER", kGADDUSER, kOstr, "[ <sp> group <sp> username <sp> password ]: Add user.",

@@ -40,7 +40,6 @@ int site_msg(const CommandArgs& args) { return not_implemented(args); }
 int site_kill(const CommandArgs& args) { return not_implemented(args); }
 int site_kick(const CommandArgs& args) { return not_implemented(args); }
 int site_emulate(const CommandArgs& args) { return not_implemented(args); }
-int site_renuser(const CommandArgs& args) { return not_implemented(args); }
 int site_grpadd(const CommandArgs& args) { return not_implemented(args); }
 int site_grpdel(const CommandArgs& args) { return not_implemented(args); }
 int site_chgrp(const CommandArgs& args) { return not_implemented(args); }

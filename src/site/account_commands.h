@@ -15,5 +15,6 @@ int site_gadduser(const CommandArgs&);
 int site_deluser(const CommandArgs&);
 int site_readd(const CommandArgs&);
 int site_purge(const CommandArgs&);
+int site_renuser(const CommandArgs&);
 
 }  // namespace site::commands
