@@ -66,6 +66,7 @@ def accounts(site):
     return site
 
 
+# The fixture's four accounts hold uids 100 to 103.
 @pytest.mark.parametrize("taken_uid, new_uid", [(250, "251"), (65533, "104")])
 def test_adduser_makes_the_account(accounts, taken_uid, new_uid):
     with open(accounts.root / "etc" / "passwd", "a") as passwd:
