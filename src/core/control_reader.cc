@@ -81,12 +81,22 @@ std::size_t take_oob_characters(char* buffer, std::size_t size, bool& complete) 
   return taken;
 }
 
+LoggedLength& logged_length() {
+  static LoggedLength measure = nullptr;
+  return measure;
+}
+
 void log_command(const char* line) {
   if (!session().debug) return;
-  if (::strncasecmp(line, "PASS ", 5) == 0)
+  if (::strncasecmp(line, "PASS ", 5) == 0) {
     syslog(LOG_DEBUG, "command: %s", "PASS password\r\n");
-  else
+    return;
+  }
+  const std::size_t shown = logged_length() ? logged_length()(line) : std::string_view::npos;
+  if (shown == std::string_view::npos)
     syslog(LOG_DEBUG, "command: %s", line);
+  else
+    syslog(LOG_DEBUG, "command: %.*s ********\r\n", static_cast<int>(shown), line);
 }
 
 }  // namespace
@@ -116,6 +126,8 @@ char* get_line(char* buffer, std::size_t size) {
   log_command(buffer);
   return buffer;
 }
+
+void set_logged_length(LoggedLength measure) { logged_length() = measure; }
 
 bool control_has_input() {
   ReadBuffer& in = input();

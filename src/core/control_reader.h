@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string_view>
 
 namespace core {
 
@@ -15,6 +16,13 @@ namespace core {
 // the idle timer has had its say). Returns `buffer`, or nullptr at end of
 // input before any byte.
 char* get_line(char* buffer, std::size_t size);
+
+// How much of a line the debug log may show: the number of leading
+// characters, or npos for all of it. The command reader, which knows which
+// commands carry passwords, installs it; without one a line shows whole
+// (PASS lines excepted).
+using LoggedLength = std::size_t (*)(std::string_view line);
+void set_logged_length(LoggedLength measure);
 
 // True when a command byte is waiting: buffered already, or readable on
 // the control descriptor right now (zero-timeout poll).

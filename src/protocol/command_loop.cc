@@ -19,6 +19,7 @@
 #include "protocol/grammar.h"
 #include "protocol/idle_timer.h"
 #include "protocol/lexer.h"
+#include "protocol/secret_lines.h"
 
 namespace protocol {
 namespace {
@@ -58,7 +59,8 @@ void check_time_limit() {
 bool status_may_show(const char* line) {
   std::string upper(line);
   for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return upper.find("PASS") == std::string::npos && upper.find("ADDUSER") == std::string::npos;
+  if (upper.find("PASS") != std::string::npos || upper.find("ADDUSER") != std::string::npos) return false;
+  return shown_length(line) == std::string_view::npos;
 }
 
 int current_time_limit_minutes() {
@@ -69,6 +71,7 @@ int current_time_limit_minutes() {
 void parse_one_command() {
   core::Session& s = core::session();
   set_command_start_hook(command_start);
+  core::set_logged_length(shown_length);
 
   if (previous_command_ran && !s.cscripts.empty() && s.command_failed == 0 &&
       s.pre_script_status == 0)

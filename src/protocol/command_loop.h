@@ -10,7 +10,8 @@ namespace protocol {
 void parse_one_command();
 
 // Whether a command line may be shown in the online table's status field:
-// no line that mentions "PASS" or "ADDUSER" in any case, so passwords never
+// no line that mentions "PASS" or "ADDUSER" in any case, nor one that
+// reaches a command taking a password through an alias, so passwords never
 // reach other processes.
 bool status_may_show(const char* line);
 

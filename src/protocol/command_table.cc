@@ -10,15 +10,16 @@
 
 #include "protocol/command_handlers.h"
 #include "session/session_commands.h"
+#include "site/account_commands.h"
 #include "site/change_user.h"
 #include "site/dirlog_commands.h"
 #include "site/dupe_commands.h"
 #include "site/emulate.h"
+#include "site/group_commands.h"
 #include "site/ip_commands.h"
 #include "site/password_commands.h"
 #include "site/user_display_commands.h"
 #include "site/welcome.h"
-#include "site/group_commands.h"
 #include "transfer/transfer_commands.h"
 
 namespace protocol {
@@ -172,15 +173,15 @@ constexpr std::array kSiteTab = {
     site("EMULATE", kEMULATE, kOstr, "[ <sp> username ]: Become user.", site_commands::site_emulate, nullptr,
          nullptr, kStringForm),
     site("RENUSER", kRENUSER, kOstr, "[ <sp> old_username <sp> new_username ]: Rename user.",
-         h::site_renuser, "-renuser", "-renuser", kBoth),
+         site_commands::site_renuser, "-renuser", "-renuser", kBoth),
     site("ADDUSER", kADDUSER, kOstr, "[ <sp> username <sp> password ]: Add user.",
-         h::site_adduser, "-adduser", "-adduser", kBoth, kTracksFailure),
+         site_commands::site_adduser, "-adduser", "-adduser", kBoth, kTracksFailure),
     site("GADDUSER", kGADDUSER, kOstr, "[ <sp> group <sp> username <sp> password ]: Add user.",
-         h::site_gadduser, "-gadduser", "-gadduser", kBoth, kTracksFailure),
-    site("DELUSER", kDELUSER, kOstr, "[ <sp> username ]: Delete user.", h::site_deluser,
-         "-deluser", "-deluser", kBoth, kTracksFailure),
-    site("READD", kREADD, kOstr, "[ <sp> username ]: Re-add a deleted user.", h::site_readd,
-         "-readd", "-readd", kBoth),
+         site_commands::site_gadduser, "-gadduser", "-gadduser", kBoth, kTracksFailure),
+    site("DELUSER", kDELUSER, kOstr, "[ <sp> username ]: Delete user.",
+         site_commands::site_deluser, "-deluser", "-deluser", kBoth, kTracksFailure),
+    site("READD", kREADD, kOstr, "[ <sp> username ]: Re-add a deleted user.",
+         site_commands::site_readd, "-readd", "-readd", kBoth),
     site("GRPADD", kGRPADD, kOstr, "[ <sp> group name <sp> group info ]: Add group.",
          site_commands::site_grpadd, "-grpadd", "-grpadd", kBoth),
     site("GRPDEL", kGRPDEL, kOstr, "[ <sp> group name ]: Delete group.",
@@ -260,8 +261,8 @@ constexpr std::array kSiteTab = {
          "-stats", "-stats", kBoth),
     site("GPAD", kGPAD, kOstr, "[num] [section]: Show group alltime top downloaders.",
          h::site_gpad, "-stats", "-stats", kBoth),
-    site("PURGE", kPURGE, kOstr, "[ <sp> user ]: Purge deleted users from system.", h::site_purge,
-         "-purge", "-purge", kBoth),
+    site("PURGE", kPURGE, kOstr, "[ <sp> user ]: Purge deleted users from system.",
+         site_commands::site_purge, "-purge", "-purge", kBoth),
     site("WIPE", kWIPE, kOstr, "[ <sp> file ]: Wipe a file or directory.", h::site_wipe, "-wipe",
          "-wipe", kBoth, kTracksFailure),
     site("CHPASS", kCHPASS, kOstr, "[ <sp> user <sp> password ]: Change a User's Password.",

@@ -38,11 +38,6 @@ int site_aldn(const CommandArgs& args) { return not_implemented(args); }
 int site_msg(const CommandArgs& args) { return not_implemented(args); }
 int site_kill(const CommandArgs& args) { return not_implemented(args); }
 int site_kick(const CommandArgs& args) { return not_implemented(args); }
-int site_renuser(const CommandArgs& args) { return not_implemented(args); }
-int site_adduser(const CommandArgs& args) { return not_implemented(args); }
-int site_gadduser(const CommandArgs& args) { return not_implemented(args); }
-int site_deluser(const CommandArgs& args) { return not_implemented(args); }
-int site_readd(const CommandArgs& args) { return not_implemented(args); }
 int site_give(const CommandArgs& args) { return not_implemented(args); }
 int site_take(const CommandArgs& args) { return not_implemented(args); }
 int site_nuke(const CommandArgs& args) { return not_implemented(args); }
@@ -58,7 +53,6 @@ int site_gpal(const CommandArgs& args) { return not_implemented(args); }
 int site_gpwk(const CommandArgs& args) { return not_implemented(args); }
 int site_gpwd(const CommandArgs& args) { return not_implemented(args); }
 int site_gpad(const CommandArgs& args) { return not_implemented(args); }
-int site_purge(const CommandArgs& args) { return not_implemented(args); }
 int site_wipe(const CommandArgs& args) { return not_implemented(args); }
 int site_monthup(const CommandArgs& args) { return not_implemented(args); }
 int site_monthdn(const CommandArgs& args) { return not_implemented(args); }

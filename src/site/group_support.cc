@@ -22,19 +22,6 @@ bool ends_with(std::string_view text, std::string_view suffix) {
 
 }  // namespace
 
-std::vector<std::string> argument_words(std::string_view text) {
-  std::vector<std::string> words;
-  std::size_t at = 0;
-  while (at < text.size()) {
-    const std::size_t start = text.find_first_not_of(' ', at);
-    if (start == std::string_view::npos) break;
-    const std::size_t end = std::min(text.find(' ', start), text.size());
-    words.emplace_back(text.substr(start, end - start));
-    at = end;
-  }
-  return words;
-}
-
 std::string group_file_text(std::string_view text, std::size_t limit) {
   std::string kept;
   for (const char c : text) {

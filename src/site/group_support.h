@@ -9,10 +9,10 @@
 #include <string_view>
 #include <vector>
 
+#include "site/argument_words.h"
+
 namespace site {
 
-// The words of a command argument, split at blanks.
-std::vector<std::string> argument_words(std::string_view text);
 
 // `text` with every character dropped that is not printable or is a ":",
 // cut to `limit` characters: the group file's fields can hold it.

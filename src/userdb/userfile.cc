@@ -137,7 +137,11 @@ bool keep_attributes(const std::string& path, KeptAttributes& kept) {
 
 int write_user(const core::UserRecord& record) {
   core::Session& s = core::session();
-  if (s.logged_in && core::has_flag(s.user.flags, core::flag::kAnonymous)) {
+  // An anonymous session leaves its own record as it found it; the records
+  // of others it changes (an uploader's refund when it deletes a file) and
+  // an administrator's changes to an anonymous account are written.
+  const bool own_record = std::strcmp(record.name, s.user.name) == 0;
+  if (s.logged_in && own_record && core::has_flag(record.flags, core::flag::kAnonymous)) {
     unlock_user(record.name);
     return 0;
   }
@@ -182,7 +186,7 @@ int write_user(const core::UserRecord& record) {
       }
     }
   }
-  if (result == 0 && std::strcmp(record.name, s.user.name) == 0) s.user = record;
+  if (result == 0 && own_record) s.user = record;
   unlock_user(record.name);
   return result;
 }

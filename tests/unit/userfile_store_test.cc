@@ -109,17 +109,31 @@ TEST_F(UserfileStore, ReadingTheSessionUsersFileRefreshesTheSessionRecord) {
   EXPECT_STREQ(core::session().user.tagline, "fresh");
 }
 
-TEST_F(UserfileStore, AnAnonymousSessionNeverWritesUserfiles) {
-  core::Session& s = core::session();
-  s.logged_in = 1;
-  std::strcpy(s.user.name, "guest");
-  std::strcpy(s.user.flags, "8");
-  write_file(user_path("guest"), "FLAGS 8\n");
-  ASSERT_EQ(userdb::lock_and_load_user("guest"), 0);
-  userdb::work_user().logins_total = 5;
-  EXPECT_EQ(userdb::write_user(userdb::work_user()), 0);
-  EXPECT_EQ(read_file(user_path("guest")), "FLAGS 8\n");
-  EXPECT_FALSE(stdfs::exists(user_path("guest.lock")));
+TEST_F(UserfileStore, OnlyTheAnonymousSessionUsersOwnRecordStaysUnwritten) {
+  struct Case {
+    const char* session_user;
+    const char* session_flags;
+    const char* target;
+    bool written;
+  };
+  const Case cases[] = {
+      {"guest", "8", "guest", false},  // the anonymous session's own record
+      {"guest", "8", "bob", true},     // a record it changes for someone else
+      {"admin", "1", "guest", true},   // an administrator editing the account
+  };
+  for (const Case& c : cases) {
+    core::Session& s = core::session();
+    s.logged_in = 1;
+    std::strcpy(s.user.name, c.session_user);
+    std::strcpy(s.user.flags, c.session_flags);
+    const std::string before = std::string("FLAGS ") + (std::strcmp(c.target, "guest") == 0 ? "8" : "3") + "\n";
+    write_file(user_path(c.target), before);
+    ASSERT_EQ(userdb::lock_and_load_user(c.target), 0);
+    userdb::work_user().logins_total = 5;
+    EXPECT_EQ(userdb::write_user(userdb::work_user()), 0);
+    EXPECT_EQ(read_file(user_path(c.target)) != before, c.written) << c.session_user << " -> " << c.target;
+    EXPECT_FALSE(stdfs::exists(user_path(std::string(c.target) + ".lock")));
+  }
 }
 
 TEST_F(UserfileStore, LockFileHoldsTheProcessIdAndIsRemovedOnUnlock) {
