@@ -6,6 +6,7 @@
 #include "core/logs.h"
 #include "core/match.h"
 #include "core/strings.h"
+#include "site/ip_mask_list.h"
 
 namespace site {
 namespace {
@@ -31,19 +32,6 @@ bool storable(const std::string& mask) {
   return true;
 }
 
-// Empty slots never stand before used ones.
-void compact(core::UserRecord& record) {
-  int next = 0;
-  for (int i = 0; i < core::kMaxIps; ++i) {
-    if (record.ips[i][0] == '\0') continue;
-    if (i != next) {
-      core::copy_field(record.ips[next], record.ips[i]);
-      record.ips[i][0] = '\0';
-    }
-    ++next;
-  }
-}
-
 MaskOutcome place_one(core::UserRecord& record, const std::string& mask) {
   MaskOutcome outcome;
   outcome.mask = mask;
@@ -56,27 +44,20 @@ MaskOutcome place_one(core::UserRecord& record, const std::string& mask) {
     outcome.policy_message = kPolicyMessageBase + policy;
     return outcome;
   }
-  for (const auto& held : record.ips) {
-    if (held[0] != '\0' && core::name_match(mask, held)) {
+  const MaskPlacement placed = place_mask(record.ips, mask);
+  switch (placed.outcome) {
+    case MaskPlacement::Outcome::Covered:
       outcome.kind = MaskOutcome::Kind::Covered;
-      outcome.covering = held;
-      return outcome;
-    }
+      outcome.covering = placed.covered_by;
+      break;
+    case MaskPlacement::Outcome::Full:
+      outcome.kind = MaskOutcome::Kind::ListFull;
+      break;
+    case MaskPlacement::Outcome::Added:
+      outcome.replaced = placed.removed;
+      compact_masks(record.ips);
+      break;
   }
-  for (auto& held : record.ips) {
-    if (held[0] != '\0' && core::name_match(held, mask)) {
-      outcome.replaced.emplace_back(held);
-      held[0] = '\0';
-    }
-  }
-  compact(record);
-  for (auto& slot : record.ips) {
-    if (slot[0] == '\0') {
-      core::copy_field(slot, mask);
-      return outcome;
-    }
-  }
-  outcome.kind = MaskOutcome::Kind::ListFull;
   return outcome;
 }
 
