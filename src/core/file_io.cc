@@ -2,6 +2,7 @@
 #include "core/file_io.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -44,6 +45,20 @@ bool write_all(int fd, std::string_view data) {
     data.remove_prefix(static_cast<std::size_t>(n));
   }
   return true;
+}
+
+bool lock_file(int fd, int operation) {
+  int result;
+  do {
+    result = ::flock(fd, operation);
+  } while (result != 0 && errno == EINTR);
+  return result == 0;
+}
+
+std::size_t whole_records(int fd, std::size_t record_size) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || st.st_size <= 0) return 0;
+  return static_cast<std::size_t>(st.st_size) / record_size;
 }
 
 }  // namespace core

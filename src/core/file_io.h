@@ -21,4 +21,12 @@ bool read_file(const char* path, std::string& out);
 // Writes the whole buffer; false on any error or short write.
 bool write_all(int fd, std::string_view data);
 
+// flock(2) retried on EINTR: true once the lock is held.
+bool lock_file(int fd, int operation);
+
+// The number of whole `record_size` records in an open file of fixed
+// records; a partial record at the end (left by a crash or a full disk
+// during an append) is not one.
+std::size_t whole_records(int fd, std::size_t record_size);
+
 }  // namespace core

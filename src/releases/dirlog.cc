@@ -27,22 +27,6 @@ constexpr std::size_t kRecordSize = sizeof(DirlogEntry);
 // Records read per pread: a scan of a large dirlog costs few system calls.
 constexpr std::size_t kBlockRecords = 512;
 
-bool lock(int fd, int operation) {
-  int result;
-  do {
-    result = ::flock(fd, operation);
-  } while (result != 0 && errno == EINTR);
-  return result == 0;
-}
-
-// The number of whole records; a partial record at the end (a crash or a
-// full disk during an append) is not one.
-std::size_t whole_records(int fd) {
-  struct stat st{};
-  if (::fstat(fd, &st) != 0 || st.st_size <= 0) return 0;
-  return static_cast<std::size_t>(st.st_size) / kRecordSize;
-}
-
 // Reads records [first, first + count) into `out`; gives the number of whole
 // records read (fewer when the file is shorter) or -1 on a read error.
 long read_block(int fd, std::size_t first, std::size_t count, DirlogEntry* out) {
@@ -63,7 +47,7 @@ long read_block(int fd, std::size_t first, std::size_t count, DirlogEntry* out) 
 // returns false. False on a read error.
 template <typename Visit>
 bool scan_forward(int fd, Visit visit) {
-  const std::size_t records = whole_records(fd);
+  const std::size_t records = core::whole_records(fd, kRecordSize);
   std::vector<DirlogEntry> block(std::min(kBlockRecords, std::max<std::size_t>(records, 1)));
   for (std::size_t first = 0; first < records;) {
     const long got = read_block(fd, first, std::min(block.size(), records - first), block.data());
@@ -79,7 +63,7 @@ bool scan_forward(int fd, Visit visit) {
 // As scan_forward, newest first.
 template <typename Visit>
 bool scan_backward(int fd, Visit visit) {
-  const std::size_t records = whole_records(fd);
+  const std::size_t records = core::whole_records(fd, kRecordSize);
   std::vector<DirlogEntry> block(std::min(kBlockRecords, std::max<std::size_t>(records, 1)));
   for (std::size_t end = records; end > 0;) {
     const std::size_t first = end > block.size() ? end - block.size() : 0;
@@ -180,7 +164,7 @@ core::UniqueFd open_dirlog_locked(bool create) {
         (void)::fchown(fd.get(), 0, 0);
       }
     }
-    if (!fd || !lock(fd.get(), LOCK_EX)) return {};
+    if (!fd || !core::lock_file(fd.get(), LOCK_EX)) return {};
     struct stat held{}, named{};
     if (::fstat(fd.get(), &held) != 0) return {};
     if (::stat(path.c_str(), &named) != 0) {
@@ -193,7 +177,7 @@ core::UniqueFd open_dirlog_locked(bool create) {
 }
 
 bool load_records(int fd, std::vector<DirlogEntry>& out) {
-  const std::size_t records = whole_records(fd);
+  const std::size_t records = core::whole_records(fd, kRecordSize);
   out.resize(records);
   if (records == 0) return true;
   const long got = read_block(fd, 0, records, out.data());

@@ -48,22 +48,6 @@ bool same_name(std::string_view stored, std::string_view wanted, bool ignore_cas
   return true;
 }
 
-bool lock(int fd, int operation) {
-  int result;
-  do {
-    result = ::flock(fd, operation);
-  } while (result != 0 && errno == EINTR);
-  return result == 0;
-}
-
-// The number of whole records; a partial record at the end (left by a crash
-// or a full disk) is not one, and the next append overwrites it.
-std::size_t whole_records(int fd) {
-  struct stat st{};
-  if (::fstat(fd, &st) != 0 || st.st_size <= 0) return 0;
-  return static_cast<std::size_t>(st.st_size) / kRecordSize;
-}
-
 // Hands each record from index `start` up to `records` with its index to
 // `visit` until it returns false. False on a read error.
 template <typename Visit>
@@ -178,8 +162,8 @@ bool dupe_add(std::string_view path) {
   core::PrivilegeBracket root;
   // Never created here: a site without the file has chosen no dupe file.
   core::UniqueFd fd = core::open_file(dupe_file_path().c_str(), O_RDWR);
-  if (!fd || !lock(fd.get(), LOCK_EX)) return false;
-  const std::size_t records = whole_records(fd.get());
+  if (!fd || !core::lock_file(fd.get(), LOCK_EX)) return false;
+  const std::size_t records = core::whole_records(fd.get(), kRecordSize);
   std::size_t slot = records;
   const std::size_t start = same_file(fd.get(), free_slot_note) ? free_slot_note.from : 0;
   free_slot_note.valid = false;
@@ -201,9 +185,9 @@ std::optional<DupeHit> dupe_find(std::string_view name, time_t cutoff, bool igno
     core::PrivilegeBracket root;
     fd = core::open_file(dupe_file_path().c_str(), O_RDONLY);
   }
-  if (!fd || !lock(fd.get(), LOCK_SH)) return std::nullopt;
+  if (!fd || !core::lock_file(fd.get(), LOCK_SH)) return std::nullopt;
   std::optional<DupeHit> hit;
-  const std::size_t records = whole_records(fd.get());
+  const std::size_t records = core::whole_records(fd.get(), kRecordSize);
   std::size_t first_free = records;
   const bool scanned = scan_records(fd.get(), records, [&](const DupefileEntry& entry, std::size_t index) {
     if (!record_counts(entry, cutoff)) {
@@ -223,8 +207,8 @@ std::vector<std::string> dupe_expire(std::string_view pattern, time_t cutoff, bo
   const std::string pattern_text(pattern);
   core::PrivilegeBracket root;
   core::UniqueFd fd = core::open_file(dupe_file_path().c_str(), O_RDWR);
-  if (!fd || !lock(fd.get(), LOCK_EX)) return freed;
-  scan_records(fd.get(), whole_records(fd.get()), [&](const DupefileEntry& entry, std::size_t index) {
+  if (!fd || !core::lock_file(fd.get(), LOCK_EX)) return freed;
+  scan_records(fd.get(), core::whole_records(fd.get(), kRecordSize), [&](const DupefileEntry& entry, std::size_t index) {
     if (!record_counts(entry, cutoff)) return true;
     const std::string_view name = record_name(entry);
     if (literal ? !same_name(name, pattern, false) : !core::name_match(name, pattern_text)) return true;
