@@ -168,6 +168,10 @@ int write_user(const core::UserRecord& record) {
       result = 1;
     } else {
       bool written = core::write_all(fd.get(), text);
+      // Owner and mode go on before the rename: a reader that opens the
+      // name never meets the temporary file's 0600.
+      if (fchown(fd.get(), kept.owner, kept.group) != 0) core::error_log("Chown on userfile %s failed", path);
+      if (fchmod(fd.get(), kept.mode) != 0) core::error_log("Chmod on userfile %s failed", path);
       bool closed = fd.close();
       if (!written || !closed) {
         if (unlink(temporary.c_str()) != 0)
@@ -179,10 +183,6 @@ int write_user(const core::UserRecord& record) {
         core::error_log("Couldn't update userfile for %s, rename error is %d", path, errno);
         (void)unlink(temporary.c_str());
         result = 1;
-      } else {
-        if (chown(path.c_str(), kept.owner, kept.group) != 0)
-          core::error_log("Chown on userfile %s failed", path);
-        if (chmod(path.c_str(), kept.mode) != 0) core::error_log("Chmod on userfile %s failed", path);
       }
     }
   }
