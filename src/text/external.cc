@@ -174,7 +174,7 @@ int control_socket() {
   return ::fstat(STDIN_FILENO, &st) == 0 && S_ISSOCK(st.st_mode) ? STDIN_FILENO : -1;
 }
 
-// Set once the session is ending: see let_programs_finish.
+// Set while programs run to their end: see ProgramsRunToTheEnd.
 bool session_ending = false;
 
 bool session_must_end() {
@@ -399,7 +399,8 @@ bool read_output_line(std::FILE* stream, std::string& line, std::size_t limit) {
   }
 }
 
-void let_programs_finish() { session_ending = true; }
+ProgramsRunToTheEnd::ProgramsRunToTheEnd() : before_(session_ending) { session_ending = true; }
+ProgramsRunToTheEnd::~ProgramsRunToTheEnd() { session_ending = before_; }
 
 int post_check(const char* path, unsigned long crc) {
   const std::string_view full(path);

@@ -48,11 +48,21 @@ int close_command(std::FILE* stream);
 // behind still holds the pipe.
 bool read_output_line(std::FILE* stream, std::string& line, std::size_t limit = 8191);
 
-// Once the session is ending (logout post-processes an upload the end cut
-// short), programs run to their end: neither the lost connection nor the
-// termination request that ends the session stops them, only the idle
-// alarm.
-void let_programs_finish();
+// While one lives, programs run to their end: neither a lost connection
+// nor a termination request stops them (the session ends once they have),
+// only the idle alarm. The upload checker runs so, whether after the
+// transfer or at logout after an upload the end of the session cut short:
+// its verdict decides whether a received file stays.
+class ProgramsRunToTheEnd {
+ public:
+  ProgramsRunToTheEnd();
+  ~ProgramsRunToTheEnd();
+  ProgramsRunToTheEnd(const ProgramsRunToTheEnd&) = delete;
+  ProgramsRunToTheEnd& operator=(const ProgramsRunToTheEnd&) = delete;
+
+ private:
+  bool before_;
+};
 
 // Runs the upload checker on an uploaded file: the first `post_check` line
 // whose pattern (any case) matches the path, or that has none. Argument 1

@@ -115,7 +115,11 @@ PostUploadVerdict post_upload(Upload& upload, bool interactive) {
     mark_complete(upload);
     verdict.kind = PostUploadVerdict::Moved;
   } else {
-    int status = text::post_check(upload.path.c_str(), upload.crc);
+    int status = 0;
+    {
+      const text::ProgramsRunToTheEnd whole_verdict;
+      status = text::post_check(upload.path.c_str(), upload.crc);
+    }
     if (status == kShellNotFound) status = kUncheckable;
     if (status == 0) {
       mark_complete(upload);

@@ -22,7 +22,6 @@
 #include "fs/path.h"
 #include "online/online_table.h"
 #include "releases/dupe_file.h"
-#include "text/external.h"
 #include "text/name_filter_reply.h"
 #include "transfer/crc32.h"
 #include "transfer/data_connection.h"
@@ -403,7 +402,6 @@ void settle_interrupted_upload() {
       break;
     case Upload::Receiving:
       finish_receiving(upload);
-      text::let_programs_finish();
       rearm_transfer_alarm();
       core::hold_continuations(true);
       post_upload(upload, false);

@@ -287,3 +287,23 @@ def test_upload_speed_limit(up):
     started = time.monotonic()
     assert stor(client, "site/Rel/slow.bin", content(3_000_000)).startswith("226")
     assert 2.5 <= time.monotonic() - started <= 4.5
+
+
+def test_checker_verdict_stands_when_the_client_leaves_during_the_check(up):
+    install_script(up, "check", 'echo "$1" >> /tmp/post.log\n/bin/busybox sleep 2\nexit 0\n')
+    client = login(up.start(), "alice")
+    conn = client.transfercmd("STOR site/Rel/late.bin")
+    conn.sendall(content(50 * 1024))
+    conn.close()
+    deadline = time.monotonic() + WAIT_SECONDS
+    while not checker_calls(up) and time.monotonic() < deadline:
+        time.sleep(0.05)
+    client.sock.shutdown(socket.SHUT_RDWR)  # gone while the checker runs
+    stored = up.root / "site" / "Rel" / "late.bin"
+    while stored.stat().st_mode & 0o7777 != 0o644 and time.monotonic() < deadline:
+        time.sleep(0.1)
+    assert stored.stat().st_mode & 0o7777 == 0o644
+    deadline = time.monotonic() + WAIT_SECONDS
+    while books(up) != (1000 + 3 * 50, [1, 50]) and time.monotonic() < deadline:
+        time.sleep(0.1)
+    assert books(up) == (1000 + 3 * 50, [1, 50])
