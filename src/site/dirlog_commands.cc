@@ -8,17 +8,13 @@
 #include <string_view>
 #include <vector>
 
-#include "config/text_template.h"
 #include "core/reply.h"
 #include "core/session.h"
 #include "core/strings.h"
 #include "fs/path.h"
-#include "releases/age_text.h"
 #include "releases/dirlog.h"
-#include "text/cookies.h"
-#include "text/display_fields.h"
+#include "text/list_directives.h"
 #include "text/text_file.h"
-#include "userdb/passwd_file.h"
 
 namespace site::commands {
 namespace {
@@ -65,38 +61,12 @@ NewRequest new_request(const CommandArgs& args) {
   return request;
 }
 
-// The home directory as the passwd file has it.
-std::string passwd_home() {
-  const core::Session& s = core::session();
-  return s.account.dir.empty() ? s.home_dir : s.account.dir;
-}
-
-// One entry through the lines of "new.body": the row number is %c, the
-// rest are the N listing cookies (Dpath, dname, sfiles/size, muploader,
-// aage).
-void send_new_row(const releases::NewEntry& row) {
-  text::DisplayFields& fields = text::display_fields();
-  fields.row = row.number;
-  text::set_display_field(1, row.path);
-  text::set_display_field(2, row.name);
-  text::set_display_field(3, row.files_size);
-  text::set_display_field(4, userdb::user_name_for(row.entry.uid));
-  text::set_display_field(5, releases::age_since(row.entry.time));
-  const config::TextLine* cursor = nullptr;
-  while (const config::TextLine* line = config::next_text_line("new.body", cursor))
-    core::lreply(200, "%s", text::expand_cookies(200, line->line));
-}
-
 }  // namespace
 
 int site_new(const CommandArgs& args) {
   const NewRequest request = new_request(args);
-  const std::string base = request.from_cwd ? std::string(core::session().cwd) : passwd_home();
-  if (!config::text_template_loaded("new.body")) config::load_text_template("new.body");
-
   text::show_text(200, "new.head");
-  text::clear_display_fields();
-  for (const releases::NewEntry& row : releases::dirlog_newest(base, request.count)) send_new_row(row);
+  text::show_recent_directories(200, request.count, request.from_cwd ? "." : "");
   text::show_text(200, "new.foot");
   core::string_reply(200, kDone, 0);
   return 0;

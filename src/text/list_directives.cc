@@ -1,5 +1,6 @@
 // The seams between text-file directives and the subsystems whose lists
-// they show. Until a list exists its directive shows nothing.
+// they show. Until a list exists its directive shows nothing; the lists
+// that exist have files of their own (recent_directories.cc).
 // %EXEC runs its command through the external-program runner.
 #include "text/list_directives.h"
 
@@ -29,8 +30,6 @@ int show_recent_nukes(int, int) { return 0; }
 int show_recent_unnukes(int, int) { return 0; }
 // WHO is not listed yet.
 int show_who_body(int) { return 0; }
-// The directory log is not kept yet.
-int show_recent_directories(int, int, std::string_view) { return 0; }
 int show_command_output(int code, std::string_view command) {
   // Error output is interleaved with the normal output, so a failing
   // command shows why.

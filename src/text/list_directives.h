@@ -27,8 +27,9 @@ int show_recent_nukes(int code, int count);
 int show_recent_unnukes(int code, int count);
 // %WHO: the who.body lines of every visible session, without head or foot.
 int show_who_body(int code);
-// %NEW: the `count` most recent directories below `path` (empty: the
-// default path).
+// %NEW and SITE NEW: the `count` (below 1: 10) newest directories of the
+// directory log below `path` through "new.body"; an empty path is the
+// home directory of the passwd file, "." the current directory.
 int show_recent_directories(int code, int count, std::string_view path);
 // %EXEC: runs `command` and sends each line of its output.
 int show_command_output(int code, std::string_view command);

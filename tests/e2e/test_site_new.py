@@ -95,6 +95,17 @@ def test_new_lists_the_newest_shown_entries(dirlog_site, cwd, command, shown):
     assert [number for number, _, _, _ in rows] == list(range(1, len(shown) + 1))
 
 
+@pytest.mark.parametrize("directive, shown", [
+    ("%NEW02 /site", ["Echo", "Charlie"]),
+    ("%NEW", ["Echo", "Charlie", "Bravo", "Alpha"]),
+])
+def test_text_files_list_the_newest_entries_with_new(dirlog_site, directive, shown):
+    (dirlog_site.data / "text" / "newest.msg").write_text(directive + "\n")
+    dirlog_site.append("welcome_msg /ftp-data/text/newest.msg *")
+    reply = login(dirlog_site, "alice").sendcmd("SITE WELCOME")
+    assert [name for _, name, _, _ in new_rows(reply)] == shown, reply
+
+
 def test_new_shows_sizes_uploader_and_age(dirlog_site):
     reply = login(dirlog_site, "alice").sendcmd("SITE NEW 3")
     rows = {name: files_size for _, name, files_size, _ in new_rows(reply)}
