@@ -62,27 +62,16 @@ void compact(GroupList& list) {
 // userfile without a passwd line (a template) has no gid to set.
 int set_passwd_gid(const char* name, int gid, int& previous) {
   previous = -1;
-  if (!userdb::pw_lock()) return 93;
-  if (!userdb::pw_open(userdb::OpenMode::ReadWrite)) {
-    userdb::pw_unlock();
-    return 94;
-  }
-  const core::PasswdEntry* found = userdb::pw_locate(name);
-  if (!found || found->gid == gid) {
-    userdb::pw_close();
-    userdb::pw_unlock();
-    return 0;
-  }
-  core::PasswdEntry changed = *found;
-  changed.gid = static_cast<uint16_t>(gid);
-  if (!userdb::pw_update(changed) || !userdb::pw_close()) {
-    userdb::pw_abandon();
-    userdb::pw_unlock();
-    return 96;
-  }
-  previous = found->gid;
-  userdb::pw_unlock();
-  return 0;
+  int had = -1;
+  const int result = userdb::edit_passwd_line(name, [&](core::PasswdEntry& entry) {
+    if (entry.gid == gid) return false;
+    had = entry.gid;
+    entry.gid = static_cast<uint16_t>(gid);
+    return true;
+  });
+  if (result == 99) return 0;
+  if (result == 0) previous = had;
+  return result;
 }
 
 // The session follows its own user's new groups: the scripts' environment

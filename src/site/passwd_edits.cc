@@ -2,6 +2,7 @@
 #include "site/passwd_edits.h"
 
 #include "core/user_record.h"
+#include "userdb/groups.h"
 #include "userdb/passwd_file.h"
 
 namespace site {
@@ -39,19 +40,14 @@ int abandon_edit(int reason) {
 }  // namespace
 
 unsigned group_gid_for_passwd(const char* group) {
-  if (!group || !group[0]) return kGrouplessGid;
-  const auto entry = userdb::group_by_name(group);
-  if (!entry || entry->gid < 0 || entry->gid > 65535) return kGrouplessGid;
-  return static_cast<unsigned>(entry->gid);
+  return static_cast<unsigned>(userdb::passwd_gid_of_group(group ? group : ""));
 }
 
 int set_passwd_gid(const std::string& name, unsigned gid) {
-  if (const int refused = open_for_edit()) return refused;
-  const core::PasswdEntry* found = userdb::pw_locate(name);
-  if (!found) return abandon_edit(kNoSuchLine);
-  core::PasswdEntry changed = *found;
-  changed.gid = static_cast<uint16_t>(gid);
-  return finish_edit(userdb::pw_update(changed) != 0);
+  return userdb::edit_passwd_line(name, [&](core::PasswdEntry& entry) {
+    entry.gid = static_cast<uint16_t>(gid);
+    return true;
+  });
 }
 
 int rename_passwd_user(const std::string& old_name, const std::string& new_name) {

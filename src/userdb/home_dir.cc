@@ -32,28 +32,17 @@ int set_home_dir(const char* user_name, const char* new_dir) {
   const std::string_view dir = new_dir ? new_dir : "";
   if (!dir.empty() && !acceptable_dir(dir, minimum)) return 98;
 
-  core::PrivilegeBracket privileged;
-  if (!pw_lock()) return 93;
-  if (!pw_open(OpenMode::ReadWrite)) {
-    pw_unlock();
-    return 94;
-  }
-  const core::PasswdEntry* found = pw_locate(user_name ? user_name : "");
-  if (!found || dir.empty()) {
-    pw_abandon();
-    pw_unlock();
-    return found ? 53 : 99;
-  }
-  core::PasswdEntry changed = *found;
-  changed.dir = dir;
-  if (changed.dir.size() > 1 && changed.dir.back() == '/') changed.dir.pop_back();
-  int result = 0;
-  if (!pw_update(changed) || !pw_close()) {
-    pw_abandon();
-    result = 96;
-  }
-  pw_unlock();
-  return result;
+  bool empty = false;
+  const int result = edit_passwd_line(user_name ? user_name : "", [&](core::PasswdEntry& entry) {
+    if (dir.empty()) {
+      empty = true;
+      return false;
+    }
+    entry.dir = dir;
+    if (entry.dir.size() > 1 && entry.dir.back() == '/') entry.dir.pop_back();
+    return true;
+  });
+  return result == 0 && empty ? 53 : result;
 }
 
 }  // namespace userdb

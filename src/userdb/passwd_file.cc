@@ -88,6 +88,31 @@ const core::PasswdEntry* pw_next() { return passwd_file().next(); }
 int pw_update(const core::PasswdEntry& entry) { return passwd_file().update(entry); }
 int pw_remove(std::string_view name) { return passwd_file().remove(name); }
 int pw_close() { return passwd_file().close(); }
+
+int edit_passwd_line(std::string_view name, const std::function<bool(core::PasswdEntry&)>& change) {
+  core::PrivilegeBracket privileged;
+  if (!pw_lock()) return 93;
+  if (!pw_open(OpenMode::ReadWrite)) {
+    pw_unlock();
+    return 94;
+  }
+  const core::PasswdEntry* found = pw_locate(name);
+  if (!found) {
+    pw_abandon();
+    pw_unlock();
+    return 99;
+  }
+  core::PasswdEntry changed = *found;
+  int result = 0;
+  if (!change(changed)) {
+    pw_abandon();
+  } else if (!pw_update(changed) || !pw_close()) {
+    pw_abandon();
+    result = 96;
+  }
+  pw_unlock();
+  return result;
+}
 void pw_abandon() { passwd_file().discard(); }
 
 int gr_lock() { return group_file().lock(); }

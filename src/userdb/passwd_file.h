@@ -3,6 +3,7 @@
 // and plain look-ups that do not open the editing list.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -33,6 +34,11 @@ const core::PasswdEntry* pw_next();
 int pw_update(const core::PasswdEntry& entry);
 int pw_remove(std::string_view name);
 int pw_close();
+// One account's line changed under the passwd lock, as root: `change` edits
+// a copy and returns false to leave the file as it was. 0 when written or
+// left alone; otherwise the strings record that says why not: 93 locked,
+// 94 unreadable, 99 no such line, 96 not written.
+int edit_passwd_line(std::string_view name, const std::function<bool(core::PasswdEntry&)>& change);
 // Forgets the list without writing (after a failed close or an aborted edit).
 void pw_abandon();
 
