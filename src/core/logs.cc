@@ -223,7 +223,8 @@ int show_log(int code, const char* argument, const char* log_name) {
 
   LogFile file(std::fopen(log_path(log_name).c_str(), "re"));
   if (!file) {
-    string_reply(code, 310, 1, log_name);
+    // Nothing else follows, so the notice closes the reply.
+    string_reply(code, 310, 0, log_name);
     return 1;
   }
 

@@ -53,8 +53,8 @@ LogFilter parse_log_filter(std::string_view argument);
 // Lists `log_name` ("login.log", ...) as continuation lines with `code`,
 // filtered by the optional "[days] [search]" argument, and ends with string
 // 7 as the final reply; 0 on success. A corrupted line ends the listing with
-// a final reply; a log that cannot be opened sends string 310 as a
-// continuation line only, and the caller sends the final reply.
+// a final reply; a log that cannot be opened gets string 310 as the final
+// reply. Non-zero on either failure; the caller sends nothing more.
 int show_log(int code, const char* argument, const char* log_name);
 
 }  // namespace core

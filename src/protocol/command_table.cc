@@ -17,6 +17,7 @@
 #include "site/emulate.h"
 #include "site/group_commands.h"
 #include "site/ip_commands.h"
+#include "site/log_viewers.h"
 #include "site/password_commands.h"
 #include "site/user_display_commands.h"
 #include "site/welcome.h"
@@ -135,19 +136,19 @@ constexpr std::array kSiteTab = {
     site("SYSLOG", kSYSLOG, kOstr,
          "[number] [string]: View user changes log [for last <number> of days] [only entries "
          "matching this string]",
-         h::site_syslog, "-syslog", "-syslog", kBoth),
+         site_commands::site_syslog, "-syslog", "-syslog", kBoth),
     site("ERRLOG", kERRLOG, kOstr,
          "[number] [string]: View the error log [for last <number> of days] [only entries "
          "matching this string]",
-         h::site_errlog, "-errlog", "-errlog", kBoth),
+         site_commands::site_errlog, "-errlog", "-errlog", kBoth),
     site("REQLOG", kREQLOG, kOstr,
          "[number] [string]: View request log [for last <number> of days] [only entries matching "
          "this string]",
-         h::site_reqlog, "-reqlog", "-reqlog", kBoth),
+         site_commands::site_reqlog, "-reqlog", "-reqlog", kBoth),
     site("LOGINS", kLOGINS, kOstr,
          "[number] [string]: View login log [for last <number> of days] [only entries matching "
          "this string]",
-         h::site_logins, "-logins", "-logins", kBoth),
+         site_commands::site_logins, "-logins", "-logins", kBoth),
     site("WKUP", kWKUP, kOstr, "[num] [section] [=group]: Week Top Uploaders", h::site_wkup,
          "-stats", "-stats", kBoth),
     site("WKDN", kWKDN, kOstr, "[num] [section] [=group]: Week Top Downloaders", h::site_wkdn,

@@ -27,10 +27,6 @@ int site_swho(const CommandArgs& args) { return not_implemented(args); }
 int site_stats(const CommandArgs& args) { return not_implemented(args); }
 int site_traffic(const CommandArgs& args) { return not_implemented(args); }
 int site_nuketop(const CommandArgs& args) { return not_implemented(args); }
-int site_syslog(const CommandArgs& args) { return not_implemented(args); }
-int site_errlog(const CommandArgs& args) { return not_implemented(args); }
-int site_reqlog(const CommandArgs& args) { return not_implemented(args); }
-int site_logins(const CommandArgs& args) { return not_implemented(args); }
 int site_wkup(const CommandArgs& args) { return not_implemented(args); }
 int site_wkdn(const CommandArgs& args) { return not_implemented(args); }
 int site_alup(const CommandArgs& args) { return not_implemented(args); }
