@@ -2,7 +2,7 @@
 # function that installs whichever of them are missing.
 MARLOD_PACKAGES=(
   cmake ninja-build g++ libcrypt-dev zlib1g-dev libgtest-dev libgmock-dev
-  python3 python3-pytest curl lftp busybox-static systemd procps openssl util-linux
+  python3 python3-pytest python3-pytest-xdist curl lftp busybox-static systemd procps openssl util-linux
 )
 
 install_missing_packages() {

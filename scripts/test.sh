@@ -27,6 +27,6 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 ctest --test-dir build/asan --output-on-failure -j "$jobs"
 
 status=0
-MARLOD_PREFIX="$PWD/build/asan-prefix" /usr/bin/python3 -m pytest -q tests/e2e || status=$?
+MARLOD_PREFIX="$PWD/build/asan-prefix" /usr/bin/python3 -m pytest -q -n "$jobs" tests/e2e || status=$?
 # pytest exits 5 when it collected no test; that is not a failure of ours.
 if [ "$status" -ne 0 ] && [ "$status" -ne 5 ]; then exit "$status"; fi

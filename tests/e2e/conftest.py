@@ -239,6 +239,16 @@ class Site:
 
     def start(self, *extra_options):
         assert self.launcher is None, "site already started"
+        # Tests run in parallel: a port found free may be taken before the
+        # launcher binds it. Another port then does.
+        for _ in range(5):
+            if self._launch(extra_options):
+                return self
+            self.launcher = None
+            self.port = free_port()
+        raise AssertionError("launcher did not start:\n" + self.launcher_log.read_text())
+
+    def _launch(self, extra_options):
         environment = [
             f"ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:log_path={self.sanitizer_path}",
             f"UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:log_path={self.sanitizer_path}",
@@ -255,10 +265,12 @@ class Site:
         # find out would start a session.
         deadline = time.monotonic() + WAIT_SECONDS
         while "Listening on" not in self.launcher_log.read_text():
+            if self.launcher.poll() is not None and "in use" in self.launcher_log.read_text():
+                return False
             if self.launcher.poll() is not None or time.monotonic() > deadline:
                 raise AssertionError("launcher did not start:\n" + self.launcher_log.read_text())
             time.sleep(0.05)
-        return self
+        return True
 
     def ftp(self, timeout=WAIT_SECONDS):
         """A connected ftplib client that has read the greeting."""
