@@ -1,12 +1,16 @@
 // Per-user lock files. The lock is created exclusively, so two processes
 // that find the user unlocked at the same moment cannot both take it: the
-// loser goes back to waiting.
+// loser goes back to waiting. Waiters sleep until the kernel reports a
+// removal in the users directory, never longer than the stale limit.
 #include "userdb/user_lock.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/inotify.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "core/file_io.h"
@@ -17,12 +21,11 @@
 namespace userdb {
 namespace {
 
-// A lock held by the same owner for four seconds is stale. It is looked at
-// every 10 ms, so a waiter takes over a released lock at once instead of
-// sleeping out a long interval (many sessions of one account log in and
-// out at the same moment).
-constexpr long kLookIntervalNs = 10L * 1000 * 1000;
-constexpr int kStaleLooks = 400;
+// A lock held by the same owner for four seconds is stale.
+constexpr long kStaleNs = 4L * 1000 * 1000 * 1000;
+// Without a kernel notice (no inotify descriptor left) the lock is looked
+// at this often instead.
+constexpr int kLookIntervalMs = 10;
 constexpr int kCreateTries = 5;
 // Losing the race for a freshly released lock is normal under contention;
 // this only bounds a pathological loop.
@@ -37,6 +40,46 @@ void sleep_ns(long ns) {
   while (nanosleep(&request, &request) != 0 && errno == EINTR) {
   }
 }
+
+long monotonic_ns() {
+  struct timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return now.tv_sec * 1000000000L + now.tv_nsec;
+}
+
+// Wakes a waiter as soon as a file of the users directory is removed or
+// renamed away, so a released lock is taken over at once: many sessions of
+// one account log in and out at the same moment, and a waiter that slept
+// through the release would keep a login waiting for nothing.
+class LockReleaseWatch {
+ public:
+  explicit LockReleaseWatch(const std::string& lock_path)
+      : fd_(inotify_init1(IN_CLOEXEC | IN_NONBLOCK)) {
+    const std::size_t slash = lock_path.rfind('/');
+    const std::string directory = slash == std::string::npos ? "." : lock_path.substr(0, slash);
+    if (fd_ && inotify_add_watch(fd_.get(), directory.c_str(), IN_DELETE | IN_MOVED_FROM) < 0) fd_.reset();
+  }
+
+  // Waits up to `timeout_ms` for a removal in the directory (any file:
+  // the caller looks at its lock again either way).
+  void wait(int timeout_ms) {
+    if (!fd_) {
+      sleep_ns(std::min(timeout_ms, kLookIntervalMs) * 1000L * 1000);
+      return;
+    }
+    struct pollfd ready{fd_.get(), POLLIN, 0};
+    if (poll(&ready, 1, timeout_ms) > 0) drain();
+  }
+
+ private:
+  void drain() {
+    alignas(struct inotify_event) char events[4096];
+    while (read(fd_.get(), events, sizeof events) > 0) {
+    }
+  }
+
+  core::UniqueFd fd_;
+};
 
 }  // namespace
 
@@ -58,17 +101,24 @@ void wait_for_user_lock(const char* name) {
   const std::string path = lock_path_of(name);
   const std::string me = own_pid_text();
   std::string owner;
+  if (!read_lock_owner(path, owner) || owner == me) return;
+
+  // The watch goes on before the lock is looked at again, so a release
+  // between the look and the wait still wakes the wait.
+  LockReleaseWatch watch(path);
   std::string watched;
-  int looks = 0;
+  long watched_since = 0;
   for (;;) {
     if (!read_lock_owner(path, owner) || owner == me) return;
+    const long now = monotonic_ns();
     // A lock passed on to another owner is not stale: start counting again.
-    if (looks == 0 || owner != watched) {
+    if (watched_since == 0 || owner != watched) {
       watched = owner;
-      looks = 0;
+      watched_since = now;
     }
-    if (++looks > kStaleLooks) break;
-    sleep_ns(kLookIntervalNs);
+    const long left_ns = watched_since + kStaleNs - now;
+    if (left_ns <= 0) break;
+    watch.wait(static_cast<int>(left_ns / (1000 * 1000)) + 1);
   }
   core::PrivilegeBracket privileged;
   if (read_lock_owner(path, owner) && owner == watched) {

@@ -7,9 +7,9 @@
 
 namespace userdb {
 
-// Waits while another process holds the user's lock. A lock that keeps the
-// same owner through 20 looks 200 ms apart is stale and is removed with a
-// warning in the error log.
+// Waits while another process holds the user's lock, waking within a
+// moment of its release. A lock that keeps the same owner for four seconds
+// is stale and is removed with a warning in the error log.
 void wait_for_user_lock(const char* name);
 // Takes the user's lock: true when this process holds it.
 bool take_user_lock(const char* name);
