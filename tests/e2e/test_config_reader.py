@@ -56,17 +56,7 @@ def test_include_inside_skipped_block_is_still_read(site, tmp_path):
     assert greeting(site) == [f"220 Included ({VERSION}) ready."]
 
 
-# --- include
-
-def test_missing_bare_and_self_includes_are_survived(site, tmp_path):
-    without_greeting_keys(site)
-    site.append(f"include {tmp_path / 'nowhere.conf'}")
-    site.append("include")
-    site.append(f"include {site.config_path}")
-    site.append("sitename_long StillRead")
-    site.allow_connections()
-    site.start()
-    assert greeting(site) == [f"220 StillRead ({VERSION}) ready."]
+# (Missing, bare and self includes: config_store_test.)
 
 
 # --- comments, placeholders, line ends

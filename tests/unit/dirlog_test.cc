@@ -3,7 +3,6 @@
 // tails, and the NEW / SEARCH / numbered CWD readers.
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -51,17 +50,7 @@ class DirlogSite : public ::testing::Test {
   void write_log(const std::vector<DirlogEntry>& entries, const std::string& tail = "") const {
     scratch::write_file(dirlog(), bytes_of(entries) + tail);
   }
-  std::vector<DirlogEntry> records() const {
-    const std::string bytes = scratch::read_file(dirlog());
-    std::vector<DirlogEntry> out(bytes.size() / sizeof(DirlogEntry));
-    std::memcpy(out.data(), bytes.data(), out.size() * sizeof(DirlogEntry));
-    return out;
-  }
-  const DirlogEntry* find(const std::vector<DirlogEntry>& list, std::string_view path) const {
-    for (const DirlogEntry& e : list)
-      if (releases::entry_path(e) == path) return &e;
-    return nullptr;
-  }
+  std::vector<DirlogEntry> records() const { return scratch::read_records<DirlogEntry>(dirlog()); }
 
   const scratch::ScratchDir site_{"dirlog"};
 };
@@ -166,23 +155,12 @@ TEST(DirlogSizes, MegabytesOf1024000AndGigabytesOf1073741824) {
 TEST_F(DirlogSite, ConcurrentUploadsCountIntoEveryParentAndNoSibling) {
   write_log({entry("/site/rel"), entry("/site/rel/CD1"), entry("/site/rel2", 0, 1000, 5, 777),
              entry("/site/rel/CD1", 3, 1000, 9, 99)});
-  std::vector<pid_t> children;
-  for (int writer = 0; writer < 8; ++writer) {
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      int failures = 0;
-      for (int n = 0; n < 100; ++n)
-        if (releases::dirlog_add_bytes("/site/rel/CD1", 1000, false) != 2) ++failures;
-      _exit(failures == 0 ? 0 : 1);
-    }
-    children.push_back(pid);
-  }
-  for (pid_t pid : children) {
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  }
+  EXPECT_EQ(scratch::failed_children(8, [](int) {
+              for (int n = 0; n < 100; ++n)
+                if (releases::dirlog_add_bytes("/site/rel/CD1", 1000, false) != 2) return false;
+              return true;
+            }),
+            0);
   const std::vector<DirlogEntry> list = records();
   ASSERT_EQ(list.size(), 4u);
   for (int i : {0, 1}) {
@@ -198,19 +176,16 @@ TEST_F(DirlogSite, UpdateRacingAddsLosesNone) {
   site_.write("site/Old.Release/a.bin", std::string(5000, 'a'));
   write_log({});
 
-  const pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    int failures = 0;
-    for (int n = 0; n < 100; ++n)
-      if (!releases::dirlog_add("/added/" + std::to_string(n))) ++failures;
-    _exit(failures == 0 ? 0 : 1);
-  }
   int updates_ok = 0;
-  for (int round = 0; round < 30; ++round) updates_ok += releases::dirlog_update(disk, "*").ok ? 1 : 0;
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  const auto adds = [](int) {
+    for (int n = 0; n < 100; ++n)
+      if (!releases::dirlog_add("/added/" + std::to_string(n))) return false;
+    return true;
+  };
+  const auto updates = [&] {
+    for (int round = 0; round < 30; ++round) updates_ok += releases::dirlog_update(disk, "*").ok ? 1 : 0;
+  };
+  ASSERT_EQ(scratch::failed_children(1, adds, updates), 0);
   EXPECT_EQ(updates_ok, 30);
   ASSERT_TRUE(releases::dirlog_update(disk, "*").ok);
 

@@ -1,7 +1,6 @@
 // The dupe file (records, free slots, case, removal, several writers at
 // once), the X-DUPE report, age texts and the dupe log search.
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -46,12 +45,7 @@ class DupeSite : public ::testing::Test {
     return std::string(reinterpret_cast<const char*>(&entry), sizeof entry);
   }
 
-  std::vector<DupefileEntry> records() const {
-    const std::string bytes = scratch::read_file(dupefile());
-    std::vector<DupefileEntry> out(bytes.size() / sizeof(DupefileEntry));
-    std::memcpy(out.data(), bytes.data(), out.size() * sizeof(DupefileEntry));
-    return out;
-  }
+  std::vector<DupefileEntry> records() const { return scratch::read_records<DupefileEntry>(dupefile()); }
 
   const scratch::ScratchDir site_{"dupe"};
 };
@@ -181,23 +175,12 @@ TEST_F(DupeSite, EightWritersAtOnceLoseNoName) {
   for (int i = 0; i < 1000; ++i) expired += record("gone" + std::to_string(i), core::now() - 30 * kDay);
   scratch::write_file(dupefile(), expired);
 
-  std::vector<pid_t> children;
-  for (int writer = 0; writer < 8; ++writer) {
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      int failures = 0;
-      for (int n = 0; n < 100; ++n)
-        if (!releases::dupe_add("w" + std::to_string(writer) + "-" + std::to_string(n))) ++failures;
-      _exit(failures == 0 ? 0 : 1);
-    }
-    children.push_back(pid);
-  }
-  for (pid_t pid : children) {
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  }
+  EXPECT_EQ(scratch::failed_children(8, [](int writer) {
+              for (int n = 0; n < 100; ++n)
+                if (!releases::dupe_add("w" + std::to_string(writer) + "-" + std::to_string(n))) return false;
+              return true;
+            }),
+            0);
 
   EXPECT_EQ(stdfs::file_size(dupefile()), 288000u);
   std::set<std::string> live;

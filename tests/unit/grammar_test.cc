@@ -1,5 +1,5 @@
 // The command grammar: accepted and refused forms of each command, the
-// login check, failure tracking, REST's lifetime and SITE dispatch.
+// login check, failure tracking and SITE dispatch.
 #include <arpa/inet.h>
 
 #include <optional>
@@ -79,7 +79,7 @@ TEST_F(GrammarTest, RepliesBeforeLogin) {
       {"MODE S", "200 #181"}, {"MODE B", "502 #182"}, {"MODE C", "502 #182"},
       {"MODE F", "500 #5"}, {"MODE", "500 #5"},
       {"ALLO 1000", "202 #183"}, {"ALLO 1000 R 10", "202 #183"}, {"ALLO", "500 #5"},
-      {"ALLO 1000 R", "500 #5"}, {"ALLO 1000 X 10", "500 #5"},
+      {"ALLO 1000 R", "500 #5"}, {"ALLO 1000 X 10", "500 #5"}, {"REST 100", "350 #176|100|||\r\n"},
       {"SYST", "215 #213||||\r\n"}, {"NOOP", "200 #9|NOOP|||\r\n"}, {"ABOR", "225 #9|ABOR|||\r\n"},
       {"noop", "200 #"}, {"NOOP now", "500 #5"}, {"SYST ", "500 #5"},
       {"XYZZY", "500 #5|XYZZY|||\r\n"}, {"ACCT billing", "502 #555|ACCT|||\r\n"},
@@ -190,28 +190,6 @@ TEST_F(GrammarTest, PortTakesSixBytesModulo256) {
   EXPECT_EQ(ntohs(seen.host_port.sin_port), 4 * 256 + 44);
 }
 
-TEST_F(GrammarTest, RestLivesForTheNextCommandOnly) {
-  EXPECT_EQ(run("REST 100"), "350 #176|100|||\r\n");
-  EXPECT_EQ(core::session().restart_point, 100);
-  // The command after REST still sees the offset while it runs.
-  record_handlers();
-  log_in();
-  long long offset_seen = -1;
-  seen.result = 0;
-  static long long* observed = &offset_seen;
-  protocol::set_handler_override([](const protocol::CommandArgs&) {
-    *observed = core::session().restart_point;
-    return 0;
-  });
-  run("RETR file");
-  EXPECT_EQ(offset_seen, 100);
-  EXPECT_EQ(core::session().restart_point, 0);
-
-  run("REST 100");
-  run("NOOP");
-  EXPECT_EQ(core::session().restart_point, 0);
-}
-
 TEST_F(GrammarTest, RnfrKeepsItsNameForTheNextCommand) {
   log_in();
   static int calls = 0;
@@ -224,15 +202,6 @@ TEST_F(GrammarTest, RnfrKeepsItsNameForTheNextCommand) {
   EXPECT_EQ(core::session().rename_from, "old name");
   run("SYST");
   EXPECT_EQ(core::session().rename_from, "");
-}
-
-TEST_F(GrammarTest, PortStoresTheAddressAndGivesUpPassiveMode) {
-  log_in();
-  core::Session& s = core::session();
-  EXPECT_EQ(run("PORT 10,0,0,2,0,21"), "200 #9|PORT|||\r\n");
-  EXPECT_EQ(s.use_default_data_port, 0);
-  EXPECT_EQ(s.data_dest_addr.sin_addr.s_addr, inet_addr("10.0.0.2"));
-  EXPECT_EQ(ntohs(s.data_dest_addr.sin_port), 21);
 }
 
 TEST_F(GrammarTest, TrackedCommandsTakeTheHandlersResult) {

@@ -1,5 +1,6 @@
 // HELP and SITE HELP: the column layout of both tables, single-command
-// lines, custom commands in the listing and the site's own help file.
+// lines, the help rule and the site's own help file. (Custom commands and
+// single-command help: the end-to-end tests.)
 #include "protocol/help.h"
 
 #include "protocol/command_table.h"
@@ -47,31 +48,6 @@ TEST_F(HelpTest, SiteListingUsesSixteenWideColumnsAndTheSitePrefix) {
             std::string::npos)
       << out;
   EXPECT_EQ(run("HELP site").substr(0, 20), "214- #228|SITE |||\r\n");
-}
-
-TEST_F(HelpTest, ListingShowsOnlyTheCustomCommandsTheUserMayRun) {
-  protocol_test::use_config(
-      "site_cmd RULES TEXT /text/rules\ncustom-rules *\n"
-      "site_cmd SECRET EXEC /bin/secret\ncustom-secret !*\n"
-      "email ops@example.org\n");
-  const std::string out = run("HELP");
-  EXPECT_NE(out.find("214- #229||||\r\n214-   rules\r\n214 #230|ops@example.org|||\r\n"),
-            std::string::npos)
-      << out;
-  EXPECT_EQ(out.find("secret"), std::string::npos);
-  EXPECT_EQ(out.find("#22|"), std::string::npos);  // the refusal was quiet
-}
-
-// (HELP RETR, HELP SITE WHO and an unknown word: the end-to-end tests.)
-TEST_F(HelpTest, SingleCommandLines) {
-  protocol_test::use_config("-help *\n");
-  for (const auto& [line, reply] : {
-           std::pair<const char*, const char*>{"HELP ACCT", "214 #233||8|ACCT|(specify account)\r\n"},
-           {"SITE HELP gadduser",
-            "214 #232|SITE |GADDUSER|[ <sp> group <sp> username <sp> password ]: Add user.|\r\n"},
-           {"HELP SITE nosuch", "502 #231|NOSUCH|||\r\n"},
-       })
-    EXPECT_EQ(run(line), reply) << line;
 }
 
 TEST_F(HelpTest, HelpOnSiteCommandsNeedsTheHelpRule) {

@@ -18,33 +18,26 @@ class Idnt : public ::testing::Test {
   void TearDown() override { core::session() = core::Session{}; }
 };
 
-TEST_F(Idnt, NamedHostIsKept) {
-  ASSERT_TRUE(session::take_idnt_argument("joe@10.1.2.3:client.example.org"));
-  const core::Session& s = core::session();
-  EXPECT_STREQ(s.ident_user, "joe");
-  EXPECT_STREQ(s.remote_ip, "10.1.2.3");
-  EXPECT_STREQ(s.remote_host, "client.example.org");
-  EXPECT_EQ(s.ident_known, 1);
-  EXPECT_EQ(s.bouncer_mode, 0);
-}
-
-TEST_F(Idnt, DottedHostWithoutLookupsBecomesTheAddress) {
-  ASSERT_TRUE(session::take_idnt_argument("*@10.1.2.3:10.9.9.9"));
-  EXPECT_STREQ(core::session().remote_host, "10.1.2.3");
-  EXPECT_STREQ(core::session().ident_user, "*");
-}
-
-TEST_F(Idnt, MissingHostBecomesTheAddress) {
-  ASSERT_TRUE(session::take_idnt_argument("joe@192.168.0.7"));
-  EXPECT_STREQ(core::session().remote_ip, "192.168.0.7");
-  EXPECT_STREQ(core::session().remote_host, "192.168.0.7");
-}
-
-TEST_F(Idnt, WithoutAtNothingChanges) {
-  EXPECT_FALSE(session::take_idnt_argument("joe10.1.2.3:host"));
-  EXPECT_STREQ(core::session().ident_user, "");
-  EXPECT_EQ(core::session().bouncer_mode, 1);
-  EXPECT_EQ(core::session().ident_known, 0);
+// (A named host end to end: the start-up tests.)
+TEST_F(Idnt, TheHostFallsBackToTheAddressAndWithoutAtNothingChanges) {
+  struct Case {
+    const char* argument;
+    bool taken;
+    const char* ident, *ip, *host;
+  } cases[] = {
+      {"*@10.1.2.3:10.9.9.9", true, "*", "10.1.2.3", "10.1.2.3"},  // dotted, no lookups
+      {"joe@192.168.0.7", true, "joe", "192.168.0.7", "192.168.0.7"},
+      {"joe10.1.2.3:host", false, "", "", ""},
+  };
+  for (const Case& c : cases) {
+    SetUp();
+    EXPECT_EQ(session::take_idnt_argument(c.argument), c.taken) << c.argument;
+    const core::Session& s = core::session();
+    EXPECT_STREQ(s.ident_user, c.ident) << c.argument;
+    EXPECT_STREQ(s.remote_ip, c.ip) << c.argument;
+    EXPECT_STREQ(s.remote_host, c.host) << c.argument;
+    EXPECT_EQ(s.bouncer_mode, c.taken ? 0 : 1) << c.argument;
+  }
 }
 
 TEST_F(Idnt, OverlongPartsAreCutToTheirFields) {
@@ -59,10 +52,7 @@ TEST_F(Idnt, OverlongPartsAreCutToTheirFields) {
 
 TEST(DottedAddress, OnlyFourDecimalFields) {
   EXPECT_TRUE(session::is_dotted_address("127.0.0.1"));
-  EXPECT_FALSE(session::is_dotted_address("localhost"));
-  EXPECT_FALSE(session::is_dotted_address("1.2.3"));
-  EXPECT_FALSE(session::is_dotted_address("1.2.3.4.5"));
-  EXPECT_FALSE(session::is_dotted_address(""));
+  for (const char* text : {"localhost", "1.2.3", "1.2.3.4.5", ""}) EXPECT_FALSE(session::is_dotted_address(text)) << text;
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// ident@host masks, mask files, the admission scan over all userfiles,
-// secure_ip, secure_pass and min_homedir.
+// ident@host masks, mask files, secure_ip, secure_pass and min_homedir.
+// (The admission scan over all userfiles: the end-to-end tests.)
 #include <cstring>
 
 #include "config/ip_policy.h"
@@ -58,25 +58,6 @@ TEST_F(IpPolicy, AMaskFileDecidesFirstWithNegativeLines) {
   std::string missing = "!" + root_ + "/none";
   masks({missing.c_str(), "*@172.*"});
   EXPECT_EQ(userdb::user_ip_match("", "172.16.1.1", "x"), 1);
-}
-
-TEST_F(IpPolicy, AdmissionScansEveryUserfileAndLogsARefusal) {
-  write_file(user_path("bob"), "FLAGS 1\nIP bob@10.0.0.*\n");
-  write_file(user_path("carol"), "IP\t*@shell.example.org # home\r\n");
-  write_file(user_path("neg"), "IP !" + root_ + "/neg.masks\n");
-  write_file(root_ + "/neg.masks", "!*@*\n");
-  write_file(user_path("garbage"), std::string("\0\xff IP \n IPX *@*\nIP", 17));
-  EXPECT_TRUE(userdb::admit_by_ident("", "10.0.0.9", "bob"));
-  EXPECT_TRUE(userdb::admit_by_ident("SHELL.example.org", "9.9.9.9", "anyone"));
-  EXPECT_FALSE(userdb::admit_by_ident("evil.example.com", "6.6.6.6", "mallory"));
-  EXPECT_NE(read_file(root_ + "/logs/login.log")
-                .find("mallory@evil.example.com (6.6.6.6): connection refused: ident@ip not added to any users."),
-            std::string::npos);
-
-  core::session().user_cache = 1;
-  userdb::load_all_users();
-  EXPECT_EQ(userdb::find_user_by_ip("", "10.0.0.9", "bob"), 1);
-  EXPECT_EQ(userdb::find_user_by_ip("", "6.6.6.6", "mallory"), 0);
 }
 
 TEST_F(IpPolicy, SecureIpCodes) {

@@ -38,16 +38,6 @@ class LogoutSave : public userdb_test::SiteTest {
   time_t now_ = 0;
 };
 
-TEST_F(LogoutSave, AddsTheSessionToTodaysTimeAndReleasesTheLock) {
-  log_in_bob("TIME 4 " + std::to_string(now_ - 60) + " 0 100\nTAGLINE hello\n");
-  session::save_user_at_logout(now_);
-  const std::string saved = read_file(user_path("bob"));
-  EXPECT_NE(saved.find("TIME 4 " + std::to_string(now_ - 60) + " 0 160\n"), std::string::npos)
-      << saved;
-  EXPECT_NE(saved.find("TAGLINE hello"), std::string::npos);
-  EXPECT_FALSE(stdfs::exists(user_path("bob") + ".lock"));
-}
-
 TEST_F(LogoutSave, KeepsWhatAnotherSessionSavedMeanwhile) {
   log_in_bob("TIME 4 " + std::to_string(now_ - 60) + " 0 100\nCREDITS 10\n");
   // A second session of bob logged out and a siteop changed the flags.

@@ -119,28 +119,6 @@ TEST(FreeSpace, MegabytesOfAvailableBlocks) {
   EXPECT_NEAR(session::free_space_megabytes(1ULL << 32, 4096), 17179869.184f, 1.0f);
 }
 
-TEST(ScriptEnvironment, EntriesOfTheSessionUser) {
-  core::Session s;
-  core::copy_field(s.user.name, "alice");
-  core::copy_field(s.user.flags, "35");
-  core::copy_field(s.user.tagline, "Just testing");
-  core::copy_field(s.user.groups[0], "Friends");
-  core::copy_field(s.user.private_groups[0], "STAFF");
-  s.user.sections[0].ratio = 3;
-  core::copy_field(s.ident_user, "ident");
-  core::copy_field(s.remote_ip, "10.0.0.7");
-  s.home_dir = "/site";
-  const auto entries = text::script_environment_entries(s);
-  EXPECT_EQ(entries[0], "USER=alice");
-  EXPECT_EQ(entries[1], "FLAGS=35");
-  EXPECT_EQ(entries[2], "TAGLINE=Just testing");
-  EXPECT_EQ(entries[3], "GROUP=Friends");
-  EXPECT_EQ(entries[4], "PGROUP=STAFF");
-  EXPECT_EQ(entries[5], "RATIO=3");
-  EXPECT_EQ(entries[6], "HOST=ident@10.0.0.7");
-  EXPECT_EQ(entries[7], "HOME=/site");
-}
-
 TEST(ScriptEnvironment, LongValuesAreCutToTheEntryLimit) {
   core::Session s;
   core::copy_field(s.user.tagline, std::string(64, 't'));

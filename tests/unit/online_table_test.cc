@@ -1,6 +1,7 @@
 // The online table segment: record layout, slot claims (also by racing
-// processes), ghost reuse, a full table, release and segment removal, and
-// the two configuration lines that shape the table.
+// processes), ghost reuse, a full table, release, and the two configuration
+// lines that shape the table. (The last session removing the segment: the
+// end-to-end tests.)
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/shm.h>
@@ -117,28 +118,6 @@ TEST(OnlineAttach, ATableThatGrewPastTheSegmentFailsToGetIt) {
     return static_cast<int>(online::attach_table(segment.key, 5, record_for(::getpid())));
   });
   EXPECT_EQ(result, static_cast<int>(AttachStatus::CreateFailed));
-}
-
-TEST(OnlineRelease, LastProcessRemovesTheSegmentAndTheNextStartsAfresh) {
-  ScratchSegment segment;
-  ASSERT_EQ(online::attach_table(segment.key, 2, record_for(::getpid())), AttachStatus::Attached);
-  const int child_slot = in_child([&] {
-    if (online::attach_table(segment.key, 2, record_for(::getpid())) != AttachStatus::Attached) return 99;
-    const int slot = core::session().online_slot;
-    online::detach_table();
-    return slot;
-  });
-  EXPECT_EQ(child_slot, 1);
-  EXPECT_TRUE(online_test::segment_exists(segment.key)) << "still attached here";
-  EXPECT_EQ(online::table()[1].procid, 0) << "the child zeroed its slot";
-
-  online::detach_table();
-  EXPECT_EQ(core::session().online_slot, -1);
-  EXPECT_TRUE(online::table().empty());
-  EXPECT_FALSE(online_test::segment_exists(segment.key));
-
-  ASSERT_EQ(online::attach_table(segment.key, 4, record_for(::getpid())), AttachStatus::Attached);
-  EXPECT_EQ(online::table().size(), 4u);
 }
 
 TEST(OnlineRelease, LeavesASlotThatANewSessionTookAfterAKill) {

@@ -1,17 +1,23 @@
 // The throw-away site most unit tests stand on: a temporary directory that
 // is removed when the test ends, pass or fail, files written into it, a
-// configuration read from text, and the replies caught for reading back.
+// configuration read from text, the replies caught for reading back, and
+// writers in several processes at once.
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "config/config_store.h"
 #include "core/reply.h"
@@ -108,5 +114,45 @@ class ReplyTap {
   std::size_t size_ = 0;
   std::FILE* stream_;
 };
+
+// Runs `work(n)` for n = 0 .. count-1, each in its own child process; the
+// children start together, so they meet at whatever lock they share, while
+// the parent runs `meanwhile`. Gives the number of children that failed.
+inline int failed_children(int count, const std::function<bool(int)>& work,
+                           const std::function<void()>& meanwhile = [] {}) {
+  int start[2];
+  if (::pipe(start) != 0) return count;
+  std::vector<pid_t> children;
+  for (int n = 0; n < count; ++n) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+      ::close(start[1]);
+      char byte;
+      while (::read(start[0], &byte, 1) > 0) {
+      }
+      ::_exit(work(n) ? 0 : 1);
+    }
+    children.push_back(child);
+  }
+  ::close(start[0]);
+  ::close(start[1]);
+  meanwhile();
+  int failed = 0;
+  for (pid_t child : children) {
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+      ++failed;
+  }
+  return failed;
+}
+
+// The fixed-size records of a release database file, read whole.
+template <typename Record>
+std::vector<Record> read_records(const std::filesystem::path& path) {
+  const std::string bytes = read_file(path);
+  std::vector<Record> records(bytes.size() / sizeof(Record));
+  std::memcpy(records.data(), bytes.data(), records.size() * sizeof(Record));
+  return records;
+}
 
 }  // namespace scratch

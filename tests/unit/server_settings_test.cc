@@ -64,10 +64,6 @@ TEST_F(ServerSettings, ReversedPasvRangeIsSwappedAndLogged) {
   EXPECT_EQ(error_log().find("7000"), std::string::npos);
 }
 
-TEST_F(ServerSettings, NoPasvLineKeepsTheCursorUnset) {
-  EXPECT_EQ(read("free_space 1\n").pasv_next, -1);
-}
-
 TEST_F(ServerSettings, CustomScriptsNeedAllThreeArgumentsAndKeepTheirOrder) {
   core::Session& s = read(
       "cscript RETR pre /bin/first\n"
@@ -89,22 +85,6 @@ TEST_F(ServerSettings, DirectorySizeUnitFromTheFirstLetter) {
   for (const auto& [line, unit] : {std::pair{"use_dir_size kilo\n", 2}, {"use_dir_size b\n", 1},
                                    {"use_dir_size Mega\n", 3}, {"use_dir_size no\n", 0}})
     EXPECT_EQ(read(line).dir_size_unit, unit) << line;
-}
-
-TEST_F(ServerSettings, ListingAndTransferSettings) {
-  core::Session& s = read(
-      "lslong -lA 3\nfile_dl_count 0\nsim_xfers 2 5\nfree_space 100\n"
-      "botscript_path /bin/bot\npwd_path /etc/pw\ngrp_path /etc/gr\ntimezone -2\n");
-  EXPECT_STREQ(s.lslong_options, "-lA");
-  EXPECT_EQ(s.lslong_depth, 3);
-  EXPECT_EQ(s.file_dl_count, 0);
-  EXPECT_EQ(s.sim_downloads, 2);
-  EXPECT_EQ(s.sim_uploads, 5);
-  EXPECT_EQ(s.free_space, 100);
-  EXPECT_STREQ(s.botscript_path, "/bin/bot");
-  EXPECT_STREQ(s.passwd_path, "/etc/pw");
-  EXPECT_STREQ(s.group_path, "/etc/gr");
-  EXPECT_EQ(s.tz_offset, -7200);
 }
 
 TEST_F(ServerSettings, SimXfersWithOneNumberLimitsDownloadsOnly) {

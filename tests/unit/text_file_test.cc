@@ -1,6 +1,6 @@
 // Text files as multi-line replies: variants, line handling, the include
 // and condition directives, list directives that show nothing yet, the
-// named text places and the raw userfile of SITE SHOW.
+// shipped texts.
 #include "text/text_file.h"
 
 #include <gtest/gtest.h>
@@ -157,41 +157,6 @@ TEST_F(TextFileTest, ColourCodesFollowTheSessionColourMode) {
   EXPECT_EQ(written(),
             "200- hi there!\r\n"
             "200- \x1b[1;37m\x1b[1;37mhi\x1b[0m there!\x1b[0m\x1b[0;37m\r\n");
-}
-
-TEST_F(TextFileTest, NamedPlacesUnderTheDataPath) {
-  write("text/who.head", "who head\n");
-  write("text/1wkup.head", "section head\n");
-  write("help/site.kick", "kick help\n");
-  EXPECT_EQ(text::show_text(200, "who.head"), 1);
-  EXPECT_EQ(text::show_text(200, "%swkup.head", 1), 1);
-  EXPECT_EQ(text::show_help(200, "site.kick"), 1);
-  EXPECT_EQ(text::show_help(200, "site.none"), 0);
-  EXPECT_EQ(written(), "200- who head\r\n200- section head\r\n200- kick help\r\n");
-}
-
-TEST_F(TextFileTest, UserfileIsSentAsStored) {
-  write("users/carol", "USER Added by bob\nTAGLINE 100%% !Hreal!0 %[%s]Iu\n");
-  EXPECT_EQ(text::show_userfile(200, "carol"), 0);
-  EXPECT_EQ(written(), "200- USER Added by bob\r\n200- TAGLINE 100%% !Hreal!0 %[%s]Iu\r\n");
-  EXPECT_EQ(core::session().raw_replies, 0);
-}
-
-TEST_F(TextFileTest, UnknownOrEscapingUserNamesAreRefused) {
-  write("secret", "not a userfile\n");
-  write("users/carol.lock", "lock\n");
-  EXPECT_EQ(text::show_userfile(200, "nobody"), 1);
-  EXPECT_EQ(text::show_userfile(200, "../secret"), 1);
-  EXPECT_EQ(text::show_userfile(200, ".."), 1);
-  EXPECT_EQ(text::show_userfile(200, "carol.lock"), 1);
-  EXPECT_EQ(text::show_userfile(200, ""), 1);
-  const std::string out = written();
-  EXPECT_EQ(out.find("not a userfile"), std::string::npos);
-  EXPECT_EQ(out.find("lock\r\n"), std::string::npos);
-  // Every refusal is one final 200 reply.
-  std::size_t finals = 0;
-  for (std::size_t at = out.find("200 "); at != std::string::npos; at = out.find("200 ", at + 1)) ++finals;
-  EXPECT_EQ(finals, 5u);
 }
 
 // The texts a new site starts with: every cookie they use must exist and

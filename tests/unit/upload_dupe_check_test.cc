@@ -1,7 +1,7 @@
 // The checks before an upload: which pre_check script runs, what its output
 // and exit status make of the reply, and the dupe lookup with its X-DUPE
 // report. Replies are read from a strings file whose record N reads
-// "#N|arg1|arg2", so the numbers and arguments show.
+// "#N|arg1|arg2|arg3|arg4", so the numbers and arguments show.
 #include "transfer/upload_dupe_check.h"
 
 #include <sys/stat.h>
@@ -13,30 +13,17 @@
 #include <vector>
 
 #include "core/session.h"
-#include "core/strings.h"
-#include "core/strings_codec.h"
 #include "releases/dupe_file.h"
-#include "scratch_site.h"
+#include "protocol_test_support.h"
 
 namespace {
 
 constexpr time_t kDay = 86400;
 
-void load_numbered_strings() {
-  static bool loaded = false;
-  if (loaded) return;
-  std::vector<core::StringRecord> records;
-  for (std::uint32_t n = 1; n < 600; ++n) records.push_back({n, {"#" + std::to_string(n) + "|%s|%s"}});
-  const scratch::ScratchDir dir("dupecheck-strings");
-  const std::string path = dir.write("mrstrings.bin", core::encode_strings(records));
-  ASSERT_EQ(core::load_strings(path), 0);
-  loaded = true;
-}
-
 class UploadDupeCheck : public ::testing::Test {
  protected:
   void SetUp() override {
-    load_numbered_strings();
+    protocol_test::load_numbered_strings();
     core::Session& s = core::session();
     s = core::Session{};
     std::snprintf(s.data_path, sizeof s.data_path, "%s", site_.path().c_str());
@@ -91,10 +78,10 @@ TEST_F(UploadDupeCheck, ScriptOutputAndStatusMakeOneReplyWithOneCode) {
   } cases[] = {
       // Arguments: the file name and its directory (checked in the text).
       {"echo \"#0 $1\"; echo \"dir=${2##*/}\"; exit 1", true,
-       "553-  foo.zip\r\n553- dir=incoming\r\n553 #56|foo.zip|\r\n"},
-      {"echo refused; exit 2", true, "553- refused\r\n553 #55|foo.zip|\r\n"},
-      {"exit 127", true, "553 #55|foo.zip|\r\n"},
-      {"kill -SEGV $$", true, "553 #55|foo.zip|\r\n"},
+       "553-  foo.zip\r\n553- dir=incoming\r\n553 #56|foo.zip|||\r\n"},
+      {"echo refused; exit 2", true, "553- refused\r\n553 #55|foo.zip|||\r\n"},
+      {"exit 127", true, "553 #55|foo.zip|||\r\n"},
+      {"kill -SEGV $$", true, "553 #55|foo.zip|||\r\n"},
       {"echo \"#0 looks fine\"; echo note; exit 0", false,
        "150-  looks fine\r\n150- note\r\n150 Opening\r\n"},
       {"exit 0", false, "150 Opening\r\n"},
@@ -152,7 +139,7 @@ TEST_F(UploadDupeCheck, ADupeIsRefusedWithTheUploaderAndAge) {
     const auto [refused, reply] = check(upload_path(c.name));
     EXPECT_EQ(refused, c.refused);
     if (c.refused)
-      EXPECT_EQ(reply, "553- #20|" + std::string(c.name) + "|\r\n553 #21|bob| 1d  0h\r\n");
+      EXPECT_EQ(reply, "553- #20|" + std::string(c.name) + "|||\r\n553 #21|bob| 1d  0h||\r\n");
     else
       EXPECT_EQ(reply, "150 Opening\r\n");
   }
@@ -180,7 +167,7 @@ TEST_F(UploadDupeCheck, XdupeLinesAndScriptLinesShareTheRefusalCode) {
     const auto [refused, reply] = check(c.path);
     EXPECT_TRUE(refused);
     EXPECT_EQ(reply, "553-  checked\r\n" + std::string(c.report) +
-                         "553- #20|foo.zip|\r\n553 #21|bob| 2h  0m\r\n");
+                         "553- #20|foo.zip|||\r\n553 #21|bob| 2h  0m||\r\n");
   }
 }
 

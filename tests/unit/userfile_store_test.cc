@@ -200,39 +200,15 @@ TEST_F(UserfileStore, ConcurrentLockedUpdatesFromSeveralProcessesAreAllKept) {
   write_file(user_path("bob"), "TIME 0 0 0 0\n");
   constexpr int kProcesses = 10;
   constexpr int kRounds = 20;
-  // All children start together when the pipe closes, so they meet at the
-  // lock from the first round on.
-  int start[2];
-  ASSERT_EQ(pipe(start), 0);
-  std::vector<pid_t> children;
-  for (int p = 0; p < kProcesses; ++p) {
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      close(start[1]);
-      char byte;
-      while (read(start[0], &byte, 1) > 0) {
-      }
-      int failures = 0;
-      for (int i = 0; i < kRounds; ++i) {
-        if (userdb::lock_and_load_user("bob") != 0) {
-          ++failures;
-          continue;
-        }
-        userdb::work_user().logins_total += 1;
-        if (userdb::write_user(userdb::work_user()) != 0) ++failures;
-      }
-      _exit(failures == 0 ? 0 : 1);
-    }
-    children.push_back(child);
-  }
-  close(start[0]);
-  close(start[1]);
-  for (pid_t child : children) {
-    int status = 0;
-    waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  }
+  EXPECT_EQ(scratch::failed_children(kProcesses, [](int) {
+              for (int i = 0; i < kRounds; ++i) {
+                if (userdb::lock_and_load_user("bob") != 0) return false;
+                userdb::work_user().logins_total += 1;
+                if (userdb::write_user(userdb::work_user()) != 0) return false;
+              }
+              return true;
+            }),
+            0);
   ASSERT_EQ(userdb::read_userfile("bob"), 0);
   EXPECT_EQ(userdb::work_user().logins_total, kProcesses * kRounds);
   EXPECT_FALSE(stdfs::exists(user_path("bob.lock")));
