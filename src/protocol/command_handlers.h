@@ -7,7 +7,6 @@
 // table row.
 #pragma once
 
-#include "config/config_store.h"
 #include "protocol/command_table.h"
 
 namespace protocol::handlers {
@@ -58,15 +57,9 @@ int site_gpal(const CommandArgs&);
 int site_gpwk(const CommandArgs&);
 int site_gpwd(const CommandArgs&);
 int site_gpad(const CommandArgs&);
-int site_wipe(const CommandArgs&);
 int site_monthup(const CommandArgs&);
 int site_monthdn(const CommandArgs&);
 int site_dayup(const CommandArgs&);
 int site_daydn(const CommandArgs&);
-
-// A `site_cmd` command that is not an alias: the site's text file or
-// program, answered with `code`; `arguments` is the rest of the line as
-// typed, nullptr when none.
-int site_custom(int code, const config::ConfigEntry& line, const char* arguments);
 
 }  // namespace protocol::handlers

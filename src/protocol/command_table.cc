@@ -21,6 +21,7 @@
 #include "site/password_commands.h"
 #include "site/user_display_commands.h"
 #include "site/welcome.h"
+#include "site/wipe_command.h"
 #include "transfer/transfer_commands.h"
 
 namespace protocol {
@@ -264,7 +265,7 @@ constexpr std::array kSiteTab = {
          h::site_gpad, "-stats", "-stats", kBoth),
     site("PURGE", kPURGE, kOstr, "[ <sp> user ]: Purge deleted users from system.",
          site_commands::site_purge, "-purge", "-purge", kBoth),
-    site("WIPE", kWIPE, kOstr, "[ <sp> file ]: Wipe a file or directory.", h::site_wipe, "-wipe",
+    site("WIPE", kWIPE, kOstr, "[ <sp> file ]: Wipe a file or directory.", site_commands::site_wipe, "-wipe",
          "-wipe", kBoth, kTracksFailure),
     site("CHPASS", kCHPASS, kOstr, "[ <sp> user <sp> password ]: Change a User's Password.",
          site_commands::site_chpass, "-chpass", "-chpass", kBoth),

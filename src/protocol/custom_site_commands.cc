@@ -9,8 +9,8 @@
 #include "config/access_rules.h"
 #include "config/config_store.h"
 #include "core/session.h"
+#include "site/custom_commands.h"
 #include "text/command_access.h"
-#include "protocol/command_handlers.h"
 
 namespace protocol {
 namespace {
@@ -42,7 +42,7 @@ CustomSiteResult resolve_custom_site_command(std::string& word) {
     if (type == nullptr || target == nullptr) return CustomSiteResult::kBuiltIn;
     if (::strcasecmp(type, "is") != 0) {
       const std::string arguments = arguments_after_word();
-      handlers::site_custom(200, *line, arguments.empty() ? nullptr : arguments.c_str());
+      site::commands::run_site_command(200, *line, arguments.empty() ? nullptr : arguments.c_str());
       return CustomSiteResult::kHandled;
     }
     const std::string key = "custom-" + changed_case(name, ::tolower);

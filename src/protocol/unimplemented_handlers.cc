@@ -1,12 +1,7 @@
 // Handlers whose modules have not been written yet: each answers "not
 // implemented". A module that takes over a command defines the handler
 // itself and deletes its line here.
-#include <cctype>
-#include <string>
-
-#include "config/access_rules.h"
 #include "core/reply.h"
-#include "text/command_access.h"
 #include "protocol/command_handlers.h"
 
 namespace protocol::handlers {
@@ -49,19 +44,9 @@ int site_gpal(const CommandArgs& args) { return not_implemented(args); }
 int site_gpwk(const CommandArgs& args) { return not_implemented(args); }
 int site_gpwd(const CommandArgs& args) { return not_implemented(args); }
 int site_gpad(const CommandArgs& args) { return not_implemented(args); }
-int site_wipe(const CommandArgs& args) { return not_implemented(args); }
 int site_monthup(const CommandArgs& args) { return not_implemented(args); }
 int site_monthdn(const CommandArgs& args) { return not_implemented(args); }
 int site_dayup(const CommandArgs& args) { return not_implemented(args); }
 int site_daydn(const CommandArgs& args) { return not_implemented(args); }
-
-int site_custom(int, const config::ConfigEntry& line, const char*) {
-  std::string word = line.arg(1) ? line.arg(1) : "";
-  for (char& c : word) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  const std::string key = "custom-" + word;
-  if (!text::command_allowed(key.c_str())) return 1;
-  core::nack(word);
-  return 1;
-}
 
 }  // namespace protocol::handlers

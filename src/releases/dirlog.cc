@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <map>
 
 #include "config/access_rules.h"
 #include "core/file_io.h"
@@ -240,6 +241,62 @@ std::optional<DirlogChanged> dirlog_change(std::string_view path, std::optional<
     return false;
   });
   return result;
+}
+
+int dirlog_book_removals(const DirlogRemovals& removals) {
+  if (removals.files.empty() && removals.directories.empty()) return 0;
+  // Files by directory, so each record adds up the directories within it
+  // from one contiguous run of keys.
+  struct Taken {
+    uint64_t files = 0;
+    uint64_t bytes = 0;
+  };
+  std::map<std::string, Taken, std::less<>> taken;
+  for (const DirlogRemovals::File& file : removals.files) {
+    Taken& sum = taken[file.directory];
+    ++sum.files;
+    sum.bytes += file.bytes;
+  }
+
+  core::PrivilegeBracket root;
+  core::UniqueFd fd = open_dirlog_locked(false);
+  std::vector<DirlogEntry> records;
+  if (!fd || !load_records(fd.get(), records)) return 0;
+
+  std::vector<bool> changed(records.size(), false);
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    DirlogEntry& entry = records[i];
+    std::string_view path = entry_path(entry);
+    while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
+    if (entry.status == kDirDeleted || path.empty()) continue;
+    Taken sum;
+    for (auto at = taken.lower_bound(path == "/" ? std::string_view() : path);
+         at != taken.end() && (path == "/" || at->first.starts_with(path)); ++at) {
+      if (!core::path_within(at->first, path)) continue;
+      sum.files += at->second.files;
+      sum.bytes += at->second.bytes;
+    }
+    if (sum.files == 0) continue;
+    apply_file(entry, sum.bytes, true, false);
+    entry.files = static_cast<uint16_t>(sum.files >= entry.files ? 0 : entry.files - sum.files);
+    changed[i] = true;
+  }
+
+  std::map<std::string_view, std::size_t, std::less<>> newest;
+  for (std::size_t i = 0; i < records.size(); ++i) newest[entry_path(records[i])] = i;
+  const int32_t now = static_cast<int32_t>(core::now());
+  for (const std::string& directory : removals.directories) {
+    const auto found = newest.find(directory);
+    if (found == newest.end()) continue;
+    records[found->second].status = kDirDeleted;
+    records[found->second].time = now;
+    changed[found->second] = true;
+  }
+
+  int written = 0;
+  for (std::size_t i = 0; i < records.size(); ++i)
+    if (changed[i] && write_record(fd.get(), i, records[i])) ++written;
+  return written;
 }
 
 std::vector<NewEntry> dirlog_newest(std::string_view base, int count) {

@@ -127,6 +127,24 @@ struct DirlogChanged {
 std::optional<DirlogChanged> dirlog_change(std::string_view path, std::optional<std::string_view> new_path,
                                            uint16_t new_status);
 
+// What a wipe took away: the files that were counted (with their
+// directory) and the directories.
+struct DirlogRemovals {
+  struct File {
+    std::string directory;
+    uint64_t bytes = 0;
+  };
+  std::vector<File> files;
+  std::vector<std::string> directories;
+};
+
+// Books a wipe in one pass over the dirlog under one lock, however many
+// entries it removed: each file leaves the records of its directory and of
+// the directories above it, as dirlog_add_bytes would take it away; then
+// the newest record of each removed directory becomes deleted, as
+// dirlog_change would mark it. Gives the number of records changed.
+int dirlog_book_removals(const DirlogRemovals& removals);
+
 // ---- Readers ----
 
 // Whether a path may be shown to the session user: the handler passes its

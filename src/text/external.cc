@@ -72,9 +72,22 @@ Identity program_identity() {
   return {kNobody, kNogroup, false};
 }
 
-// Between fork and execve: async-signal-safe calls only.
+// The descriptor on which a child reports why it could not execute its
+// program, when the caller asked to know.
+constexpr int kExecErrorFd = 3;
+
+// Ends a child that could not execute its program, telling the parent why
+// when it listens on kExecErrorFd.
+[[noreturn]] void fail_child(bool report) {
+  const int error = errno;
+  if (report) (void)!::write(kExecErrorFd, &error, sizeof error);
+  ::_exit(1);
+}
+
+// Between fork and execve: async-signal-safe calls only. With `exec_error`
+// (a close-on-exec pipe end, or -1) a failure from here on is reported on it.
 [[noreturn]] void exec_child(const char* path, char* const argv[], int output, bool merge_stderr,
-                             const Identity& identity) {
+                             const Identity& identity, int exec_error) {
   struct sigaction default_action {};
   default_action.sa_handler = SIG_DFL;
   for (int sig = 1; sig < NSIG; ++sig)
@@ -86,28 +99,52 @@ Identity program_identity() {
   if (null_fd < 0) ::_exit(1);
   const int high_output = ::fcntl(output, F_DUPFD, 3);
   const int high_null = ::fcntl(null_fd, F_DUPFD, 3);
-  if (high_output < 0 || high_null < 0) ::_exit(1);
+  const int high_error = exec_error < 0 ? -1 : ::fcntl(exec_error, F_DUPFD, kExecErrorFd + 1);
+  if (high_output < 0 || high_null < 0 || (exec_error >= 0 && high_error < 0)) ::_exit(1);
   if (::dup2(high_null, STDIN_FILENO) < 0 || ::dup2(high_output, STDOUT_FILENO) < 0 ||
       ::dup2(merge_stderr ? high_output : high_null, STDERR_FILENO) < 0)
     ::_exit(1);
-  if (::close_range(3, ~0U, 0) != 0) ::_exit(1);
+  const bool report = exec_error >= 0;
+  if (report && ::dup3(high_error, kExecErrorFd, O_CLOEXEC) < 0) ::_exit(1);
+  if (::close_range(report ? kExecErrorFd + 1 : 3, ~0U, 0) != 0) fail_child(report);
 
   // Root again for the change of identity (the real uid is root's); a
   // server that never was root can only keep its own ids.
   if (::seteuid(0) != 0) {
   }
-  if (!identity.keep_groups && ::setgroups(0, nullptr) != 0) ::_exit(1);
-  if (::setresgid(identity.gid, identity.gid, identity.gid) != 0) ::_exit(1);
-  if (::setresuid(identity.uid, identity.uid, identity.uid) != 0) ::_exit(1);
+  if (!identity.keep_groups && ::setgroups(0, nullptr) != 0) fail_child(report);
+  if (::setresgid(identity.gid, identity.gid, identity.gid) != 0) fail_child(report);
+  if (::setresuid(identity.uid, identity.uid, identity.uid) != 0) fail_child(report);
 
   sigset_t empty;
   sigemptyset(&empty);
   ::sigprocmask(SIG_SETMASK, &empty, nullptr);
   ::execv(path, argv);
-  ::_exit(1);
+  fail_child(report);
 }
 
-std::FILE* start(const char* path, const std::vector<std::string>& argv, bool merge_stderr) {
+// The errno a child reported on `exec_error` (its read end), or 0 once the
+// pipe closed empty: the program is running.
+int read_exec_error(int exec_error) {
+  int error = 0;
+  ssize_t got;
+  do {
+    got = ::read(exec_error, &error, sizeof error);
+  } while (got < 0 && errno == EINTR);
+  return got == static_cast<ssize_t>(sizeof error) ? error : 0;
+}
+
+void reap_failed_start(pid_t pid, int pidfd) {
+  while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+  }
+  if (pidfd >= 0) ::close(pidfd);
+}
+
+// Starts the program. With `report_exec_failure`, a program that cannot
+// be executed gives nullptr with the execve's errno instead of a stream
+// that ends at once with status 1.
+std::FILE* start(const char* path, const std::vector<std::string>& argv, bool merge_stderr,
+                 bool report_exec_failure = false) {
   std::vector<char*> arguments;
   arguments.reserve(argv.size() + 1);
   for (const std::string& argument : argv) arguments.push_back(const_cast<char*>(argument.c_str()));
@@ -116,6 +153,14 @@ std::FILE* start(const char* path, const std::vector<std::string>& argv, bool me
 
   int output[2];
   if (::pipe2(output, O_CLOEXEC) != 0) return nullptr;
+  int exec_error[2] = {-1, -1};
+  if (report_exec_failure && ::pipe2(exec_error, O_CLOEXEC) != 0) {
+    const int error = errno;
+    ::close(output[0]);
+    ::close(output[1]);
+    errno = error;
+    return nullptr;
+  }
   // An ignored SIGCHLD would let the kernel reap the program before its
   // status is known.
   struct sigaction default_action {};
@@ -128,12 +173,14 @@ std::FILE* start(const char* path, const std::vector<std::string>& argv, bool me
   sigfillset(&all);
   ::sigprocmask(SIG_BLOCK, &all, &previous);
   const pid_t pid = ::fork();
-  if (pid == 0) exec_child(path, arguments.data(), output[1], merge_stderr, identity);
+  if (pid == 0) exec_child(path, arguments.data(), output[1], merge_stderr, identity, exec_error[1]);
   const int fork_error = errno;
   ::sigprocmask(SIG_SETMASK, &previous, nullptr);
   ::close(output[1]);
+  if (exec_error[1] >= 0) ::close(exec_error[1]);
   if (pid < 0) {
     ::close(output[0]);
+    if (exec_error[0] >= 0) ::close(exec_error[0]);
     errno = fork_error;
     return nullptr;
   }
@@ -142,14 +189,22 @@ std::FILE* start(const char* path, const std::vector<std::string>& argv, bool me
   Child child;
   child.pid = pid;
   child.pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));  // close-on-exec
+  if (exec_error[0] >= 0) {
+    const int error = read_exec_error(exec_error[0]);
+    ::close(exec_error[0]);
+    if (error != 0) {
+      ::close(output[0]);
+      reap_failed_start(pid, child.pidfd);
+      errno = error;
+      return nullptr;
+    }
+  }
   std::FILE* stream = ::fdopen(output[0], "r");
   if (stream == nullptr) {
     const int error = errno;
     ::close(output[0]);
     ::kill(-pid, SIGKILL);
-    while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-    }
-    if (child.pidfd >= 0) ::close(child.pidfd);
+    reap_failed_start(pid, child.pidfd);
     errno = error;
     return nullptr;
   }
@@ -341,17 +396,23 @@ std::FILE* run_script(const char* program, const std::vector<std::string>& argum
   return start(program, argv, false);
 }
 
-std::FILE* run_command(std::string_view command_line, bool quiet) {
+namespace {
+
+// The argument vector of a command line: the words split at blanks, tabs
+// and newlines (at most kMaxCommandWords), argument 0 the program's base
+// name, every further word replaced by its filename expansions when it
+// matches any file. Empty without a program.
+std::vector<std::string> command_words(std::string_view command_line, std::string& program,
+                                       std::size_t& words_used) {
   std::vector<std::string> words;
   for (std::size_t at = 0; at < command_line.size() && words.size() < kMaxCommandWords;) {
     const std::size_t end = std::min(command_line.find_first_of(" \t\n", at), command_line.size());
     if (end > at) words.emplace_back(command_line.substr(at, end - at));
     at = end + 1;
   }
-  if (words.empty()) {
-    errno = EINVAL;
-    return nullptr;
-  }
+  if (words.empty()) return {};
+  program = words[0];
+  words_used = words.size();
   std::vector<std::string> argv{std::string(core::last_component(words[0]))};
   for (std::size_t i = 1; i < words.size(); ++i) {
     // A word that matches no file stays as written, as in a shell.
@@ -362,7 +423,37 @@ std::FILE* run_command(std::string_view command_line, bool quiet) {
       argv.insert(argv.end(), expanded.names.begin(), expanded.names.end());
   }
   if (argv.size() > kMaxCommandArguments) argv.resize(kMaxCommandArguments);
-  return start(words[0].c_str(), argv, !quiet);
+  return argv;
+}
+
+}  // namespace
+
+std::FILE* run_command(std::string_view command_line, bool quiet) {
+  std::string program;
+  std::size_t words_used = 0;
+  const std::vector<std::string> argv = command_words(command_line, program, words_used);
+  if (argv.empty()) {
+    errno = EINVAL;
+    return nullptr;
+  }
+  return start(program.c_str(), argv, !quiet);
+}
+
+std::FILE* run_command(std::string_view command_line, std::span<const std::string> literal_arguments) {
+  std::string program;
+  std::size_t words_used = 0;
+  std::vector<std::string> argv = command_words(command_line, program, words_used);
+  if (argv.empty()) {
+    errno = EINVAL;
+    return nullptr;
+  }
+  // The typed words count toward the same limits as the configured ones.
+  std::size_t words = words_used;
+  for (const std::string& argument : literal_arguments) {
+    if (words++ >= kMaxCommandWords || argv.size() >= kMaxCommandArguments) break;
+    argv.push_back(argument);
+  }
+  return start(program.c_str(), argv, true, true);
 }
 
 int close_command(std::FILE* stream) {

@@ -15,6 +15,7 @@
 
 #include <array>
 #include <cstdio>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,6 +37,14 @@ std::FILE* run_script(const char* program, const std::vector<std::string>& argum
 // file. Standard error joins the output unless `quiet`. Otherwise
 // as run_script.
 std::FILE* run_command(std::string_view command_line, bool quiet = false);
+
+// A site's custom command: `command_line` (the configured part) is split and
+// expanded as by run_command, then `literal_arguments` follow as they are:
+// words a user typed are never expanded, so they cannot list the server's
+// files, and never reach a shell. Standard error joins the output. Returns
+// nullptr with errno set when the pipe or the fork fails, and also when the
+// program cannot be executed (the errno of the execve).
+std::FILE* run_command(std::string_view command_line, std::span<const std::string> literal_arguments);
 
 // Closes a stream made by run_script or run_command and reaps its program:
 // the exit status 0-255, 128 + the signal for a program a signal ended, or
