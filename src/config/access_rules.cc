@@ -98,7 +98,10 @@ int acl_match(const char* key, int first_word, const ConfigEntry* entry) {
     const ConfigEntry* cursor = nullptr;
     entry = next_config(key, cursor);
   }
-  const core::UserRecord& user = core::session().user;
+  return acl_match_for(core::session().user, first_word, entry);
+}
+
+int acl_match_for(const core::UserRecord& user, int first_word, const ConfigEntry* entry) {
   int result = 0;
   if (entry && first_word >= 1) {
     for (int i = first_word; i <= kMaxArgs; ++i) {

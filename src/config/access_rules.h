@@ -1,11 +1,13 @@
 // Rule expressions and the permission checks built on them: who may run a
 // command, what a user may do below a path, and which statistics section a
-// path belongs to. Every check is made for the session user's own record.
+// path belongs to. Every check is made for the session user's own record,
+// except where a function names the user.
 #pragma once
 
 #include <string>
 
 #include "config/config_store.h"
+#include "core/user_record.h"
 
 namespace config {
 
@@ -21,6 +23,10 @@ enum PathKind : int {
 // 0 denied. Commands explain a denial themselves (protocol's
 // command_allowed).
 int acl_match(const char* key, int first_word, const ConfigEntry* entry);
+
+// The same rule expression evaluated for `user` instead of the session
+// user (the uploader a nuke charges).
+int acl_match_for(const core::UserRecord& user, int first_word, const ConfigEntry* entry);
 
 // The first `key` line whose path pattern matches decides, quietly.
 int path_allowed(const char* key, const char* path, int kind);

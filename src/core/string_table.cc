@@ -422,6 +422,7 @@ constexpr std::array kStringUses = {
     StringUse{662, "s", "GROUP joined a group (group)"},
     StringUse{663, "", "GRPREN without both names"},
     StringUse{664, "", "GRPADD finds no free group id"},
+    StringUse{690, "s", "NUKE while another session uploads into the release (directory)"},
 };
 
 constexpr bool sorted_and_unique() {

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "core/fixed_field.h"
+
 namespace online {
 
 // struct timeval with 32-bit members, as the table has always stored it.
@@ -42,21 +44,16 @@ static_assert(offsetof(OnlineEntry, tstart) == 864);
 static_assert(offsetof(OnlineEntry, bytes_xfer) == 872);
 static_assert(offsetof(OnlineEntry, procid) == 876);
 
-// Fills a character field with the full width of `value`: a value that
-// fills the field is not NUL-terminated, so readers bound every read by the
-// width (see field_text).
+// Character fields are filled to their full width: a value that fills the
+// field is not NUL-terminated, so readers bound every read by the width.
 template <std::size_t N>
 void copy_field(char (&field)[N], std::string_view value) {
-  const std::size_t n = value.size() < N ? value.size() : N;
-  std::memcpy(field, value.data(), n);
-  std::memset(field + n, 0, N - n);
+  core::copy_full_width(field, value);
 }
 
-// The text of a character field, never reading past its width.
 template <std::size_t N>
 std::string_view field_text(const char (&field)[N]) {
-  const void* end = std::memchr(field, 0, N);
-  return std::string_view(field, end ? static_cast<std::size_t>(static_cast<const char*>(end) - field) : N);
+  return core::full_width_text(field);
 }
 
 }  // namespace online

@@ -27,8 +27,6 @@ int cdup(const CommandArgs&);
 
 // SITE sub-commands: the access rule has allowed them already; `text` is
 // empty for the bare form.
-int site_nukes(const CommandArgs&);
-int site_unnukes(const CommandArgs&);
 int site_who(const CommandArgs&);
 int site_swho(const CommandArgs&);
 int site_stats(const CommandArgs&);
@@ -44,8 +42,6 @@ int site_kill(const CommandArgs&);
 int site_kick(const CommandArgs&);
 int site_give(const CommandArgs&);
 int site_take(const CommandArgs&);
-int site_nuke(const CommandArgs&);
-int site_unnuke(const CommandArgs&);
 int site_user(const CommandArgs&);
 int site_users(const CommandArgs&);
 int site_onel(const CommandArgs&);

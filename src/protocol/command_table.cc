@@ -18,6 +18,7 @@
 #include "site/group_commands.h"
 #include "site/ip_commands.h"
 #include "site/log_viewers.h"
+#include "site/nuke_commands.h"
 #include "site/password_commands.h"
 #include "site/user_display_commands.h"
 #include "site/welcome.h"
@@ -116,10 +117,10 @@ constexpr std::array kSiteTab = {
          nullptr, kBareForm),
     site("NEW", kNEW, kOstr, "[ <sp> num ]: View recent uploads", site_commands::site_new, "-dirs", "-dirs",
          kBoth),
-    site("NUKES", kNUKES, kOstr, "[ <sp> num ]: Show nukes from today/yesterday", h::site_nukes,
+    site("NUKES", kNUKES, kOstr, "[ <sp> num ]: Show nukes from today/yesterday", site_commands::site_nukes,
          "-dirs", "-dirs", kBoth),
     site("UNNUKES", kUNNUKES, kOstr, "[ <sp> num ]: Show UnNukes from today/yesterday",
-         h::site_unnukes, "-dirs", "-dirs", kBoth),
+         site_commands::site_unnukes, "-dirs", "-dirs", kBoth),
     site("WHO", kWHO, kArgs, "[ <sp> ]: Show who's online", h::site_who, "-who", nullptr,
          kBareForm),
     site("SWHO", kSWHO, kArgs, "[ <sp> ]: Show who's online (PID+TIME+IDLE+ACTION)", h::site_swho,
@@ -196,10 +197,10 @@ constexpr std::array kSiteTab = {
     site("TAKE", kTAKE, kOstr, "[ <sp> username <sp> kilobytes <sp> message (optional)]:",
          h::site_take, "-take", "-take", kBoth),
     site("NUKE", kNUKE, kOstr,
-         "[ <sp> directory <sp> ratio <sp> message ]: Nuke directory & credits.", h::site_nuke,
+         "[ <sp> directory <sp> ratio <sp> message ]: Nuke directory & credits.", site_commands::site_nuke,
          "-nuke", "-nuke", kBoth, kTracksFailure),
     site("UNNUKE", kUNNUKE, kOstr, "[ <sp> directory <sp> message ]: UnNuke directory & credits.",
-         h::site_unnuke, "-unnuke", "-unnuke", kBoth, kTracksFailure),
+         site_commands::site_unnuke, "-unnuke", "-unnuke", kBoth, kTracksFailure),
     site("SEARCH", kSEARCH, kOstr,
          "<sp> searchstr1 [searchstr2 ...] : Find a directory on the site.", site_commands::site_search,
          "-dirs", "-dirs", kBoth),

@@ -15,8 +15,6 @@ int not_implemented(const CommandArgs& args) {
 }  // namespace
 
 int cdup(const CommandArgs& args) { return not_implemented(args); }
-int site_nukes(const CommandArgs& args) { return not_implemented(args); }
-int site_unnukes(const CommandArgs& args) { return not_implemented(args); }
 int site_who(const CommandArgs& args) { return not_implemented(args); }
 int site_swho(const CommandArgs& args) { return not_implemented(args); }
 int site_stats(const CommandArgs& args) { return not_implemented(args); }
@@ -31,8 +29,6 @@ int site_kill(const CommandArgs& args) { return not_implemented(args); }
 int site_kick(const CommandArgs& args) { return not_implemented(args); }
 int site_give(const CommandArgs& args) { return not_implemented(args); }
 int site_take(const CommandArgs& args) { return not_implemented(args); }
-int site_nuke(const CommandArgs& args) { return not_implemented(args); }
-int site_unnuke(const CommandArgs& args) { return not_implemented(args); }
 int site_user(const CommandArgs& args) { return not_implemented(args); }
 int site_users(const CommandArgs& args) { return not_implemented(args); }
 int site_onel(const CommandArgs& args) { return not_implemented(args); }

@@ -19,71 +19,13 @@
 #include "core/privilege.h"
 #include "core/session.h"
 #include "releases/age_text.h"
+#include "releases/record_file.h"
 
 namespace releases {
 
 namespace {
 
 constexpr std::size_t kRecordSize = sizeof(DirlogEntry);
-// Records read per pread: a scan of a large dirlog costs few system calls.
-constexpr std::size_t kBlockRecords = 512;
-
-// Reads records [first, first + count) into `out`; gives the number of whole
-// records read (fewer when the file is shorter) or -1 on a read error.
-long read_block(int fd, std::size_t first, std::size_t count, DirlogEntry* out) {
-  std::size_t done = 0;
-  const std::size_t wanted = count * kRecordSize;
-  char* bytes = reinterpret_cast<char*>(out);
-  while (done < wanted) {
-    const ssize_t got = ::pread(fd, bytes + done, wanted - done, static_cast<off_t>(first * kRecordSize + done));
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return -1;
-    if (got == 0) break;
-    done += static_cast<std::size_t>(got);
-  }
-  return static_cast<long>(done / kRecordSize);
-}
-
-// Hands each whole record with its index to `visit`, oldest first, until it
-// returns false. False on a read error.
-template <typename Visit>
-bool scan_forward(int fd, Visit visit) {
-  const std::size_t records = core::whole_records(fd, kRecordSize);
-  std::vector<DirlogEntry> block(std::min(kBlockRecords, std::max<std::size_t>(records, 1)));
-  for (std::size_t first = 0; first < records;) {
-    const long got = read_block(fd, first, std::min(block.size(), records - first), block.data());
-    if (got < 0) return false;
-    if (got == 0) return true;  // the file shrank under a reader
-    for (long i = 0; i < got; ++i)
-      if (!visit(block[i], first + static_cast<std::size_t>(i))) return true;
-    first += static_cast<std::size_t>(got);
-  }
-  return true;
-}
-
-// As scan_forward, newest first.
-template <typename Visit>
-bool scan_backward(int fd, Visit visit) {
-  const std::size_t records = core::whole_records(fd, kRecordSize);
-  std::vector<DirlogEntry> block(std::min(kBlockRecords, std::max<std::size_t>(records, 1)));
-  for (std::size_t end = records; end > 0;) {
-    const std::size_t first = end > block.size() ? end - block.size() : 0;
-    const long got = read_block(fd, first, end - first, block.data());
-    if (got < 0 || static_cast<std::size_t>(got) != end - first) return false;
-    for (std::size_t i = end - first; i-- > 0;)
-      if (!visit(block[i], first + i)) return true;
-    end = first;
-  }
-  return true;
-}
-
-bool write_record(int fd, std::size_t index, const DirlogEntry& entry) {
-  ssize_t written;
-  do {
-    written = ::pwrite(fd, &entry, kRecordSize, static_cast<off_t>(index * kRecordSize));
-  } while (written < 0 && errno == EINTR);
-  return written == static_cast<ssize_t>(kRecordSize);
-}
 
 core::UniqueFd open_for_reading() {
   core::PrivilegeBracket root;
@@ -181,7 +123,7 @@ bool load_records(int fd, std::vector<DirlogEntry>& out) {
   const std::size_t records = core::whole_records(fd, kRecordSize);
   out.resize(records);
   if (records == 0) return true;
-  const long got = read_block(fd, 0, records, out.data());
+  const long got = read_records(fd, 0, records, out.data());
   if (got < 0) return false;
   out.resize(static_cast<std::size_t>(got));
   return true;
@@ -199,7 +141,7 @@ bool dirlog_add(std::string_view path) {
   // A torn record at the end goes first, so the new one starts on a record
   // boundary and readers see every record whole.
   if (st.st_size != whole && ::ftruncate(fd.get(), whole) != 0) return false;
-  if (write_record(fd.get(), records, entry)) return true;
+  if (write_record_at(fd.get(), records, entry)) return true;
   (void)::ftruncate(fd.get(), whole);
   return false;
 }
@@ -209,12 +151,12 @@ int dirlog_add_bytes(std::string_view dir, uint64_t bytes, bool subtract, bool c
   core::PrivilegeBracket root;
   core::UniqueFd fd = open_dirlog_locked(false);
   if (!fd) return 0;
-  scan_forward(fd.get(), [&](const DirlogEntry& seen, std::size_t index) {
+  scan_forward<DirlogEntry>(fd.get(), [&](const DirlogEntry& seen, std::size_t index) {
     const std::string_view path = entry_path(seen);
     if (seen.status == kDirDeleted || path.empty() || !core::path_within(dir, path)) return true;
     DirlogEntry updated = seen;
     apply_file(updated, bytes, subtract, count_file);
-    if (write_record(fd.get(), index, updated)) ++changed;
+    if (write_record_at(fd.get(), index, updated)) ++changed;
     return true;
   });
   return changed;
@@ -226,7 +168,7 @@ std::optional<DirlogChanged> dirlog_change(std::string_view path, std::optional<
   core::PrivilegeBracket root;
   core::UniqueFd fd = open_dirlog_locked(false);
   if (!fd) return result;
-  scan_backward(fd.get(), [&](const DirlogEntry& seen, std::size_t index) {
+  scan_backward<DirlogEntry>(fd.get(), [&](const DirlogEntry& seen, std::size_t index) {
     if (entry_path(seen) != path) return true;
     DirlogEntry updated = seen;
     if (new_path) {
@@ -237,7 +179,7 @@ std::optional<DirlogChanged> dirlog_change(std::string_view path, std::optional<
       updated.status = new_status;
       updated.time = static_cast<int32_t>(core::now());
     }
-    if (write_record(fd.get(), index, updated)) result = DirlogChanged{updated, new_status == kDirDeleted};
+    if (write_record_at(fd.get(), index, updated)) result = DirlogChanged{updated, new_status == kDirDeleted};
     return false;
   });
   return result;
@@ -304,7 +246,7 @@ std::vector<NewEntry> dirlog_newest(std::string_view base, int count) {
   if (count < 1) count = 10;
   core::UniqueFd fd = open_for_reading();
   if (!fd) return shown;
-  scan_backward(fd.get(), [&](const DirlogEntry& seen, std::size_t) {
+  scan_backward<DirlogEntry>(fd.get(), [&](const DirlogEntry& seen, std::size_t) {
     const std::string_view path = entry_path(seen);
     if (!shown_in_listings(seen) || !core::path_within(path, base) || !private_path_allows(path)) return true;
     NewEntry line;
@@ -344,7 +286,7 @@ std::optional<std::vector<SearchHit>> dirlog_search(std::string_view words, cons
   if (!fd) return std::nullopt;
   std::vector<SearchHit> hits;
   std::string lowered;
-  scan_forward(fd.get(), [&](const DirlogEntry& seen, std::size_t) {
+  scan_forward<DirlogEntry>(fd.get(), [&](const DirlogEntry& seen, std::size_t) {
     const std::string_view path = entry_path(seen);
     lowered.assign(path);
     std::transform(lowered.begin(), lowered.end(), lowered.begin(), lower);
@@ -366,7 +308,7 @@ NewestResult cwd_to_newest(int n, const PathFilter& visible) {
   }
   if (n < 1) return result;
   int counted = 0;
-  const bool read = scan_backward(fd.get(), [&](const DirlogEntry& seen, std::size_t) {
+  const bool read = scan_backward<DirlogEntry>(fd.get(), [&](const DirlogEntry& seen, std::size_t) {
     const std::string_view path = entry_path(seen);
     if (!shown_in_listings(seen) || !private_path_allows(path) || (visible && !visible(path))) return true;
     if (++counted < n) return true;

@@ -1,4 +1,5 @@
-// SITE NEW, SEARCH and UPDATE over the directory log.
+// SITE NEW, SEARCH and UPDATE over the directory log; NUKES and UNNUKES
+// over the nuke log.
 #include "site/dirlog_commands.h"
 
 #include <algorithm>
@@ -24,6 +25,7 @@ constexpr int kSearchHeader = 259;
 constexpr int kSearchMatch = 260;
 constexpr int kSearchEnd = 261;
 constexpr int kUpdateFailed = 316;
+// NEW, NUKES and UNNUKES list this many entries unless told otherwise.
 constexpr int kDefaultNewCount = 10;
 
 bool bare(const CommandArgs& args) { return !args.text || args.text->empty(); }
@@ -61,6 +63,15 @@ NewRequest new_request(const CommandArgs& args) {
   return request;
 }
 
+// NUKES and UNNUKES: "<list>.head", the newest entries, "<list>.foot".
+int show_nuke_list(const CommandArgs& args, const char* list, int (*show_rows)(int code, int count)) {
+  text::show_text(200, "%s.head", list);
+  show_rows(200, bare(args) ? kDefaultNewCount : count_argument(*args.text));
+  text::show_text(200, "%s.foot", list);
+  core::string_reply(200, kDone, 0);
+  return 0;
+}
+
 }  // namespace
 
 int site_new(const CommandArgs& args) {
@@ -71,6 +82,10 @@ int site_new(const CommandArgs& args) {
   core::string_reply(200, kDone, 0);
   return 0;
 }
+
+int site_nukes(const CommandArgs& args) { return show_nuke_list(args, "nukes", text::show_recent_nukes); }
+
+int site_unnukes(const CommandArgs& args) { return show_nuke_list(args, "unnukes", text::show_recent_unnukes); }
 
 int site_search(const CommandArgs& args) {
   if (bare(args)) return show_usage("site.search");

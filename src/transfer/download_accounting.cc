@@ -19,13 +19,6 @@ namespace {
 
 constexpr int kMostSeconds = 100000;
 
-template <typename T>
-void add_clamped(T& counter, long long amount) {
-  const long long total = static_cast<long long>(counter) + amount;
-  const long long most = static_cast<long long>(std::numeric_limits<T>::max());
-  counter = static_cast<T>(total > most ? most : (total < 0 ? 0 : total));
-}
-
 // One transfer more in a period; counters stop at their maximum.
 void add_transfer(core::TransferStats& stats, bool whole_file, long long bytes, int seconds) {
   if (whole_file) add_clamped(stats.files, 1);

@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 
@@ -50,6 +51,15 @@ int effective_ratio(const core::UserRecord& user, int section);
 void add_download_stats(core::SectionRecord& section, bool whole_file, long long bytes, int seconds);
 // The same for an upload (allup, wkup, dayup, monthup).
 void add_upload_stats(core::SectionRecord& section, bool whole_file, long long bytes, int seconds);
+
+// Adds `amount` (negative: takes it) to a statistics counter, which stays
+// between 0 and its maximum.
+template <typename T>
+void add_clamped(T& counter, long long amount) {
+  const long long total = static_cast<long long>(counter) + amount;
+  const long long most = static_cast<long long>(std::numeric_limits<T>::max());
+  counter = static_cast<T>(total > most ? most : (total < 0 ? 0 : total));
+}
 
 // Subtracts `cost` KiB from `credits`, stopping at the lowest value.
 void charge_credits(int32_t& credits, long long cost);

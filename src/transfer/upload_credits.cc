@@ -11,15 +11,21 @@
 
 namespace transfer {
 
-long long upload_multiplier(const core::UserRecord& owner, const std::string& path) {
+long long creditcheck_multiplier(const core::UserRecord& owner, const std::string& path, bool path_is_directory) {
   long long multiplier = effective_ratio(owner, config::section_of(path.c_str()));
   const config::ConfigEntry* cursor = nullptr;
   while (const config::ConfigEntry* line = config::next_config("creditcheck", cursor)) {
     if (line->arg(1) == nullptr || line->arg(2) == nullptr) break;
-    if (line->arg(3) != nullptr && !config::acl_match("creditcheck", 3, line)) continue;
-    if (core::wildcard_match(line->arg(1), path, true)) return std::atoi(line->arg(2));
+    if (line->arg(3) != nullptr && !config::acl_match_for(owner, 3, line)) continue;
+    const bool matches = path_is_directory ? core::dir_match(line->arg(1), path, true)
+                                           : core::wildcard_match(line->arg(1), path, true);
+    if (matches) return std::atoi(line->arg(2));
   }
   return multiplier;
+}
+
+long long upload_multiplier(const core::UserRecord& owner, const std::string& path) {
+  return creditcheck_multiplier(owner, path, false);
 }
 
 __int128 credit_bytes(long long bytes, long long multiplier) {

@@ -13,9 +13,13 @@ namespace transfer {
 // The multiplier `owner` earns credits at for a file at `path`: the ratio
 // of the path's statistics section (-1 means section 0's), replaced by the
 // first `creditcheck` line whose pattern matches the path and whose access
-// list, if it has one, admits the session user. A line without a
-// multiplier ends the walk.
+// list, if it has one, admits `owner`. A line without a multiplier ends
+// the walk.
 long long upload_multiplier(const core::UserRecord& owner, const std::string& path);
+
+// The same for the uploader of files in the directory `path` (a nuked
+// release): the patterns are matched as directory patterns.
+long long creditcheck_multiplier(const core::UserRecord& owner, const std::string& path, bool path_is_directory);
 
 // bytes x multiplier, computed in 128 bits.
 __int128 credit_bytes(long long bytes, long long multiplier);

@@ -398,6 +398,15 @@ def set_userfile_line(site, name, keyword, value):
     path.write_text("\n".join(lines) + "\n")
 
 
+def uid_of(site, name):
+    """The numeric user id of `name` in the site's passwd file."""
+    for line in (site.root / "etc" / "passwd").read_text().splitlines():
+        fields = line.split(":")
+        if fields[0] == name:
+            return int(fields[2])
+    raise AssertionError(f"{name} is not in the passwd file")
+
+
 def userfile_words(site, name, keyword):
     for line in (site.data / "users" / name).read_text().splitlines():
         words = line.split()

@@ -10,7 +10,7 @@ import time
 
 import pytest
 
-from conftest import lftp, login
+from conftest import lftp, login, uid_of
 
 # status, pad, time, uid, gid, files, pad, bytes, path, pad, next, previous
 RECORD = struct.Struct("<HHiHHHHI255sxII")
@@ -29,14 +29,6 @@ def records(site):
     data = (site.data / "logs" / "dirlog").read_bytes()
     assert len(data) % RECORD.size == 0
     return {fields[8].rstrip(b"\0").decode(): fields for fields in RECORD.iter_unpack(data)}
-
-
-def uid_of(site, name):
-    for line in (site.root / "etc" / "passwd").read_text().splitlines():
-        fields = line.split(":")
-        if fields[0] == name:
-            return int(fields[2])
-    raise AssertionError(f"{name} is not in the passwd file")
 
 
 def body(reply):
