@@ -237,7 +237,7 @@ int dirlog_book_removals(const DirlogRemovals& removals) {
 
   int written = 0;
   for (std::size_t i = 0; i < records.size(); ++i)
-    if (changed[i] && write_record(fd.get(), i, records[i])) ++written;
+    if (changed[i] && write_record_at(fd.get(), i, records[i])) ++written;
   return written;
 }
 

@@ -27,6 +27,7 @@
 #include "core/path_text.h"
 #include "core/privilege.h"
 #include "core/session.h"
+#include "releases/record_file.h"
 
 namespace releases {
 
@@ -91,14 +92,6 @@ void note_free_slot(int fd, std::size_t from) {
   struct stat st {};
   if (::fstat(fd, &st) != 0) return;
   free_slot_note = FreeSlotNote{true, st.st_dev, st.st_ino, from};
-}
-
-bool write_record(int fd, std::size_t index, const DupefileEntry& entry) {
-  ssize_t written;
-  do {
-    written = ::pwrite(fd, &entry, kRecordSize, static_cast<off_t>(index * kRecordSize));
-  } while (written < 0 && errno == EINTR);
-  return written == static_cast<ssize_t>(kRecordSize);
 }
 
 // Every argument of every `key` line, in file order.
@@ -173,7 +166,7 @@ bool dupe_add(std::string_view path) {
     return false;
   }, start);
   if (!scanned) return false;
-  if (write_record(fd.get(), slot, entry)) return true;
+  if (write_record_at(fd.get(), slot, entry)) return true;
   // A short append (full disk) must not leave a partial record behind.
   if (slot == records) (void)::ftruncate(fd.get(), static_cast<off_t>(slot * kRecordSize));
   return false;
@@ -214,7 +207,7 @@ std::vector<std::string> dupe_expire(std::string_view pattern, time_t cutoff, bo
     if (literal ? !same_name(name, pattern, false) : !core::name_match(name, pattern_text)) return true;
     DupefileEntry freed_entry = entry;
     freed_entry.time = 0;
-    if (write_record(fd.get(), index, freed_entry)) freed.emplace_back(name);
+    if (write_record_at(fd.get(), index, freed_entry)) freed.emplace_back(name);
     return true;
   });
   return freed;
