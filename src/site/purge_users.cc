@@ -1,6 +1,5 @@
 // SITE PURGE: removes deleted accounts (flag 6) for good: the passwd
 // line, the userfile, the goodbye text and the messages.
-#include <dirent.h>
 #include <strings.h>
 #include <unistd.h>
 
@@ -18,6 +17,7 @@
 #include "site/account_support.h"
 #include "site/admin_scope.h"
 #include "userdb/passwd_file.h"
+#include "userdb/user_directory.h"
 #include "userdb/userfile.h"
 
 namespace site::commands {
@@ -93,16 +93,11 @@ int purge_one(const std::string& name) {
 // Regular files of the users directory that can be accounts, sorted.
 std::vector<std::string> account_names() {
   std::vector<std::string> names;
-  const std::string users = std::string(core::session().data_path) + "/users";
-  std::unique_ptr<DIR, int (*)(DIR*)> dir(nullptr, ::closedir);
-  {
-    core::PrivilegeBracket privileged;
-    dir.reset(::opendir(users.c_str()));
-  }
-  if (!dir) return names;
-  while (const dirent* entry = ::readdir(dir.get()))
-    if (addressable_user(entry->d_name) && userdb::user_exists(entry->d_name))
-      names.emplace_back(entry->d_name);
+  core::PrivilegeBracket privileged;
+  userdb::walk_users(userdb::Templates::kSkip, userdb::Contents::kNone, [&names](const userdb::UserfileEntry& file) {
+    if (addressable_user(file.name)) names.emplace_back(file.name);
+    return true;
+  });
   std::sort(names.begin(), names.end());
   return names;
 }
