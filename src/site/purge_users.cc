@@ -16,6 +16,7 @@
 #include "site/account_commands.h"
 #include "site/account_support.h"
 #include "site/admin_scope.h"
+#include "userdb/mailbox.h"
 #include "userdb/passwd_file.h"
 #include "userdb/user_directory.h"
 #include "userdb/userfile.h"
@@ -52,6 +53,7 @@ bool remove_account(const std::string& name) {
     ::unlink(userdb::userfile_path(name).c_str());
     ::unlink(bye_file_path(name).c_str());
     ::unlink(message_file_path(name).c_str());
+    ::unlink(userdb::mailbox_path(name, userdb::Mailbox::Kept).c_str());
   }
   userdb::unlock_user(name.c_str());
   core::sysop_log("'%.23s' purged '%.23s'", core::session().user.name, name);
