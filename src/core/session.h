@@ -74,6 +74,9 @@ struct Session {
   // Files and bytes moved by this session, shown by the Ij, IF, IK, IH cookies.
   int session_files_down = 0, session_files_up = 0;
   uint64_t session_bytes_down = 0, session_bytes_up = 0;
+  // Whether the session added a user or nuked, for its last-online entry.
+  int added_user = 0;
+  int nuked = 0;
 
   // Login state
   PasswdEntry account;  // the session user's passwd line

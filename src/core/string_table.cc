@@ -101,7 +101,7 @@ constexpr std::array kStringUses = {
     StringUse{198, "", "SITE PASSWD usage"},
     StringUse{199, "", "new password too long"},
     StringUse{201, "", "SITE CHPASS usage"},
-    StringUse{202, "", "SITE SEEN usage, missing user name"},
+    StringUse{202, "", "user name missing (SEEN, GIVE, TAKE)"},
     StringUse{203, "d", "SITE USER list (names listed)"},
     StringUse{205, "", "colour off"},
     StringUse{206, "", "colour on"},
@@ -315,7 +315,7 @@ constexpr std::array kStringUses = {
     StringUse{458, "", "message sent"},
     StringUse{459, "", "no mailbox"},
     StringUse{460, "", "end of kept messages"},
-    StringUse{461, "", "kept mailbox exists, save it first"},
+    StringUse{461, "", "kept mailbox exists, purge it first"},
     StringUse{462, "", "messages read and kept"},
     StringUse{463, "", "no unread messages"},
     StringUse{464, "", "kept mailbox already exists"},
@@ -423,6 +423,7 @@ constexpr std::array kStringUses = {
     StringUse{663, "", "GRPREN without both names"},
     StringUse{664, "", "GRPADD finds no free group id"},
     StringUse{690, "s", "NUKE while another session uploads into the release (directory)"},
+    StringUse{720, "", "mailbox cannot be read or moved"},
 };
 
 constexpr bool sorted_and_unique() {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 namespace core {
 
@@ -95,6 +96,17 @@ struct UserRecord {
   int32_t max_sim_down = -1;
   int32_t max_sim_up = -1;
 };
+
+// Whether `group` is one of the user's groups or private groups.
+inline bool in_group(const UserRecord& user, std::string_view group) {
+  if (group.empty()) return false;
+  const auto holds = [group](const char (&name)[kGroupNameSize]) {
+    return group == std::string_view(name, strnlen(name, kGroupNameSize));
+  };
+  for (int i = 0; i < kMaxGroups; ++i)
+    if (holds(user.groups[i]) || holds(user.private_groups[i])) return true;
+  return false;
+}
 
 // One understood line of the passwd file.
 struct PasswdEntry {

@@ -11,13 +11,16 @@
 #include "protocol/command_handlers.h"
 #include "session/session_commands.h"
 #include "site/account_commands.h"
+#include "site/bulletin_commands.h"
 #include "site/change_user.h"
+#include "site/credit_commands.h"
 #include "site/dirlog_commands.h"
 #include "site/dupe_commands.h"
 #include "site/emulate.h"
 #include "site/group_commands.h"
 #include "site/ip_commands.h"
 #include "site/log_viewers.h"
+#include "site/message_commands.h"
 #include "site/nuke_commands.h"
 #include "site/password_commands.h"
 #include "site/user_display_commands.h"
@@ -166,7 +169,7 @@ constexpr std::array kSiteTab = {
     site("HELP", kHELP, kOstr, "[ <sp> <string> ]", h::site_help, "-help", "-help", kBoth),
     site("TAGLINE", kTAGLINE, kOstr, "[ <sp> tagline ]: View/set tagline", session_commands::site_tagline,
          "-user", "-user", kBoth),
-    site("MSG", kMSG, kOstr, "[ <sp> username <sp> message ]: View/send message(s)", h::site_msg,
+    site("MSG", kMSG, kOstr, "[ <sp> username <sp> message ]: View/send message(s)", site_commands::site_msg,
          "-msg", "-msg", kBoth),
     site("KILL", kKILL, kOstr, "[ <sp> pidtokill ]: Kill a PID.", h::site_kill, "-kill", "-kill",
          kBoth, kTracksFailure),
@@ -193,9 +196,9 @@ constexpr std::array kSiteTab = {
          "[ <sp> username <sp> group [<sp> group]]: Change a users group(s).",
          site_commands::site_chgrp, "-chgrp", "-chgrp", kBoth),
     site("GIVE", kGIVE, kOstr, "[ <sp> username <sp> kilobytes <sp> message (optional)]:",
-         h::site_give, "-give", "-give", kBoth),
+         site_commands::site_give, "-give", "-give", kBoth),
     site("TAKE", kTAKE, kOstr, "[ <sp> username <sp> kilobytes <sp> message (optional)]:",
-         h::site_take, "-take", "-take", kBoth),
+         site_commands::site_take, "-take", "-take", kBoth),
     site("NUKE", kNUKE, kOstr,
          "[ <sp> directory <sp> ratio <sp> message ]: Nuke directory & credits.", site_commands::site_nuke,
          "-nuke", "-nuke", kBoth, kTracksFailure),
@@ -246,15 +249,15 @@ constexpr std::array kSiteTab = {
          "-misc", "-misc", kBoth),
     site("GINFO", kGINFO, kOstr, "[ <sp> groupname ]: Show detailed group info.",
          site_commands::site_ginfo, "-ginfo", "-ginfo", kBoth),
-    site("ONEL", kONEL, kOstr, "[ <sp> message ]: View/Add Oneliner.", h::site_onel, "-onel",
+    site("ONEL", kONEL, kOstr, "[ <sp> message ]: View/Add Oneliner.", site_commands::site_onel, "-onel",
          "-oneladd", kBoth, kTracksFailure),
     site("REQFILLED", kREQFILLED, kOstr, "[ <sp> request #]: Mark a request as filled.",
-         h::site_reqfilled, "-request", "-request", kBoth),
-    site("SEEN", kSEEN, kOstr, "[ <sp> user ]: Show last time a user logged on.", h::site_seen,
+         site_commands::site_reqfilled, "-request", "-request", kBoth),
+    site("SEEN", kSEEN, kOstr, "[ <sp> user ]: Show last time a user logged on.", site_commands::site_seen,
          "-user", "-user", kBoth),
     site("LASTON", kLASTON, kOstr, "[ <sp> laston ]: Display a BBS style LASTONLINE listing.",
-         h::site_laston, "-info", nullptr, kBareForm),
-    site("REQUEST", kREQUEST, kOstr, "[ <sp> request ]: View/Add requests.", h::site_request,
+         site_commands::site_laston, "-info", nullptr, kBareForm),
+    site("REQUEST", kREQUEST, kOstr, "[ <sp> request ]: View/Add requests.", site_commands::site_request,
          "-request", "-requestadd", kBoth, kTracksFailure),
     site("GPAL", kGPAL, kOstr, "[num] [section]: Show alltime top groups.", h::site_gpal,
          "-stats", "-stats", kBoth),

@@ -17,6 +17,7 @@
 #include "session/base_commands.h"
 #include "session/logout.h"
 #include "text/text_file.h"
+#include "text/user_messages.h"
 #include "userdb/userfile.h"
 
 namespace session {
@@ -89,6 +90,7 @@ void directory_ack(const char* command) {
     core::string_reply(550, 554, 0, s.user.timeframe_from, s.user.timeframe_to);
     dologout(0);
   }
+  if (text::has_messages(userdb::Mailbox::Unread)) core::string_reply(kCode, 17, 1);
   core::string_reply(kCode, 9, 0, command);
 }
 

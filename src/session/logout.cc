@@ -14,6 +14,7 @@
 #include "core/session_end.h"
 #include "online/online_table.h"
 #include "session/login_logout.h"
+#include "site/bulletin_commands.h"
 #include "transfer/download.h"
 #include "transfer/upload.h"
 
@@ -36,11 +37,6 @@ void write_logout_line(const core::Session& s) {
                   s.remote_ip, s.account.name, s.user.groups[0], s.user.tagline);
 }
 
-// The last-online list (a later module) records the session here unless
-// `hideuser` matches the user; it reads the timed_out and session_lost
-// marks to tell how the session ended.
-void record_last_online(const core::Session&) {}
-
 }  // namespace
 
 void dologout(int status) {
@@ -62,7 +58,7 @@ void dologout(int status) {
   if (s.logged_in) {
     if (s.log_level != 0 && status != 10) write_logout_line(s);
     save_user_at_logout(ending);
-    if (!config::acl_match("hideuser", 1, nullptr)) record_last_online(s);
+    if (!config::acl_match("hideuser", 1, nullptr)) site::record_last_online(ending);
   }
   if (s.online_slot >= 0) online::online_release();
   if (s.data_fd >= 0) ::close(s.data_fd);

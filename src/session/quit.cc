@@ -9,6 +9,7 @@
 #include "session/logout.h"
 #include "session/session_commands.h"
 #include "text/text_file.h"
+#include "text/user_messages.h"
 
 namespace session {
 
@@ -29,7 +30,7 @@ void quit_command() {
     core::reply(221, "");
   else
     core::string_reply(221, 173, 0);
-  // Read user messages are purged here once user messages exist.
+  if (core::session().logged_in) text::purge_messages();
   dologout(0);
 }
 

@@ -8,6 +8,7 @@
 #include "core/strings.h"
 #include "site/admin_scope.h"
 #include "text/text_file.h"
+#include "userdb/mailbox.h"
 
 namespace site {
 
@@ -49,10 +50,7 @@ std::string bye_file_path(std::string_view name) {
 }
 
 std::string message_file_path(std::string_view name) {
-  std::string path = core::session().data_path;
-  path += "/msgs/";
-  path += name;
-  return path;
+  return userdb::mailbox_path(name, userdb::Mailbox::Unread);
 }
 
 }  // namespace site

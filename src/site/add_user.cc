@@ -253,6 +253,7 @@ int add_user(const std::string& group, std::string_view text) {
   } else {
     userdb::unlock_user(admin_name.c_str());
   }
+  core::session().added_user = 1;
   announce(added, admin.name);
   return 0;
 }

@@ -6,6 +6,7 @@
 
 #include "config/config_store.h"
 #include "core/session.h"
+#include "userdb/user_directory.h"
 #include "userdb/user_lock.h"
 #include "userdb/userfile.h"
 
@@ -39,9 +40,8 @@ bool valid_new_user_name(std::string_view name) {
     const auto u = static_cast<unsigned char>(c);
     if (!std::isprint(u) || c == ' ' || c == '/' || c == ':') return false;
   }
-  constexpr std::string_view kLockSuffix = ".lock";
-  if (name.size() >= kLockSuffix.size() && name.substr(name.size() - kLockSuffix.size()) == kLockSuffix) return false;
-  return name.substr(0, 8) != "default.";
+  if (userdb::is_lock_file_name(name)) return false;
+  return !userdb::is_template_name(name) && !userdb::is_writer_temporary_name(name);
 }
 
 TwoUserLocks::TwoUserLocks(const std::string& first, const std::string& second)

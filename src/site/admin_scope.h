@@ -28,7 +28,8 @@ GadminScope gadmin_scope(const core::UserRecord& target);
 
 // A name a new account (ADDUSER, GADDUSER, RENUSER) may take: 1-23
 // printable characters without blank, "/" or ":", not "." or "..", not
-// ending in ".lock", not beginning with "default.".
+// ending in ".lock" or in a dot and digits (a writer's temporary file), not
+// beginning with "default.".
 bool valid_new_user_name(std::string_view name);
 
 // The userfile locks of two users, taken in byte order of their names so

@@ -3,7 +3,6 @@
 // (the names listed). Templates ("default.*") are never changed.
 #include "site/change_user.h"
 
-#include <dirent.h>
 
 #include <algorithm>
 #include <cctype>
@@ -19,6 +18,7 @@
 #include "text/command_access.h"
 #include "text/text_file.h"
 #include "userdb/groups.h"
+#include "userdb/user_directory.h"
 #include "userdb/userfile.h"
 
 namespace site::commands {
@@ -30,8 +30,6 @@ using change::Replies;
 constexpr int kDone = 7;
 constexpr std::size_t kMostListedNames = 30;
 constexpr int kTooManyNames = 623;
-
-bool is_template(std::string_view name) { return name.starts_with("default."); }
 
 // A userfile whose name keeps the character rules of account names; any
 // other file in the users directory is no account to change.
@@ -115,14 +113,11 @@ const Field* checked_field(const Request& request) {
 // Every user but the templates, in name order.
 std::vector<std::string> all_user_names() {
   std::vector<std::string> names;
-  const std::string users = std::string(core::session().data_path) + "/users";
-  if (DIR* dir = opendir(users.c_str())) {
-    while (const dirent* entry = readdir(dir)) {
-      const std::string name = entry->d_name;
-      if (!is_template(name) && known_user(name)) names.push_back(name);
-    }
-    closedir(dir);
-  }
+  userdb::walk_users(userdb::Templates::kSkip, userdb::Contents::kNone, [&names](const userdb::UserfileEntry& file) {
+    std::string name(file.name);
+    if (known_user(name)) names.push_back(std::move(name));
+    return true;
+  });
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -133,7 +128,7 @@ int change_named_user(const Request& request) {
     core::string_reply(200, 311, 0, name);
     return 1;
   }
-  if (is_template(name)) {
+  if (userdb::is_template_name(name)) {
     core::string_reply(200, 415, 0);
     return 1;
   }
@@ -176,7 +171,7 @@ int change_listed_users(const Request& request) {
   if (!field) return 1;
   int failures = 0;
   for (const std::string& name : request.listed) {
-    const bool changed = known_user(name) && !is_template(name) &&
+    const bool changed = known_user(name) && !userdb::is_template_name(name) &&
                          change::change_one_user(name, *field, request.value, Replies(true));
     if (!changed) {
       core::string_reply(200, 411, 1, name);

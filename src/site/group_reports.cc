@@ -17,6 +17,7 @@
 #include "text/text_file.h"
 #include "userdb/groups.h"
 #include "userdb/passwd_file.h"
+#include "userdb/user_directory.h"
 #include "userdb/userfile.h"
 
 namespace site::commands {
@@ -39,7 +40,7 @@ std::vector<GroupCount> count_members() {
   userdb::rewind_group_entries();
   while (auto entry = userdb::next_group_entry()) counts.push_back({*entry, 0});
   for (const UserfileOnDisk& file : userfiles_on_disk()) {
-    if (is_template_name(file.name)) continue;
+    if (userdb::is_template_name(file.name)) continue;
     if (file.owner == kHiddenOwner && file.group == kHiddenOwner) continue;
     if (userdb::load_user(file.name.c_str()) != 0) continue;
     const core::UserRecord& user = userdb::work_user();
@@ -121,7 +122,7 @@ int group_report(std::string group) {
   text::clear_display_fields();
   GinfoTotals totals;
   for (const UserfileOnDisk& file : userfiles_on_disk()) {
-    if (is_template_name(file.name)) continue;
+    if (userdb::is_template_name(file.name)) continue;
     if (file.owner == kHiddenOwner || file.group == kHiddenOwner) continue;
     if (userdb::load_user(file.name.c_str()) != 0 || !userdb::in_group(group.c_str())) continue;
     const core::UserRecord member = userdb::work_user();

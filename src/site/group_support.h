@@ -37,7 +37,4 @@ struct UserfileOnDisk {
 // Every such file, in name order, so that listings are stable.
 std::vector<UserfileOnDisk> userfiles_on_disk();
 
-// Templates ("default.user", "default.<group>") are userfiles but no users.
-bool is_template_name(std::string_view name);
-
 }  // namespace site

@@ -202,6 +202,7 @@ int site_nuke(const CommandArgs& args) {
   const std::optional<NukeRequest> request = nuke_request(*args.text);
   if (!request) return 1;
   if (nuke_locked(*request) != 0) return 1;
+  core::session().nuked = 1;  // the N of the last-online entry
   text::announce_directory("NUKE", request->path);
   core::string_reply(kCode, kDone, 0);
   return 0;

@@ -1,6 +1,5 @@
 // SITE PURGE: removes deleted accounts (flag 6) for good: the passwd
 // line, the userfile, the goodbye text and the messages.
-#include <dirent.h>
 #include <strings.h>
 #include <unistd.h>
 
@@ -17,7 +16,9 @@
 #include "site/account_commands.h"
 #include "site/account_support.h"
 #include "site/admin_scope.h"
+#include "userdb/mailbox.h"
 #include "userdb/passwd_file.h"
+#include "userdb/user_directory.h"
 #include "userdb/userfile.h"
 
 namespace site::commands {
@@ -52,6 +53,7 @@ bool remove_account(const std::string& name) {
     ::unlink(userdb::userfile_path(name).c_str());
     ::unlink(bye_file_path(name).c_str());
     ::unlink(message_file_path(name).c_str());
+    ::unlink(userdb::mailbox_path(name, userdb::Mailbox::Kept).c_str());
   }
   userdb::unlock_user(name.c_str());
   core::sysop_log("'%.23s' purged '%.23s'", core::session().user.name, name);
@@ -93,16 +95,11 @@ int purge_one(const std::string& name) {
 // Regular files of the users directory that can be accounts, sorted.
 std::vector<std::string> account_names() {
   std::vector<std::string> names;
-  const std::string users = std::string(core::session().data_path) + "/users";
-  std::unique_ptr<DIR, int (*)(DIR*)> dir(nullptr, ::closedir);
-  {
-    core::PrivilegeBracket privileged;
-    dir.reset(::opendir(users.c_str()));
-  }
-  if (!dir) return names;
-  while (const dirent* entry = ::readdir(dir.get()))
-    if (addressable_user(entry->d_name) && userdb::user_exists(entry->d_name))
-      names.emplace_back(entry->d_name);
+  core::PrivilegeBracket privileged;
+  userdb::walk_users(userdb::Templates::kSkip, userdb::Contents::kNone, [&names](const userdb::UserfileEntry& file) {
+    if (addressable_user(file.name)) names.emplace_back(file.name);
+    return true;
+  });
   std::sort(names.begin(), names.end());
   return names;
 }

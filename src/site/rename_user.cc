@@ -19,6 +19,7 @@
 #include "site/account_support.h"
 #include "site/admin_scope.h"
 #include "site/passwd_edits.h"
+#include "userdb/mailbox.h"
 #include "userdb/passwd_file.h"
 #include "userdb/userfile.h"
 
@@ -47,7 +48,8 @@ bool free_name(const std::string& name) {
   return valid_new_user_name(name) && !userdb::user_exists(name.c_str()) && !userdb::passwd_by_name(name);
 }
 
-// The files that follow the account: its messages and its goodbye text.
+// The files that follow the account: its messages, new and kept, and its
+// goodbye text.
 struct CompanionFile {
   std::string from;
   std::string to;
@@ -56,6 +58,8 @@ struct CompanionFile {
 
 std::vector<CompanionFile> companion_files(const std::string& old_name, const std::string& new_name) {
   return {{message_file_path(old_name), message_file_path(new_name)},
+          {userdb::mailbox_path(old_name, userdb::Mailbox::Kept),
+           userdb::mailbox_path(new_name, userdb::Mailbox::Kept)},
           {bye_file_path(old_name), bye_file_path(new_name)}};
 }
 

@@ -15,6 +15,7 @@
 #include "core/user_record.h"
 #include "online/online_table.h"
 #include "text/display_fields.h"
+#include "text/user_messages.h"
 #include "userdb/passwd_file.h"
 #include "userdb/userfile.h"
 
@@ -73,12 +74,6 @@ std::string group_list(const char (&groups)[core::kMaxGroups][core::kGroupNameSi
     out += " " + name;
   }
   return out;
-}
-
-bool has_unread_messages() {
-  const std::string path = std::string(core::session().data_path) + "/msgs/" + bounded(user().name);
-  struct stat status {};
-  return ::stat(path.c_str(), &status) == 0;
 }
 
 std::string ratio_text() {
@@ -189,7 +184,7 @@ CookieValue user_value(char letter) {
     case '*': return transfer_limit(u.max_sim_down);
     case '^': return transfer_limit(u.max_sim_up);
     case 'm': return CookieValue::of_integer(online::online_count_user(bounded(u.name).c_str()));
-    case 'd': return CookieValue::of_text(has_unread_messages() ? "Y" : "N");
+    case 'd': return CookieValue::of_text(has_messages(userdb::Mailbox::Unread) ? "Y" : "N");
     case 'c': {
       const int credit_section = config::credit_section_of(s.cwd);
       const int index = credit_section >= 0 && credit_section < core::kMaxSections ? credit_section : 0;
@@ -408,13 +403,7 @@ bool user_has_any_flag(std::string_view letters) {
   return false;
 }
 
-bool user_in_group(std::string_view group) {
-  if (group.empty()) return false;
-  for (int i = 0; i < core::kMaxGroups; ++i) {
-    if (group == bounded(user().groups[i]) || group == bounded(user().private_groups[i])) return true;
-  }
-  return false;
-}
+bool user_in_group(std::string_view group) { return core::in_group(user(), group); }
 
 int effective_ratio(int section) {
   const UserRecord& u = user();

@@ -1,7 +1,7 @@
 // The seams between text-file directives and the subsystems whose lists
 // they show. Until a list exists its directive shows nothing; the lists
 // that exist have files of their own (recent_directories.cc,
-// recent_nukes.cc).
+// recent_nukes.cc, bulletin_lists.cc).
 // %EXEC runs its command through the external-program runner.
 #include "text/list_directives.h"
 
@@ -19,11 +19,6 @@ constexpr std::size_t kCommandLineLimit = 8191;
 
 }  // namespace
 
-// Requests and oneliners are not kept yet.
-int show_request_list(int) { return 0; }
-int show_oneliner_list(int) { return 0; }
-// The last-online file is not kept yet.
-int show_last_online_list(int) { return 0; }
 // Statistics top lists are not built yet.
 int show_top_list(int, TopList, std::string_view) { return 0; }
 // WHO is not listed yet.

@@ -13,6 +13,7 @@
 #include "core/strings.h"
 #include "online/online_table.h"
 #include "text/cookies.h"
+#include "text/user_messages.h"
 #include "transfer/data_connection.h"
 
 namespace session {
@@ -35,8 +36,7 @@ void compute_free_space(const char* path) {
 
 void show_statline(bool continued) {
   core::Session& s = core::session();
-  // The notice of unread user messages (string 12) comes first once user
-  // messages exist.
+  if (text::has_messages(userdb::Mailbox::Unread)) core::string_reply(226, 12, 1);
   if (!s.statline_allowed) {
     if (!config::acl_match("-stat", 1, nullptr)) {
       core::string_reply(226, 526, continued ? 1 : 0);

@@ -2,20 +2,16 @@
 // and any user's at start-up.
 #include "userdb/ident_admission.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-
 #include <string>
 #include <string_view>
 
 #include "config/ip_policy.h"
-#include "core/file_io.h"
 #include "core/fixed_field.h"
 #include "core/logs.h"
 #include "core/session.h"
 #include "core/user_record.h"
 #include "userdb/user_cache.h"
+#include "userdb/user_directory.h"
 #include "userdb/userfile.h"
 
 namespace userdb {
@@ -54,33 +50,15 @@ int find_user_by_ip(const char* host, const char* ip, const char* ident) {
       if (config::masks_match(cached.record.ips, host, ip, ident) == 1) return 1;
     return 0;
   }
-  const std::string dir_path = std::string(core::session().data_path) + "/users";
-  DIR* dir = opendir(dir_path.c_str());
-  if (!dir) return 0;
+  // The templates' masks admit too: a template's masks become a new
+  // account's.
   int found = 0;
-  std::string path = dir_path + "/";
-  const std::size_t base = path.size();
-  std::string bytes;
-  while (!found) {
-    dirent* entry = readdir(dir);
-    if (!entry) break;
-    if (entry->d_name[0] == '.' && (!entry->d_name[1] || (entry->d_name[1] == '.' && !entry->d_name[2])))
-      continue;
-    if (entry->d_type != DT_REG && entry->d_type != DT_UNKNOWN) continue;
-    path.resize(base);
-    path += entry->d_name;
-    // Non-blocking, so that a FIFO left in the directory cannot stall the
-    // connection; only regular files are read.
-    core::UniqueFd fd = core::open_file(path.c_str(), O_RDONLY | O_NONBLOCK);
-    if (!fd) continue;
-    struct stat st{};
-    if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-    if (!core::read_all(fd.get(), bytes)) continue;
+  walk_users(Templates::kInclude, Contents::kText, [&](const UserfileEntry& file) {
     char ips[core::kMaxIps][core::kIpMaskSize] = {};
-    extract_masks(bytes, ips);
+    extract_masks(file.text, ips);
     if (ips[0][0] && config::masks_match(ips, host, ip, ident) == 1) found = 1;
-  }
-  closedir(dir);
+    return !found;
+  });
   return found;
 }
 

@@ -1,7 +1,6 @@
 // The userfile cache of sites that set `user_cache`.
 #include "userdb/user_cache.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 
 #include <cstring>
@@ -9,6 +8,7 @@
 #include <new>
 
 #include "core/session.h"
+#include "userdb/user_directory.h"
 #include "userdb/userfile.h"
 
 namespace userdb {
@@ -53,24 +53,16 @@ void load_all_users() {
   if (!user_cache_enabled()) return;
   Cache& c = cache();
   c.loaded_at = time(nullptr);
-  const std::string dir_path = users_dir();
-  DIR* dir = opendir(dir_path.c_str());
-  if (!dir) return;
   try {
-    while (dirent* entry = readdir(dir)) {
-      if (!valid_user_name(entry->d_name)) continue;
-      struct stat st{};
-      const std::string path = dir_path + "/" + entry->d_name;
-      if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-      if (read_userfile(entry->d_name) != 0) continue;
-      c.users.push_back(CachedUser{st.st_ino, work_user()});
-    }
+    walk_users(Templates::kInclude, Contents::kRecord, [&c](const UserfileEntry& file) {
+      c.users.push_back(CachedUser{file.inode, *file.record});
+      return true;
+    });
     c.loaded = true;
   } catch (const std::bad_alloc&) {
     c.disabled = true;
     free_user_cache();
   }
-  closedir(dir);
 }
 
 const std::vector<CachedUser>& cached_users() {

@@ -26,6 +26,7 @@ INSTANTIATE_TEST_SUITE_P(
                       NameCase{"..", false}, NameCase{"x.lock", false}, NameCase{"default.x", false},
                       NameCase{"default.", false}, NameCase{"bo b", false}, NameCase{"bo/b", false},
                       NameCase{"bo:b", false}, NameCase{"bo\tb", false}, NameCase{"bob\n", false},
-                      NameCase{"b\x7f", false}, NameCase{"b\xe9", false}));
+                      NameCase{"b\x7f", false}, NameCase{"b\xe9", false},
+                      NameCase{"bob.1234", false}, NameCase{"bob.", true}, NameCase{"bob.1x", true}));
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "userdb/user_directory.h"
 #include "userdb/user_lock.h"
 #include "userdb/userfile.h"
 #include "userdb_site_fixture.h"
@@ -46,6 +47,28 @@ TEST_F(UserfileStore, UserExistsOnlyForRegularFilesThatAreNoLocks) {
   EXPECT_EQ(userdb::user_exists("dir"), 0);
   EXPECT_EQ(userdb::user_exists("nobody"), 0);
   EXPECT_EQ(userdb::user_exists("../users/bob"), 0);
+}
+
+TEST_F(UserfileStore, TheWalkSkipsLocksTemporariesTemplatesAndNonRegularFiles) {
+  write_file(user_path("bob"), "FLAGS 1\n");
+  write_file(user_path("bob.lock"), "1");
+  write_file(user_path("bob.4321"), "FLAGS 1\n");
+  write_file(user_path("default.user"), "FLAGS 3\n");
+  stdfs::create_directory(user_path("dir"));
+  stdfs::create_symlink("bob", user_path("link"));
+  ASSERT_EQ(mkfifo(user_path("fifo").c_str(), 0644), 0);
+  for (const bool with_templates : {false, true}) {
+    std::vector<std::string> seen;
+    const auto templates = with_templates ? userdb::Templates::kInclude : userdb::Templates::kSkip;
+    EXPECT_TRUE(userdb::walk_users(templates, userdb::Contents::kRecord, [&seen](const userdb::UserfileEntry& file) {
+      seen.push_back(std::string(file.name) + ":" + file.record->flags);
+      return true;
+    }));
+    std::sort(seen.begin(), seen.end());
+    const std::vector<std::string> expected =
+        with_templates ? std::vector<std::string>{"bob:1", "default.user:3"} : std::vector<std::string>{"bob:1"};
+    EXPECT_EQ(seen, expected);
+  }
 }
 
 TEST_F(UserfileStore, WriteKeepsOwnerAndRepairsAModeBelow0644) {

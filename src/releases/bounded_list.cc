@@ -1,0 +1,147 @@
+// Reading and rewriting the bounded bulletin files. Every rewrite holds an
+// exclusive flock on "<path>.lock" from the read to the rename, so two
+// sessions adding at the same moment both keep their entry, and it replaces
+// the file only by renaming a complete temporary file over it: a failure at
+// any step leaves the old file exactly as it was.
+#include "releases/bounded_list.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "core/file_io.h"
+#include "core/logs.h"
+#include "core/privilege.h"
+
+namespace releases {
+namespace {
+
+// Mode and owner the rewritten file keeps from the old one.
+struct FileAttributes {
+  mode_t mode = 0644;
+  uid_t owner = 0;
+  gid_t group = 0;
+};
+
+// The lock file is never removed: a process waiting on a removed file's
+// lock would go on with nobody else serialised against it.
+class ListLock {
+ public:
+  explicit ListLock(const std::string& path)
+      : fd_(core::open_file((path + ".lock").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW, 0600)) {
+    held_ = fd_ && core::lock_file(fd_.get(), LOCK_EX);
+  }
+  bool held() const { return held_; }
+
+ private:
+  core::UniqueFd fd_;
+  bool held_ = false;
+};
+
+enum class ReadResult { Read, Missing, Failed };
+
+ReadResult read_entries(const std::string& path, std::vector<ListEntry>& entries,
+                        FileAttributes* attributes) {
+  entries.clear();
+  core::UniqueFd fd = core::open_file(path.c_str(), O_RDONLY);
+  if (!fd) return errno == ENOENT ? ReadResult::Missing : ReadResult::Failed;
+  struct stat st {};
+  std::string text;
+  if (::fstat(fd.get(), &st) != 0 || !core::read_all(fd.get(), text)) return ReadResult::Failed;
+  if (attributes) *attributes = {static_cast<mode_t>(st.st_mode & 07777), st.st_uid, st.st_gid};
+  entries = parse_list(text);
+  return ReadResult::Read;
+}
+
+ListStatus rewrite(const std::string& path, std::span<const ListEntry> entries,
+                   const FileAttributes& attributes) {
+  const std::string temporary = path + "." + std::to_string(static_cast<unsigned>(::getpid())) + ".temp";
+  // Under the lock a file of that name can only be left over from a dead
+  // process that had our pid.
+  (void)::unlink(temporary.c_str());
+  core::UniqueFd fd = core::open_file(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
+  if (!fd) {
+    core::error_log("Can't create file %s: error %d", temporary, errno);
+    return ListStatus::CannotCreate;
+  }
+  bool written = core::write_all(fd.get(), format_list(entries));
+  if (written && (::fchown(fd.get(), attributes.owner, attributes.group) != 0 ||
+                  ::fchmod(fd.get(), attributes.mode) != 0))
+    core::error_log("Can't set owner and mode of %s: error %d", temporary, errno);
+  const bool closed = fd.close();
+  if (!written || !closed) {
+    core::error_log("Can't write file %s: error %d", temporary, errno);
+    (void)::unlink(temporary.c_str());
+    return ListStatus::CannotWrite;
+  }
+  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+    core::error_log("Unable to rename %s to %s: error %d", temporary, path, errno);
+    (void)::unlink(temporary.c_str());
+    return ListStatus::CannotWrite;
+  }
+  return ListStatus::Done;
+}
+
+}  // namespace
+
+std::vector<ListEntry> parse_list(std::string_view text) {
+  std::vector<ListEntry> entries;
+  std::vector<std::string_view> lines;
+  while (!text.empty()) {
+    const std::size_t end = text.find('\n');
+    lines.push_back(text.substr(0, end));
+    if (end == std::string_view::npos) break;
+    text.remove_prefix(end + 1);
+  }
+  for (std::size_t i = 0; i + 1 < lines.size(); i += 2)
+    entries.push_back(ListEntry{std::string(lines[i]), std::string(lines[i + 1])});
+  return entries;
+}
+
+std::string format_list(std::span<const ListEntry> entries) {
+  std::string text;
+  for (const ListEntry& entry : entries) {
+    text += entry.first;
+    text += '\n';
+    text += entry.second;
+    text += '\n';
+  }
+  return text;
+}
+
+bool read_list(const std::string& path, std::vector<ListEntry>& entries) {
+  return read_entries(path, entries, nullptr) != ReadResult::Failed;
+}
+
+ListStatus add_to_list(const std::string& path, int maximum, const ListEntry& entry) {
+  core::PrivilegeBracket privileged;
+  ListLock lock(path);
+  if (!lock.held()) return ListStatus::CannotCreate;
+  std::vector<ListEntry> entries;
+  FileAttributes attributes;
+  if (read_entries(path, entries, &attributes) == ReadResult::Failed) return ListStatus::CannotRead;
+  const std::size_t keep = maximum > 1 ? static_cast<std::size_t>(maximum - 1) : 0;
+  if (entries.size() > keep) entries.erase(entries.begin(), entries.end() - static_cast<std::ptrdiff_t>(keep));
+  entries.push_back(entry);
+  return rewrite(path, entries, attributes);
+}
+
+ListStatus remove_from_list(const std::string& path, long long number, ListEntry& removed) {
+  core::PrivilegeBracket privileged;
+  ListLock lock(path);
+  if (!lock.held()) return ListStatus::CannotCreate;
+  std::vector<ListEntry> entries;
+  FileAttributes attributes;
+  if (read_entries(path, entries, &attributes) == ReadResult::Failed) return ListStatus::CannotRead;
+  if (number < 1 || static_cast<unsigned long long>(number) > entries.size()) return ListStatus::NoSuchEntry;
+  const auto at = entries.begin() + static_cast<std::ptrdiff_t>(number - 1);
+  removed = *at;
+  entries.erase(at);
+  return rewrite(path, entries, attributes);
+}
+
+}  // namespace releases
