@@ -400,3 +400,16 @@ def test_more_than_twenty_uploaders_are_all_charged(release):
     nuke(release, "SITE NUKE Crowd 2 crowd")
     assert sorted(r["nukee"] for r in nukelog(release)) == names
     assert all(books(release, name)["CREDITS"] == 15360 - 4096 for name in names)
+
+
+def test_a_nuke_marks_the_last_online_entry(release):
+    release.set("lastonline", "/ftp-data/logs/laston.log 30 1")
+    client = login(release.start(), "siteop")
+    client.cwd(INCOMING)
+    assert client.sendcmd("SITE NUKE Some.Rel 3 fake").startswith("200")
+    client.quit()
+    deadline = time.monotonic() + 10
+    laston = release.data / "logs" / "laston.log"
+    while not laston.exists() and time.monotonic() < deadline:
+        time.sleep(0.05)
+    assert laston.read_text().split("\n")[1].endswith(" -----N")
