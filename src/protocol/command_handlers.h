@@ -30,43 +30,22 @@ int cdup(const CommandArgs&);
 // empty for the bare form.
 int site_nukes(const CommandArgs&);
 int site_unnukes(const CommandArgs&);
-int site_who(const CommandArgs&);
-int site_swho(const CommandArgs&);
-int site_stats(const CommandArgs&);
-int site_traffic(const CommandArgs&);
-int site_nuketop(const CommandArgs&);
 int site_syslog(const CommandArgs&);
 int site_errlog(const CommandArgs&);
 int site_reqlog(const CommandArgs&);
 int site_logins(const CommandArgs&);
-int site_wkup(const CommandArgs&);
-int site_wkdn(const CommandArgs&);
-int site_alup(const CommandArgs&);
-int site_aldn(const CommandArgs&);
 int site_help(const CommandArgs&);
 int site_msg(const CommandArgs&);
-int site_kill(const CommandArgs&);
-int site_kick(const CommandArgs&);
 int site_give(const CommandArgs&);
 int site_take(const CommandArgs&);
 int site_nuke(const CommandArgs&);
 int site_unnuke(const CommandArgs&);
-int site_user(const CommandArgs&);
-int site_users(const CommandArgs&);
 int site_onel(const CommandArgs&);
 int site_reqfilled(const CommandArgs&);
 int site_seen(const CommandArgs&);
 int site_laston(const CommandArgs&);
 int site_request(const CommandArgs&);
-int site_gpal(const CommandArgs&);
-int site_gpwk(const CommandArgs&);
-int site_gpwd(const CommandArgs&);
-int site_gpad(const CommandArgs&);
 int site_wipe(const CommandArgs&);
-int site_monthup(const CommandArgs&);
-int site_monthdn(const CommandArgs&);
-int site_dayup(const CommandArgs&);
-int site_daydn(const CommandArgs&);
 
 // A `site_cmd` command that is not an alias: the site's text file or
 // program, answered with `code`; `arguments` is the rest of the line as

@@ -1,6 +1,7 @@
 // The seams between text-file directives and the subsystems whose lists
 // they show. Until a list exists its directive shows nothing; the lists
-// that exist have files of their own (recent_directories.cc).
+// that exist have files of their own (recent_directories.cc, who_list.cc,
+// top_lists.cc).
 // %EXEC runs its command through the external-program runner.
 #include "text/list_directives.h"
 
@@ -23,13 +24,9 @@ int show_request_list(int) { return 0; }
 int show_oneliner_list(int) { return 0; }
 // The last-online file is not kept yet.
 int show_last_online_list(int) { return 0; }
-// Statistics top lists are not built yet.
-int show_top_list(int, TopList, std::string_view) { return 0; }
 // The nuke log is not kept yet.
 int show_recent_nukes(int, int) { return 0; }
 int show_recent_unnukes(int, int) { return 0; }
-// WHO is not listed yet.
-int show_who_body(int) { return 0; }
 int show_command_output(int code, std::string_view command) {
   // Error output is interleaved with the normal output, so a failing
   // command shows why.
