@@ -11,10 +11,9 @@
 #include "core/strings.h"
 #include "site/admin_scope.h"
 #include "site/argument_words.h"
+#include "site/target_names.h"
 #include "site/user_list_commands.h"
 #include "text/text_file.h"
-#include "userdb/user_directory.h"
-#include "userdb/userfile.h"
 
 namespace site {
 namespace {
@@ -22,7 +21,6 @@ namespace {
 constexpr int kCode = 200;
 constexpr int kDone = 7;
 constexpr int kNoSuchUser = 311;
-constexpr int kUnloadable = 370;
 constexpr int kNoUserText = 440;
 constexpr std::size_t kNameLimit = 23;
 
@@ -31,15 +29,9 @@ constexpr std::size_t kNameLimit = 23;
 int show_user(const std::string& argument) {
   const std::vector<std::string> words = argument_words(argument);
   const std::string name = words.empty() ? std::string("unknown") : words[0].substr(0, kNameLimit);
-  if (!userdb::user_exists(name.c_str())) {
-    core::string_reply(kCode, kNoSuchUser, 0, name);
-    return 1;
-  }
-  core::UserRecord user;
-  if (!userdb::read_user_record(name, user)) {
-    core::string_reply(kCode, kUnloadable, 0, name);
-    return 1;
-  }
+  const std::optional<core::UserRecord> shown = shown_user(name, kNoSuchUser);
+  if (!shown) return 1;
+  const core::UserRecord& user = *shown;
   bool show_comment = config::acl_match("-usercomment", 1, nullptr) == 1;
   bool show_extra = config::acl_match("-userextra", 1, nullptr) == 1 || name == acting_name();
   // A group admin learns nothing private about users outside his group.

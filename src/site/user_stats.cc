@@ -13,9 +13,8 @@
 #include "site/admin_scope.h"
 #include "site/argument_words.h"
 #include "site/statistics_commands.h"
+#include "site/target_names.h"
 #include "text/text_file.h"
-#include "userdb/user_directory.h"
-#include "userdb/userfile.h"
 
 namespace site::commands {
 namespace {
@@ -23,7 +22,6 @@ namespace {
 constexpr int kCode = 200;
 constexpr int kDone = 7;
 constexpr int kNoSuchUser = 251;
-constexpr int kUnloadable = 370;
 
 void show_sections() {
   core::Session& s = core::session();
@@ -44,17 +42,10 @@ void show_sections() {
 int site_stats(const CommandArgs& args) {
   const std::vector<std::string> words = args.text ? argument_words(*args.text) : std::vector<std::string>();
   const std::string name = words.empty() ? std::string(acting_name()) : words[0];
-  if (!userdb::user_exists(name.c_str())) {
-    core::string_reply(kCode, kNoSuchUser, 0, name);
-    return 1;
-  }
-  core::UserRecord user;
-  if (!userdb::read_user_record(name, user)) {
-    core::string_reply(kCode, kUnloadable, 0, name);
-    return 1;
-  }
+  const std::optional<core::UserRecord> user = shown_user(name, kNoSuchUser);
+  if (!user) return 1;
   {
-    const core::StandInUser stand_in(user);
+    const core::StandInUser stand_in(*user);
     show_sections();
   }
   core::string_reply(kCode, kDone, 0);

@@ -163,13 +163,7 @@ class UsersTable {
 };
 
 Selects group_members(const std::string& group) {
-  return [group](const UserRecord& user) {
-    for (const auto& name : user.groups)
-      if (group == name) return true;
-    for (const auto& name : user.private_groups)
-      if (group == name) return true;
-    return false;
-  };
+  return [group](const UserRecord& user) { return userdb::record_in_group(user, group); };
 }
 
 }  // namespace

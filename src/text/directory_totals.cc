@@ -15,13 +15,12 @@
 #include <unordered_map>
 #include <vector>
 
-#include "config/text_template.h"
 #include "core/format.h"
 #include "core/reply.h"
 #include "core/time_helpers.h"
 #include "releases/dupe_file.h"
-#include "text/cookies.h"
 #include "text/display_fields.h"
+#include "text/template_rows.h"
 #include "text/text_file.h"
 #include "userdb/passwd_file.h"
 #include "userdb/userfile.h"
@@ -64,8 +63,7 @@ class Totals {
 
   void show(int code, int count) {
     if (owners_.empty() || count < 1) return;
-    if (!config::text_template_loaded(kBody)) config::load_text_template(kBody);
-    if (!config::text_template_loaded(kBody)) return;
+    if (!row_template_ready(kBody)) return;
     std::stable_sort(owners_.begin(), owners_.end(), [](const Owner& a, const Owner& b) {
       return a.bytes != b.bytes ? a.bytes > b.bytes : a.files > b.files;
     });
@@ -85,9 +83,7 @@ class Totals {
       set_display_field(8, owner.group);
       set_display_field(6, core::format_grouped(static_cast<long long>(owner.bytes)));
       set_display_field(7, std::to_string(owner.files));
-      const config::TextLine* cursor = nullptr;
-      while (const config::TextLine* line = config::next_text_line(kBody, cursor))
-        core::lreply(code, "%s", expand_cookies(code, line->line));
+      send_template_rows(code, kBody);
     }
     show_text(code, "show_totals.foot");
   }

@@ -11,17 +11,17 @@
 #include <vector>
 
 #include "config/access_rules.h"
-#include "config/text_template.h"
 #include "core/format.h"
 #include "core/reply.h"
 #include "core/session.h"
 #include "core/time_helpers.h"
 #include "core/user_record.h"
-#include "text/cookies.h"
 #include "text/display_fields.h"
 #include "text/list_directives.h"
+#include "text/template_rows.h"
 #include "text/text_file.h"
 #include "text/top_list_request.h"
+#include "userdb/groups.h"
 #include "userdb/passwd_file.h"
 #include "userdb/user_directory.h"
 
@@ -82,14 +82,6 @@ bool counted_userfile(const userdb::UserfileEntry& file) {
   return file.owner != kPlaceholderId && file.group != kPlaceholderId;
 }
 
-bool member_of(const core::UserRecord& user, std::string_view group) {
-  for (const auto& name : user.groups)
-    if (group == name) return true;
-  for (const auto& name : user.private_groups)
-    if (group == name) return true;
-  return false;
-}
-
 // One ranked entry: the key it is sorted by and what its row shows. Only
 // the rows shown are formatted.
 struct Entry {
@@ -128,7 +120,7 @@ std::vector<Entry> user_entries(const ListMode& mode, int section, const std::st
   userdb::walk_users(userdb::Templates::kSkip, userdb::Contents::kRecord, [&](const userdb::UserfileEntry& file) {
     if (!counted_userfile(file)) return true;
     const core::UserRecord& user = *file.record;
-    if (!group_filter.empty() && !member_of(user, group_filter)) return true;
+    if (!group_filter.empty() && !userdb::record_in_group(user, group_filter)) return true;
     const SectionRecord& stats_section = user.sections[section];
     Entry entry;
     if (mode.ranked == Ranked::Nukes) {
@@ -205,7 +197,7 @@ int show_top_list(int code, TopList list, std::string_view arguments) {
   std::stable_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.key > b.key; });
 
   const std::string body = std::string(mode.template_name) + ".body";
-  if (!config::text_template_loaded(body.c_str())) config::load_text_template(body.c_str());
+  row_template_ready(body.c_str());
   show_text(code, "%s%s.head", section.prefix, mode.template_name);
   clear_display_fields();
   int shown = 0;
@@ -213,9 +205,7 @@ int show_top_list(int code, TopList list, std::string_view arguments) {
     if (shown == request.count) break;
     display_fields().row = ++shown;
     fill_fields(entry, mode.ranked);
-    const config::TextLine* cursor = nullptr;
-    while (const config::TextLine* line = config::next_text_line(body.c_str(), cursor))
-      core::lreply(code, "%s", expand_cookies(code, line->line));
+    send_template_rows(code, body.c_str());
   }
   show_text(code, "%s%s.foot", section.prefix, mode.template_name);
   return shown;

@@ -11,7 +11,6 @@
 #include <string>
 #include <string_view>
 
-#include "config/text_template.h"
 #include "core/format.h"
 #include "core/reply.h"
 #include "core/session.h"
@@ -20,9 +19,9 @@
 #include "online/visibility.h"
 #include "releases/age_text.h"
 #include "text/cookie_values.h"
-#include "text/cookies.h"
 #include "text/display_fields.h"
 #include "text/list_directives.h"
+#include "text/template_rows.h"
 #include "text/text_file.h"
 #include "userdb/passwd_file.h"
 
@@ -86,7 +85,7 @@ class WhoListing {
     if (mode_ == WhoMode::Who) show_text(code_, "who.head");
     if (mode_ == WhoMode::Swho) show_text(code_, "swho.head");
     const char* body = mode_ == WhoMode::Swho ? "swho.body" : "who.body";
-    if (!config::text_template_loaded(body)) config::load_text_template(body);
+    row_template_ready(body);
 
     const std::span<OnlineEntry> slots = online::table();
     const int32_t own = static_cast<int32_t>(::getpid());
@@ -100,9 +99,7 @@ class WhoListing {
       if (!is_own && online::in_hidden_directory(entry)) continue;
       if (!is_own && !viewer_is_siteop && online::user_is_hidden(field_text(entry.username))) continue;
       fill_fields(entry);
-      const config::TextLine* cursor = nullptr;
-      while (const config::TextLine* line = config::next_text_line(body, cursor))
-        core::lreply(code_, "%s", expand_cookies(code_, line->line));
+      send_template_rows(code_, body);
       ++listed;
     }
     if (mode_ == WhoMode::Who) show_text(code_, "who.foot");
