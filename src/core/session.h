@@ -104,6 +104,9 @@ struct Session {
   std::string home_dir;
   int current_section = 0;
   int section_index = 0;
+  // The section whose credits the %Ic cookie shows instead of the current
+  // directory's (SITE STATS walks the sections); -1 when none.
+  int shown_credit_section = -1;
   char section_env[60] = {};
   float free_space_mb = 0;
   int news_shown = 0;    // a news file was shown by a CWD of this session

@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include "core/stand_in_user.h"
+
 namespace core {
 namespace {
 
@@ -12,6 +14,7 @@ SessionEnder installed_ender = nullptr;
 void set_session_ender(SessionEnder ender) { installed_ender = ender; }
 
 void end_session(int status) {
+  restore_own_user();
   if (installed_ender != nullptr) installed_ender(status);
   ::_exit(session_exit_code(status));
 }

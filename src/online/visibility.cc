@@ -2,11 +2,10 @@
 #include "online/visibility.h"
 
 #include <string>
-#include <utility>
 
 #include "config/access_rules.h"
-#include "core/session.h"
-#include "userdb/userfile.h"
+#include "core/stand_in_user.h"
+#include "userdb/user_directory.h"
 
 namespace online {
 
@@ -16,22 +15,18 @@ bool in_hidden_directory(const OnlineEntry& entry) {
 }
 
 bool user_is_hidden(std::string_view username) {
-  const std::string name(username);
-  if (name.empty() || userdb::user_exists(name.c_str()) != 1) return false;
-  // Counting runs in the middle of other work (a cookie of a text file an
-  // administrative command shows), so the work record is kept as it was.
-  const core::UserRecord saved_work = userdb::work_user();
-  bool hidden = false;
-  if (userdb::load_user(name.c_str()) == 0) {
-    // The rule only looks at the session user, so the loaded user stands in
-    // for it while the rule is evaluated.
-    core::UserRecord& current = core::session().user;
-    const core::UserRecord saved = std::exchange(current, userdb::work_user());
-    hidden = config::acl_match("hideuser", 1, nullptr) == 1;
-    current = saved;
-  }
-  userdb::work_user() = saved_work;
-  return hidden;
+  core::UserRecord user;
+  // Read without waiting on the user's lock: a WHO never stalls behind
+  // another session's userfile edit.
+  if (username.empty() || !userdb::read_user_record(username, user)) return false;
+  return record_is_hidden(user);
+}
+
+bool record_is_hidden(const core::UserRecord& user) {
+  // The rule only looks at the session user, so the user stands in for it
+  // while the rule is evaluated.
+  const core::StandInUser stand_in(user);
+  return config::acl_match("hideuser", 1, nullptr) == 1;
 }
 
 }  // namespace online

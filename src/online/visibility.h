@@ -4,6 +4,7 @@
 
 #include <string_view>
 
+#include "core/user_record.h"
 #include "online/online_entry.h"
 
 namespace online {
@@ -14,5 +15,7 @@ bool in_hidden_directory(const OnlineEntry& entry);
 // The userfile of `username` exists and loads, and that user, evaluated as
 // if it were the session user, passes the `hideuser` rule.
 bool user_is_hidden(std::string_view username);
+// The same rule for a record already read.
+bool record_is_hidden(const core::UserRecord& user);
 
 }  // namespace online

@@ -27,27 +27,6 @@ int cdup(const CommandArgs&);
 
 // SITE sub-commands: the access rule has allowed them already; `text` is
 // empty for the bare form.
-int site_who(const CommandArgs&);
-int site_swho(const CommandArgs&);
-int site_stats(const CommandArgs&);
-int site_traffic(const CommandArgs&);
-int site_nuketop(const CommandArgs&);
-int site_wkup(const CommandArgs&);
-int site_wkdn(const CommandArgs&);
-int site_alup(const CommandArgs&);
-int site_aldn(const CommandArgs&);
 int site_help(const CommandArgs&);
-int site_kill(const CommandArgs&);
-int site_kick(const CommandArgs&);
-int site_user(const CommandArgs&);
-int site_users(const CommandArgs&);
-int site_gpal(const CommandArgs&);
-int site_gpwk(const CommandArgs&);
-int site_gpwd(const CommandArgs&);
-int site_gpad(const CommandArgs&);
-int site_monthup(const CommandArgs&);
-int site_monthdn(const CommandArgs&);
-int site_dayup(const CommandArgs&);
-int site_daydn(const CommandArgs&);
 
 }  // namespace protocol::handlers

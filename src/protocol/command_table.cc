@@ -22,8 +22,11 @@
 #include "site/log_viewers.h"
 #include "site/message_commands.h"
 #include "site/nuke_commands.h"
+#include "site/online_commands.h"
 #include "site/password_commands.h"
+#include "site/statistics_commands.h"
 #include "site/user_display_commands.h"
+#include "site/user_list_commands.h"
 #include "site/welcome.h"
 #include "site/wipe_command.h"
 #include "transfer/transfer_commands.h"
@@ -124,19 +127,19 @@ constexpr std::array kSiteTab = {
          "-dirs", "-dirs", kBoth),
     site("UNNUKES", kUNNUKES, kOstr, "[ <sp> num ]: Show UnNukes from today/yesterday",
          site_commands::site_unnukes, "-dirs", "-dirs", kBoth),
-    site("WHO", kWHO, kArgs, "[ <sp> ]: Show who's online", h::site_who, "-who", nullptr,
+    site("WHO", kWHO, kArgs, "[ <sp> ]: Show who's online", site_commands::site_who, "-who", nullptr,
          kBareForm),
-    site("SWHO", kSWHO, kArgs, "[ <sp> ]: Show who's online (PID+TIME+IDLE+ACTION)", h::site_swho,
+    site("SWHO", kSWHO, kArgs, "[ <sp> ]: Show who's online (PID+TIME+IDLE+ACTION)", site_commands::site_swho,
          "-swho", nullptr, kBareForm),
     site("STAT", kSTAT, kArgs, "[ <sp> ]: Show site statistics", session_commands::site_stat, "-stat", nullptr,
          kBareForm),
-    site("STATS", kSTATS, kOstr, "[ <sp> user ]: User xfer statistics", h::site_stats, "-stats",
+    site("STATS", kSTATS, kOstr, "[ <sp> user ]: User xfer statistics", site_commands::site_stats, "-stats",
          "-stats", kBoth),
     site("UPDATE", kUPDATE, kOstr, "[ <sp> ]: Update DIRLOG database", site_commands::site_update, "-update",
          "-update", kBoth),
-    site("TRAFFIC", kTRAFFIC, kArgs, ": View site traffic", h::site_traffic, "-stats", nullptr,
+    site("TRAFFIC", kTRAFFIC, kArgs, ": View site traffic", site_commands::site_traffic, "-stats", nullptr,
          kBareForm),
-    site("NUKETOP", kNUKETOP, kOstr, "[num] [section] [=group]: Display NukeTop", h::site_nuketop,
+    site("NUKETOP", kNUKETOP, kOstr, "[num] [section] [=group]: Display NukeTop", site_commands::site_nuketop,
          "-stats", "-stats", kBoth),
     site("SYSLOG", kSYSLOG, kOstr,
          "[number] [string]: View user changes log [for last <number> of days] [only entries "
@@ -154,13 +157,13 @@ constexpr std::array kSiteTab = {
          "[number] [string]: View login log [for last <number> of days] [only entries matching "
          "this string]",
          site_commands::site_logins, "-logins", "-logins", kBoth),
-    site("WKUP", kWKUP, kOstr, "[num] [section] [=group]: Week Top Uploaders", h::site_wkup,
+    site("WKUP", kWKUP, kOstr, "[num] [section] [=group]: Week Top Uploaders", site_commands::site_wkup,
          "-stats", "-stats", kBoth),
-    site("WKDN", kWKDN, kOstr, "[num] [section] [=group]: Week Top Downloaders", h::site_wkdn,
+    site("WKDN", kWKDN, kOstr, "[num] [section] [=group]: Week Top Downloaders", site_commands::site_wkdn,
          "-stats", "-stats", kBoth),
-    site("ALUP", kALUP, kOstr, "[num] [section] [=group]: Top Uploaders", h::site_alup, "-stats",
+    site("ALUP", kALUP, kOstr, "[num] [section] [=group]: Top Uploaders", site_commands::site_alup, "-stats",
          "-stats", kBoth),
-    site("ALDN", kALDN, kOstr, "[num] [section] [=group]: Top Downloaders", h::site_aldn,
+    site("ALDN", kALDN, kOstr, "[num] [section] [=group]: Top Downloaders", site_commands::site_aldn,
          "-stats", "-stats", kBoth),
     site("WELCOME", kWELCOME, kArgs, "[ <sp> ]: Read the welcome message", site_commands::site_welcome,
          "-info", nullptr, kBareForm),
@@ -171,9 +174,9 @@ constexpr std::array kSiteTab = {
          "-user", "-user", kBoth),
     site("MSG", kMSG, kOstr, "[ <sp> username <sp> message ]: View/send message(s)", site_commands::site_msg,
          "-msg", "-msg", kBoth),
-    site("KILL", kKILL, kOstr, "[ <sp> pidtokill ]: Kill a PID.", h::site_kill, "-kill", "-kill",
+    site("KILL", kKILL, kOstr, "[ <sp> pidtokill ]: Kill a PID.", site_commands::site_kill, "-kill", "-kill",
          kBoth, kTracksFailure),
-    site("KICK", kKICK, kOstr, "[ <sp> usertokill ]: Kick user.", h::site_kick, "-kick", "-kick",
+    site("KICK", kKICK, kOstr, "[ <sp> usertokill ]: Kick user.", site_commands::site_kick, "-kick", "-kick",
          kBoth, kTracksFailure),
     // The -emulate test is the handler's: quiet, and skipped once emulating.
     site("EMULATE", kEMULATE, kOstr, "[ <sp> username ]: Become user.", site_commands::site_emulate, nullptr,
@@ -227,12 +230,12 @@ constexpr std::array kSiteTab = {
     site("PREDUPE", kPREDUPE, kOstr, "[ <sp> file ]: Add a file to the dupe database.",
          site_commands::site_predupe, "-predupe", "-predupe", kBoth),
     site("USER", kUSER, kOstr, "[ <sp> username ]: View all users or a specific user.",
-         h::site_user, "-users", "-user", kBoth),
+         site_commands::site_user, "-users", "-user", kBoth),
     site("USERS", kUSERS, kOstr,
          "[ <sp> option ]: Options: leech, siteop, gadmin, deleted, anonymous, glock, exempt, "
          "useredit, nuke, unnuke, undupe, kick, kill, take, give, users, idler, X (a flag), "
          "=groupname, usern*",
-         h::site_users, "-users", "-users", kBoth),
+         site_commands::site_users, "-users", "-users", kBoth),
     site("GROUP", kGROUP, kOstr, "[ <sp> groupname ]: Change group(s).",
          site_commands::site_group, "-group", "-group", kBoth),
     site("GROUPS", kGROUPS, kOstr, "[ <sp> ]: Display available groups.",
@@ -259,14 +262,14 @@ constexpr std::array kSiteTab = {
          site_commands::site_laston, "-info", nullptr, kBareForm),
     site("REQUEST", kREQUEST, kOstr, "[ <sp> request ]: View/Add requests.", site_commands::site_request,
          "-request", "-requestadd", kBoth, kTracksFailure),
-    site("GPAL", kGPAL, kOstr, "[num] [section]: Show alltime top groups.", h::site_gpal,
+    site("GPAL", kGPAL, kOstr, "[num] [section]: Show alltime top groups.", site_commands::site_gpal,
          "-stats", "-stats", kBoth),
-    site("GPWK", kGPWK, kOstr, "[num] [section]: Show week top groups.", h::site_gpwk, "-stats",
+    site("GPWK", kGPWK, kOstr, "[num] [section]: Show week top groups.", site_commands::site_gpwk, "-stats",
          "-stats", kBoth),
-    site("GPWD", kGPWD, kOstr, "[num] [section]: Show group weektop downloaders.", h::site_gpwd,
+    site("GPWD", kGPWD, kOstr, "[num] [section]: Show group weektop downloaders.", site_commands::site_gpwd,
          "-stats", "-stats", kBoth),
     site("GPAD", kGPAD, kOstr, "[num] [section]: Show group alltime top downloaders.",
-         h::site_gpad, "-stats", "-stats", kBoth),
+         site_commands::site_gpad, "-stats", "-stats", kBoth),
     site("PURGE", kPURGE, kOstr, "[ <sp> user ]: Purge deleted users from system.",
          site_commands::site_purge, "-purge", "-purge", kBoth),
     site("WIPE", kWIPE, kOstr, "[ <sp> file ]: Wipe a file or directory.", site_commands::site_wipe, "-wipe",
@@ -276,13 +279,13 @@ constexpr std::array kSiteTab = {
     site("PASSWD", kPASSWD, kOstr, "[ <sp> password ]: Change password.", site_commands::site_passwd,
          "-passwd", "-passwd", kBoth),
     site("MONTHUP", kMONTHUP, kOstr, "[num] [section] [=group]: Month's Top Uploaders.",
-         h::site_monthup, "-stats", "-stats", kBoth),
+         site_commands::site_monthup, "-stats", "-stats", kBoth),
     site("MONTHDN", kMONTHDN, kOstr, "[num] [section] [=group]: Month's Top Downloaders.",
-         h::site_monthdn, "-stats", "-stats", kBoth),
-    site("DAYUP", kDAYUP, kOstr, "[num] [section] [=group]: Day's Top Uploaders.", h::site_dayup,
+         site_commands::site_monthdn, "-stats", "-stats", kBoth),
+    site("DAYUP", kDAYUP, kOstr, "[num] [section] [=group]: Day's Top Uploaders.", site_commands::site_dayup,
          "-stats", "-stats", kBoth),
     site("DAYDN", kDAYDN, kOstr, "[num] [section] [=group]: Day's Top Downloaders.",
-         h::site_daydn, "-stats", "-stats", kBoth),
+         site_commands::site_daydn, "-stats", "-stats", kBoth),
     site("IDLE", kIDLE, kArgs, "[ <sp> maximum-idle-time ]", session_commands::site_idle, "-misc", "-misc",
          kBareForm | kNumberForm),
     site("SHOW", kSHOW, kOstr, "[ <sp> user ]: Show RAW UserFile.", site_commands::site_show, "-show",

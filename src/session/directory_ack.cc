@@ -2,6 +2,7 @@
 // place and its texts, for every command the allowed-hours check again.
 #include <unistd.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "config/access_rules.h"
@@ -16,6 +17,7 @@
 #include "online/online_table.h"
 #include "session/base_commands.h"
 #include "session/logout.h"
+#include "text/directory_totals.h"
 #include "text/text_file.h"
 #include "text/user_messages.h"
 #include "userdb/userfile.h"
@@ -54,6 +56,20 @@ void show_directory_descriptions(const char* directory) {
   }
 }
 
+// The first `show_totals` line with a path matching the directory shows
+// its totals; one line at most.
+void show_directory_totals(const char* directory) {
+  const config::ConfigEntry* cursor = nullptr;
+  while (const config::ConfigEntry* line = config::next_config("show_totals", cursor)) {
+    if (!line->arg(1)) continue;
+    for (int n = 2; n <= config::kMaxArgs && line->arg(n); ++n) {
+      if (!core::dir_match(line->arg(n), directory, true)) continue;
+      text::show_directory_totals(kCode, std::atoi(line->arg(1)));
+      return;
+    }
+  }
+}
+
 // The new working directory becomes the session's place.
 void enter_new_directory(core::Session& s) {
   char directory[4096];
@@ -68,6 +84,7 @@ void enter_new_directory(core::Session& s) {
   show_news_once(s);
   show_directory_messages(s.cwd);
   show_directory_descriptions(s.cwd);
+  show_directory_totals(s.cwd);
 
   if (s.cwd_shortcut == 1) {
     const std::string_view cwd = s.cwd;

@@ -11,6 +11,7 @@
 #include "core/privilege.h"
 #include "core/reply.h"
 #include "core/session.h"
+#include "core/stand_in_user.h"
 #include "core/session_end.h"
 #include "online/online_table.h"
 #include "session/login_logout.h"
@@ -43,6 +44,8 @@ void dologout(int status) {
   if (logging_out) ::_exit(1);
   logging_out = 1;
 
+  // A user shown in a text stands in no longer: the own record is saved.
+  core::restore_own_user();
   core::Session& s = core::session();
   const time_t ending = core::now();
   std::fflush(core::reply_stream());

@@ -12,6 +12,7 @@
 #include "site/account_commands.h"
 #include "site/account_support.h"
 #include "site/admin_scope.h"
+#include "site/user_list_commands.h"
 #include "text/text_file.h"
 #include "userdb/userfile.h"
 
@@ -35,11 +36,11 @@ enum StringNumber {
   kReadded = 393,
 };
 
-// The bare form. The deleted accounts would be listed between the two
-// help texts; the list needs the user-list module, which the site lacks.
+// The bare form: the deleted accounts the session user may restore,
+// between the two help texts.
 int show_readd_help() {
   text::show_help(kCode, "site.readd.top");
-  core::string_reply(kCode, kNoDeletedList, 1);
+  if (list_deleted_users(kCode) < 0) core::string_reply(kCode, kNoDeletedList, 1);
   text::show_help(kCode, "site.readd.bottom");
   core::string_reply(kCode, kDone, 0);
   return 0;

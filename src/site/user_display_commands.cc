@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/session.h"
+#include "core/stand_in_user.h"
 #include "core/strings.h"
 #include "site/admin_scope.h"
 #include "site/target_names.h"
@@ -25,22 +26,6 @@ bool bare(const CommandArgs& args) { return !args.text || args.text->empty(); }
 void refuse_outside_group() {
   core::string_reply(200, kOutsideGroup, 0, core::session().user.groups[0]);
 }
-
-// While alive, the session's record is `stand_in`, so a text file's user
-// cookies and conditions describe that user; the own record comes back
-// afterwards.
-class StandInUser {
- public:
-  explicit StandInUser(const core::UserRecord& stand_in) : own_(core::session().user) {
-    core::session().user = stand_in;
-  }
-  ~StandInUser() { core::session().user = own_; }
-  StandInUser(const StandInUser&) = delete;
-  StandInUser& operator=(const StandInUser&) = delete;
-
- private:
-  core::UserRecord own_;
-};
 
 }  // namespace
 
@@ -92,7 +77,7 @@ int site_flags(const CommandArgs& args) {
     return 1;
   }
   {
-    const StandInUser target(userdb::work_user());
+    const core::StandInUser target(userdb::work_user());
     text::show_text(200, "flags.txt");
   }
   core::string_reply(200, kDone, 0);

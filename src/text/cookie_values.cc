@@ -186,7 +186,8 @@ CookieValue user_value(char letter) {
     case 'm': return CookieValue::of_integer(online::online_count_user(bounded(u.name).c_str()));
     case 'd': return CookieValue::of_text(has_messages(userdb::Mailbox::Unread) ? "Y" : "N");
     case 'c': {
-      const int credit_section = config::credit_section_of(s.cwd);
+      const int credit_section =
+          s.shown_credit_section >= 0 ? s.shown_credit_section : config::credit_section_of(s.cwd);
       const int index = credit_section >= 0 && credit_section < core::kMaxSections ? credit_section : 0;
       return CookieValue::of_floating(static_cast<double>(u.sections[index].credits) / 1024.0);
     }

@@ -1,7 +1,7 @@
 // The seams between text-file directives and the subsystems whose lists
 // they show. Until a list exists its directive shows nothing; the lists
 // that exist have files of their own (recent_directories.cc,
-// recent_nukes.cc, bulletin_lists.cc).
+// recent_nukes.cc, bulletin_lists.cc, who_list.cc, top_lists.cc).
 // %EXEC runs its command through the external-program runner.
 #include "text/list_directives.h"
 
@@ -19,10 +19,6 @@ constexpr std::size_t kCommandLineLimit = 8191;
 
 }  // namespace
 
-// Statistics top lists are not built yet.
-int show_top_list(int, TopList, std::string_view) { return 0; }
-// WHO is not listed yet.
-int show_who_body(int) { return 0; }
 int show_command_output(int code, std::string_view command) {
   // Error output is interleaved with the normal output, so a failing
   // command shows why.

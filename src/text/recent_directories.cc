@@ -3,14 +3,13 @@
 #include <string>
 #include <string_view>
 
-#include "config/text_template.h"
 #include "core/reply.h"
 #include "core/session.h"
 #include "releases/age_text.h"
 #include "releases/dirlog.h"
-#include "text/cookies.h"
 #include "text/display_fields.h"
 #include "text/list_directives.h"
+#include "text/template_rows.h"
 #include "userdb/passwd_file.h"
 
 namespace text {
@@ -33,9 +32,7 @@ void send_new_row(int code, const releases::NewEntry& row) {
   set_display_field(3, row.files_size);
   set_display_field(4, userdb::user_name_for(row.entry.uid));
   set_display_field(5, releases::age_since(row.entry.time));
-  const config::TextLine* cursor = nullptr;
-  while (const config::TextLine* line = config::next_text_line("new.body", cursor))
-    core::lreply(code, "%s", expand_cookies(code, line->line));
+  send_template_rows(code, "new.body");
 }
 
 }  // namespace
@@ -48,7 +45,7 @@ int show_recent_directories(int code, int count, std::string_view path) {
     base = core::session().cwd;
   else
     base = std::string(path);
-  if (!config::text_template_loaded("new.body")) config::load_text_template("new.body");
+  row_template_ready("new.body");
   clear_display_fields();
   int shown = 0;
   for (const releases::NewEntry& row : releases::dirlog_newest(base, count)) {

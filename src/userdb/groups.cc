@@ -3,7 +3,6 @@
 
 #include <strings.h>
 
-#include <cstring>
 #include <string>
 
 #include "config/access_rules.h"
@@ -46,14 +45,13 @@ int passwd_gid_of_group(std::string_view name) {
   return kGroupless;
 }
 
-int in_group(const char* name) {
-  if (!name || !name[0]) return 0;
-  const core::UserRecord& work = work_user();
-  for (int i = 0; i < core::kMaxGroups; ++i) {
-    if (std::strcmp(work.groups[i], name) == 0) return 1;
-    if (std::strcmp(work.private_groups[i], name) == 0) return 1;
-  }
-  return 0;
+int in_group(const char* name) { return name && record_in_group(work_user(), name) ? 1 : 0; }
+
+bool record_in_group(const core::UserRecord& user, std::string_view name) {
+  if (name.empty()) return false;
+  for (int i = 0; i < core::kMaxGroups; ++i)
+    if (name == user.groups[i] || name == user.private_groups[i]) return true;
+  return false;
 }
 
 int group_login_limit(int gid, int sessions_with_gid) {

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/user_record.h"
+
 namespace userdb {
 
 // Looks `name` up in the group file without regard to case and, when
@@ -21,6 +23,8 @@ int passwd_gid_of_group(std::string_view name);
 
 // 1 when the work record's groups or private groups hold `name` exactly.
 int in_group(const char* name);
+// The same test on any record.
+bool record_in_group(const core::UserRecord& user, std::string_view name);
 
 // The group's login limit when it has one and the online sessions with that
 // gid (`sessions_with_gid`, this one counted) have reached it; otherwise 0.

@@ -50,9 +50,22 @@ bool is_writer_temporary_name(std::string_view name) {
   return name.find_first_not_of("0123456789", dot + 1) == std::string_view::npos;
 }
 
+bool read_user_record(std::string_view name, core::UserRecord& record) {
+  if (!valid_user_name(name) || is_lock_file_name(name)) return false;
+  const std::string path = userfile_path(name);
+  core::UniqueFd fd = core::open_file(path.c_str(), O_RDONLY | O_NONBLOCK);
+  struct stat status {};
+  std::string text;
+  if (!fd || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode) || !core::read_all(fd.get(), text))
+    return false;
+  parse_userfile(text, name, userfile_section_count(), core::now(), record, nullptr);
+  return true;
+}
+
+std::string users_directory() { return std::string(core::session().data_path) + "/users"; }
+
 bool walk_users(Templates templates, Contents contents, const UserfileVisitor& visit) {
-  const std::string dir_path = std::string(core::session().data_path) + "/users";
-  std::unique_ptr<DIR, DirCloser> dir(::opendir(dir_path.c_str()));
+  std::unique_ptr<DIR, DirCloser> dir(::opendir(users_directory().c_str()));
   if (!dir) return false;
   const int dir_fd = ::dirfd(dir.get());
   const int section_count = contents == Contents::kRecord ? userfile_section_count() : 0;

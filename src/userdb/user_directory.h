@@ -9,6 +9,7 @@
 #include <sys/types.h>
 
 #include <functional>
+#include <string>
 #include <string_view>
 
 #include "core/user_record.h"
@@ -30,9 +31,17 @@ struct UserfileEntry {
 // Returns false to end the walk early.
 using UserfileVisitor = std::function<bool(const UserfileEntry&)>;
 
+// "%s/users" under the data path.
+std::string users_directory();
+
 // Visits every userfile; with contents asked for, a file that cannot be
 // read is passed over. False when the directory cannot be opened.
 bool walk_users(Templates templates, Contents contents, const UserfileVisitor& visit);
+
+// Reads the userfile of `name` into `record` without waiting on its lock
+// and without touching the work or session records; false when there is
+// no such readable regular file.
+bool read_user_record(std::string_view name, core::UserRecord& record);
 
 // "default." and a name: the templates new accounts are made from.
 bool is_template_name(std::string_view name);
