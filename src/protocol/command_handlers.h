@@ -1,10 +1,6 @@
-// The handlers the command reader defines itself (the grammar-level
-// commands, HELP) and the stubs of the commands not written yet, which
-// answer "not implemented" from protocol/unimplemented_handlers.cc. The
-// other handlers live beside the subsystem they drive and are declared in
-// its *_commands.h. To plug in a real handler: define it in its folder's
-// commands header, delete its stub here and there, and name it in the
-// table row.
+// The handlers the command reader defines itself: the grammar-level
+// commands and HELP. The other handlers live beside the subsystem they
+// drive, are declared in its *_commands.h and named in the table row.
 #pragma once
 
 #include "protocol/command_table.h"
@@ -23,7 +19,6 @@ int abor(const CommandArgs&);
 int syst(const CommandArgs&);
 int help(const CommandArgs&);
 int noop(const CommandArgs&);
-int cdup(const CommandArgs&);
 
 // SITE sub-commands: the access rule has allowed them already; `text` is
 // empty for the bare form.

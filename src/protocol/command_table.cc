@@ -1,9 +1,8 @@
 // cmdtab and sitetab, in the order HELP lists them.
 //
-// A row names its handler from protocol/command_handlers.h. Commands whose
-// module has not been written answer "not implemented" through the stubs in
-// protocol/unimplemented_handlers.cc; a module plugs in its real handler by
-// defining the function and deleting the stub, without touching this table.
+// A row names its handler from the commands header of the folder that
+// carries the command out (protocol/command_handlers.h for the reader's
+// own).
 #include "protocol/command_table.h"
 
 #include <array>
@@ -109,7 +108,7 @@ constexpr std::array kCmdTab = {
     base("MKD", kMKD, kStr1, true, "<sp> path-name", session_commands::mkd, kTracksFailure),
     base("RMD", kRMD, kStr1, true, "<sp> path-name", session_commands::rmd, kTracksFailure),
     base("PWD", kPWD, kArgs, true, "(return current directory)", session_commands::pwd),
-    base("CDUP", kCDUP, kArgs, true, "(change to parent directory)", h::cdup, kTracksFailure),
+    base("CDUP", kCDUP, kArgs, true, "(change to parent directory)", session_commands::cdup, kTracksFailure),
     base("STOU", kSTOU, kStr1, true, "<sp> file-name", transfer_commands::stou, kTracksFailure),
     base("SIZE", kSIZE, kOstr, true, "<sp> path-name", session_commands::size),
     base("MDTM", kMDTM, kOstr, true, "<sp> path-name", session_commands::mdtm),

@@ -225,4 +225,9 @@ int cwd(const CommandArgs& args) {
   return change_dir(args.text ? *args.text : std::string("/"));
 }
 
+int cdup(const CommandArgs&) {
+  core::session().cwd_shortcut = 0;
+  return change_dir("..");
+}
+
 }  // namespace session::commands

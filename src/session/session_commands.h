@@ -13,6 +13,8 @@ int pass(const CommandArgs&);
 int quit(const CommandArgs&);
 int stat(const CommandArgs&);
 int cwd(const CommandArgs&);
+// CDUP: CWD "..".
+int cdup(const CommandArgs&);
 int pwd(const CommandArgs&);
 int mkd(const CommandArgs&);
 int rmd(const CommandArgs&);

@@ -101,6 +101,10 @@ def test_pwd_doubles_a_quote_in_the_directory_name(cwd_site):
     client.cwd('a"b')
     assert client.sendcmd("PWD") == '257 "/a""b" is the current directory.'
     assert client.pwd() == '/a"b'
+    assert client.sendcmd("CDUP").startswith("250")
+    assert client.pwd() == "/"
+    # At the home's top the parent is the home itself.
+    assert client.sendcmd("CDUP").startswith("250") and client.pwd() == "/"
     client.quit()
 
 
