@@ -97,11 +97,11 @@ bool read_lock_owner(const std::string& lock_path, std::string& owner) {
   return true;
 }
 
-void wait_for_user_lock(const char* name) {
+bool wait_for_user_lock(const char* name) {
   const std::string path = lock_path_of(name);
   const std::string me = own_pid_text();
   std::string owner;
-  if (!read_lock_owner(path, owner) || owner == me) return;
+  if (!read_lock_owner(path, owner) || owner == me) return true;
 
   // The watch goes on before the lock is looked at again, so a release
   // between the look and the wait still wakes the wait.
@@ -109,7 +109,7 @@ void wait_for_user_lock(const char* name) {
   std::string watched;
   long watched_since = 0;
   for (;;) {
-    if (!read_lock_owner(path, owner) || owner == me) return;
+    if (!read_lock_owner(path, owner) || owner == me) return true;
     const long now = monotonic_ns();
     // A lock passed on to another owner is not stale: start counting again.
     if (watched_since == 0 || owner != watched) {
@@ -122,9 +122,12 @@ void wait_for_user_lock(const char* name) {
   }
   core::PrivilegeBracket privileged;
   if (read_lock_owner(path, owner) && owner == watched) {
-    (void)unlink(path.c_str());
     core::error_log(" --> WARNING: Forcing unlock for %s! <--- ", name);
+    // A lock that cannot be removed (a directory in its place, a
+    // read-only users directory) would make every taker wait forever.
+    if (unlink(path.c_str()) != 0 && errno != ENOENT) return false;
   }
+  return true;
 }
 
 bool take_user_lock(const char* name) {
@@ -133,7 +136,7 @@ bool take_user_lock(const char* name) {
   int failures = 0;
   int lost_races = 0;
   while (failures < kCreateTries && lost_races < kLostRaces) {
-    wait_for_user_lock(name);
+    if (!wait_for_user_lock(name)) return false;
     std::string owner;
     if (read_lock_owner(path, owner) && owner == me) return true;
     int error = 0;

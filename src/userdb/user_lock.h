@@ -9,8 +9,9 @@ namespace userdb {
 
 // Waits while another process holds the user's lock, waking within a
 // moment of its release. A lock that keeps the same owner for four seconds
-// is stale and is removed with a warning in the error log.
-void wait_for_user_lock(const char* name);
+// is stale and is removed with a warning in the error log. False when a
+// stale lock cannot be removed.
+bool wait_for_user_lock(const char* name);
 // Takes the user's lock: true when this process holds it.
 bool take_user_lock(const char* name);
 // Removes the user's lock file.

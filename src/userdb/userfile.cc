@@ -84,7 +84,7 @@ int read_userfile(const char* name) {
 
 int load_user(const char* name) {
   if (!name || !valid_user_name(name)) return 1;
-  if (!user_cache_enabled()) wait_for_user_lock(name);
+  if (!user_cache_enabled()) (void)wait_for_user_lock(name);
   if (!user_exists(name)) return 1;
   if (user_cache_enabled()) return load_user_cached(name);
   return read_userfile(name);

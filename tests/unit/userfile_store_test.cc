@@ -185,6 +185,16 @@ TEST_F(UserfileStore, ALockLeftByADeadProcessIsForcedOpenOnceWithAWarning) {
   userdb::unlock_user("bob");
 }
 
+// Without this the taker would wait out the stale limit again and again.
+TEST_F(UserfileStore, AStaleLockThatCannotBeRemovedFailsTheLockInsteadOfWaitingForever) {
+  write_file(user_path("bob"), "FLAGS 1\n");
+  stdfs::create_directory(user_path("bob.lock"));
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_NE(userdb::lock_and_load_user("bob"), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+  EXPECT_TRUE(stdfs::is_directory(user_path("bob.lock")));
+}
+
 // A waiter is woken by the release itself, not by a later look: the
 // median hand-over stays within a few milliseconds even on a busy machine
 // (about 0.3 ms on a quiet one).
