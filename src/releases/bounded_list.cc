@@ -117,31 +117,43 @@ bool read_list(const std::string& path, std::vector<ListEntry>& entries) {
   return read_entries(path, entries, nullptr) != ReadResult::Failed;
 }
 
-ListStatus add_to_list(const std::string& path, int maximum, const ListEntry& entry) {
+namespace {
+
+// Every change of a list: under the list's lock, read it, let `edit` change
+// the entries (it answers Done to have them written, anything else to
+// leave the file as it is), and write the result through a temporary file.
+template <typename Edit>
+ListStatus edit_list(const std::string& path, Edit edit) {
   core::PrivilegeBracket privileged;
   ListLock lock(path);
   if (!lock.held()) return ListStatus::CannotCreate;
   std::vector<ListEntry> entries;
   FileAttributes attributes;
   if (read_entries(path, entries, &attributes) == ReadResult::Failed) return ListStatus::CannotRead;
-  const std::size_t keep = maximum > 1 ? static_cast<std::size_t>(maximum - 1) : 0;
-  if (entries.size() > keep) entries.erase(entries.begin(), entries.end() - static_cast<std::ptrdiff_t>(keep));
-  entries.push_back(entry);
+  const ListStatus edited = edit(entries);
+  if (edited != ListStatus::Done) return edited;
   return rewrite(path, entries, attributes);
 }
 
+}  // namespace
+
+ListStatus add_to_list(const std::string& path, int maximum, const ListEntry& entry) {
+  return edit_list(path, [&](std::vector<ListEntry>& entries) {
+    const std::size_t keep = maximum > 1 ? static_cast<std::size_t>(maximum - 1) : 0;
+    if (entries.size() > keep) entries.erase(entries.begin(), entries.end() - static_cast<std::ptrdiff_t>(keep));
+    entries.push_back(entry);
+    return ListStatus::Done;
+  });
+}
+
 ListStatus remove_from_list(const std::string& path, long long number, ListEntry& removed) {
-  core::PrivilegeBracket privileged;
-  ListLock lock(path);
-  if (!lock.held()) return ListStatus::CannotCreate;
-  std::vector<ListEntry> entries;
-  FileAttributes attributes;
-  if (read_entries(path, entries, &attributes) == ReadResult::Failed) return ListStatus::CannotRead;
-  if (number < 1 || static_cast<unsigned long long>(number) > entries.size()) return ListStatus::NoSuchEntry;
-  const auto at = entries.begin() + static_cast<std::ptrdiff_t>(number - 1);
-  removed = *at;
-  entries.erase(at);
-  return rewrite(path, entries, attributes);
+  return edit_list(path, [&](std::vector<ListEntry>& entries) {
+    if (number < 1 || static_cast<unsigned long long>(number) > entries.size()) return ListStatus::NoSuchEntry;
+    const auto at = entries.begin() + static_cast<std::ptrdiff_t>(number - 1);
+    removed = *at;
+    entries.erase(at);
+    return ListStatus::Done;
+  });
 }
 
 }  // namespace releases
