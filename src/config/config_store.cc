@@ -8,6 +8,7 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <deque>
@@ -25,9 +26,16 @@ namespace {
 constexpr const char* kSeparators = " \t\r";
 // A rewritten argument ("[:space:]", "[:hash:]") keeps this many characters.
 constexpr std::size_t kMaxRewrittenArg = 200;
-// Includes nest only this deep: a file including itself (directly or not)
-// would otherwise recurse until the stack runs out.
-constexpr int kMaxIncludeDepth = 16;
+// Includes nest only this deep. A file including itself (directly or
+// through others) is refused as an include loop; without that, one that
+// includes itself twice would be read 2^16 times.
+constexpr std::size_t kMaxIncludeDepth = 16;
+
+struct FileIdentity {
+  dev_t device;
+  ino_t inode;
+  bool operator==(const FileIdentity&) const = default;
+};
 
 struct Store {
   std::deque<ConfigEntry> entries;  // a deque keeps entry addresses stable
@@ -36,7 +44,7 @@ struct Store {
   std::vector<std::unique_ptr<char[]>> buffers;  // the file texts entries point into
   std::string client_address;
   ConfigLogSink sink = nullptr;
-  int include_depth = 0;
+  std::vector<FileIdentity> being_read;  // the file and the files including it
 };
 
 Store& store() {
@@ -208,7 +216,7 @@ void set_client_address(std::string_view dotted) { store().client_address.assign
 int read_config_file(const char* path) {
   if (!path) return 0;
   Store& s = store();
-  if (s.include_depth >= kMaxIncludeDepth) {
+  if (s.being_read.size() >= kMaxIncludeDepth) {
     log_error(std::string("Includes nested too deeply (>") + std::to_string(kMaxIncludeDepth) +
               ") at config file " + path);
     return 0;
@@ -224,6 +232,11 @@ int read_config_file(const char* path) {
   struct stat st;
   if (::fstat(fd, &st) < 0) {
     log_error("cannot fstat config file: " + error_text(errno));
+    return 0;
+  }
+  const FileIdentity identity{st.st_dev, st.st_ino};
+  if (std::find(s.being_read.begin(), s.being_read.end(), identity) != s.being_read.end()) {
+    log_error(std::string("Include loop at config file ") + path);
     return 0;
   }
   const std::size_t size = st.st_size > 0 ? static_cast<std::size_t>(st.st_size) : 0;
@@ -246,9 +259,9 @@ int read_config_file(const char* path) {
 
   char* text = buffer.get();
   s.buffers.push_back(std::move(buffer));
-  ++s.include_depth;
+  s.being_read.push_back(identity);
   const int result = parse_buffer(text, size);
-  --s.include_depth;
+  s.being_read.pop_back();
   return result;
 }
 

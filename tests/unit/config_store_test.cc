@@ -190,13 +190,23 @@ TEST_F(ConfigStoreTest, EmptyIncludedFileCountsAsFailure) {
   EXPECT_EQ(lines("a").size(), 1u);
 }
 
-TEST_F(ConfigStoreTest, SelfIncludeStopsInsteadOfRecursingForever) {
+// Found by fuzzing: a file that included itself twice was read 2^16 times.
+TEST_F(ConfigStoreTest, IncludeLoopIsRefused) {
   const std::string path = dir_ + "/loop.conf";
-  write("loop.conf", "a 1\ninclude " + path + "\n");
+  write("loop.conf", "a 1\ninclude " + path + "\ninclude " + path + "\n");
   ASSERT_EQ(config::read_config_file(path.c_str()), 1);
+  EXPECT_EQ(lines("a").size(), 1u);
+  const std::string refused[] = {"Include loop at config file " + path, "Error including file " + path + " in config file"};
+  EXPECT_EQ(g_messages, (std::vector<std::string>{refused[0], refused[1], refused[0], refused[1]}));
+}
+
+TEST_F(ConfigStoreTest, IncludesNestSixteenDeep) {
+  for (int n = 0; n < 20; ++n)
+    write("chain" + std::to_string(n) + ".conf", "a 1\ninclude " + dir_ + "/chain" + std::to_string(n + 1) + ".conf\n");
+  ASSERT_EQ(config::read_config_file((dir_ + "/chain0.conf").c_str()), 1);
   EXPECT_EQ(lines("a").size(), 16u);
   ASSERT_FALSE(g_messages.empty());
-  EXPECT_EQ(g_messages[0], "Includes nested too deeply (>16) at config file " + path);
+  EXPECT_EQ(g_messages[0], "Includes nested too deeply (>16) at config file " + dir_ + "/chain16.conf");
 }
 
 TEST_F(ConfigStoreTest, ZeroBytesActAsBlanks) {
