@@ -32,6 +32,16 @@ constexpr std::size_t kNameLimit = 8191;
 // Included files may include others; a file that includes itself stops
 // here instead of recursing until the stack runs out.
 constexpr int kMaxIncludeDepth = 8;
+// A file that includes itself twice on its way down would still open 2^8
+// files (and more for more includes per line), so one text file shows at
+// most this many files in all, itself counted.
+constexpr int kMaxFilesShown = 32;
+
+// How far one text file still reaches through its includes.
+struct Reach {
+  int depth = 0;
+  int files_left = kMaxFilesShown;
+};
 // Flag letters of %= and the group name of %@ are at most this long.
 constexpr std::size_t kSelectorLimit = 50;
 
@@ -68,11 +78,11 @@ constexpr TopListDirective kTopLists[] = {
     {"%NUKETOP", TopList::NukeTop},
 };
 
-int show_at_depth(int code, const std::string& path, int depth);
+int show_within(int code, const std::string& path, Reach& reach);
 
 // Runs the directive `line` starts with, if any. Returns true when the
 // line was a directive; `count` receives what a list directive returned.
-bool run_directive(int code, std::string_view line, int depth, int& count) {
+bool run_directive(int code, std::string_view line, Reach& reach, int& count) {
   count = 0;
   if (line.size() < 2 || line[0] != '%') return false;
   if (line.starts_with("%REQS")) {
@@ -119,12 +129,12 @@ bool run_directive(int code, std::string_view line, int depth, int& count) {
     const std::size_t slash = line.find('/', 2);
     if (slash == std::string_view::npos) return true;
     const std::string_view letters = line.substr(2, std::min(slash - 2, kSelectorLimit));
-    if (user_has_any_flag(letters)) show_at_depth(code, std::string(trim(line.substr(slash))), depth + 1);
+    if (user_has_any_flag(letters)) show_within(code, std::string(trim(line.substr(slash))), reach);
     return true;
   }
   if (line.starts_with("%!")) {
     const std::string_view path = trim(line.substr(2));
-    if (!path.empty()) show_at_depth(code, std::string(path), depth + 1);
+    if (!path.empty()) show_within(code, std::string(path), reach);
     return true;
   }
   if (line.starts_with("%@")) {
@@ -133,15 +143,17 @@ bool run_directive(int code, std::string_view line, int depth, int& count) {
     if (blank == std::string_view::npos) return true;
     const std::string_view group = rest.substr(0, std::min(blank, kSelectorLimit));
     const std::string path = collapse_white_space(rest.substr(blank + 1));
-    if (!path.empty() && user_in_group(group)) show_at_depth(code, path, depth + 1);
+    if (!path.empty() && user_in_group(group)) show_within(code, path, reach);
     return true;
   }
   return false;
 }
 
-int show_at_depth(int code, const std::string& requested, int depth) {
-  if (depth > kMaxIncludeDepth || requested.empty() || requested.size() >= kPathLimit) return 0;
-  if (!exists(requested)) return 0;
+// Shows a file one level below the file that named it.
+int show_within(int code, const std::string& requested, Reach& reach) {
+  if (reach.depth > kMaxIncludeDepth || requested.empty() || requested.size() >= kPathLimit) return 0;
+  if (!exists(requested) || reach.files_left <= 0) return 0;
+  --reach.files_left;
   const std::string path = choose_variant(requested, core::now());
   FileHandle file(std::fopen(path.c_str(), "r"));
   if (!file) return 1;
@@ -156,7 +168,10 @@ int show_at_depth(int code, const std::string& requested, int depth) {
     std::string_view line(buffer, std::strlen(buffer));
     line = line.substr(0, line.find_first_of("\r\n"));
     int count = 0;
-    if (run_directive(code, line, depth, count)) {
+    ++reach.depth;
+    const bool directive = run_directive(code, line, reach, count);
+    --reach.depth;
+    if (directive) {
       result += count;
       continue;
     }
@@ -191,7 +206,8 @@ std::string choose_variant(const std::string& path, time_t moment) {
 
 int show_text_file(int code, const char* path) {
   if (!path) return 0;
-  return show_at_depth(code, path, 0);
+  Reach reach;
+  return show_within(code, path, reach);
 }
 
 int show_text_args(int code, std::string_view name_format, std::span<const core::FormatArg> args) {

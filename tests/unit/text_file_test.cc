@@ -127,6 +127,17 @@ TEST_F(TextFileTest, SelfIncludingFileStops) {
   EXPECT_LT(lines, 20u);
 }
 
+// Found by fuzzing: three includes of itself per level made 3^8 files.
+TEST_F(TextFileTest, SelfIncludingFileShowsAtMostThirtyTwoFiles) {
+  const std::string path = dir_ + "/text/tree";
+  write("text/tree", "again\n%! " + path + "\n%=3" + path + "\n%@Friends " + path + "\n");
+  EXPECT_EQ(text::show_text_file(200, path.c_str()), 1);
+  const std::string out = written();
+  std::size_t lines = 0;
+  for (std::size_t at = out.find("again"); at != std::string::npos; at = out.find("again", at + 1)) ++lines;
+  EXPECT_EQ(lines, 32u);
+}
+
 TEST_F(TextFileTest, ExecSendsTheCommandOutputAsItIs) {
   const std::string path = write("text/exec",
                                  "%EXEC   /bin/echo   %[%s]Iu   !!\n"
