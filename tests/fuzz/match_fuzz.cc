@@ -1,0 +1,23 @@
+// Name and path pattern matching, pattern and name both fuzzed: the input
+// is the pattern, a "----" line and the name.
+#include <string>
+#include <vector>
+
+#include "core/match.h"
+#include "fuzz_support.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const auto parts = fuzz::split_input(std::string_view(reinterpret_cast<const char*>(data), size), 2);
+  // Configuration words are C strings: both sides end at a zero byte there.
+  const std::string pattern(parts[0]);
+  const std::string name(parts[1]);
+  core::name_match(name, pattern);
+  core::name_match(name.c_str(), pattern.c_str());
+  core::wildcard_match(pattern, name, true);
+  core::wildcard_match(pattern, name, false);
+  core::dir_match(pattern, name, true);
+  core::any_match(pattern, name);
+  std::vector<std::string> alternatives;
+  core::expand_braces(pattern, alternatives, 1000);
+  return 0;
+}
