@@ -1,8 +1,11 @@
 # The Debian packages marlod needs to build, test and run its demo, and a
-# function that installs whichever of them are missing.
+# function that installs whichever of them are missing. clang-14 with its
+# runtime libraries builds the fuzz targets (tests/fuzz); llvm-14 brings the
+# symbolizer their reports use.
 MARLOD_PACKAGES=(
   cmake ninja-build g++ libcrypt-dev zlib1g-dev libgtest-dev libgmock-dev
   python3 python3-pytest python3-pytest-xdist curl lftp busybox-static systemd procps openssl util-linux
+  clang-14 libclang-rt-14-dev llvm-14
 )
 
 install_missing_packages() {

@@ -5,23 +5,13 @@
 # one input counts as a hang. Prints per target the executions, the final
 # coverage and the findings, and keeps the inputs of this run's findings in
 # build/fuzz-findings/TARGET/. Exits 1 when any target had a finding.
+#
+# Everything is inside main, which bash reads whole before it runs, so
+# editing this file during a long run does not derail that run.
 set -euo pipefail
-seconds=${1:-3}
-jobs=${2:-2}
-cd "$(dirname "$0")/../.."
-repo=$PWD
-
-CC=clang-14 CXX=clang++-14 cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug \
-  -DCMAKE_CXX_FLAGS_DEBUG=-gline-tables-only -DMARLOD_FUZZ=ON -DMARLOD_TESTS=OFF >/dev/null
-cmake --build build/fuzz -j "$jobs" --target fuzzers >/dev/null
-
-work=$(mktemp -d /tmp/marlod-fuzz-run-XXXXXX)
-trap 'rm -rf "$work"' EXIT
-export ASAN_OPTIONS=abort_on_error=1:symbolize=1
-export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
 run_one() {
-  local target=$1 corpus="$work/$1" findings="$repo/build/fuzz-findings/$1"
+  local target=$1 seconds=$2 corpus="$work/$1" findings="$repo/build/fuzz-findings/$1"
   rm -rf "$findings"
   mkdir -p "$corpus" "$findings"
   cp "tests/fuzz/corpus/$target"/* "$corpus"/
@@ -29,42 +19,58 @@ run_one() {
     -print_final_stats=1 -artifact_prefix="$findings/" >"$work/$target.log" 2>&1 || true
 }
 
-targets=()
-for source in tests/fuzz/*_fuzz.cc; do
-  name=$(basename "$source" _fuzz.cc)
-  targets+=("$name")
-done
+report() {
+  local failed=0 target log executions coverage found
+  printf '%-16s %12s %8s %8s  %s\n' target executions cov ft findings
+  for target in "$@"; do
+    log="$work/$target.log"
+    executions=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
+    coverage=$(grep -oE 'cov: [0-9]+ ft: [0-9]+' "$log" | tail -1 || true)
+    found=$(find "build/fuzz-findings/$target" -type f ! -name 'slow-unit-*' | wc -l)
+    if grep -qE '^==[0-9]+==ERROR|ERROR: libFuzzer|runtime error:' "$log"; then
+      found=$((found > 0 ? found : 1))
+    fi
+    printf '%-16s %12s %8s %8s  %s\n' "$target" "${executions:-?}" "$(echo "$coverage" | awk '{print $2}')" \
+      "$(echo "$coverage" | awk '{print $4}')" "$found"
+    if [ "$found" -gt 0 ]; then
+      failed=1
+      grep -E 'ERROR|SUMMARY|runtime error|Test unit written' "$log" | head -5 | sed 's/^/    /'
+    fi
+  done
+  return "$failed"
+}
 
-# The runs use copies, so a rebuild meanwhile does not pull a binary away.
-mkdir -p "$work/bin"
-for target in "${targets[@]}"; do cp "build/fuzz/tests/fuzz/${target}_fuzz" "$work/bin/"; done
+main() {
+  local seconds=${1:-3} jobs=${2:-2}
+  cd "$(dirname "$0")/../.."
+  repo=$PWD
 
-running=0
-for target in "${targets[@]}"; do
-  run_one "$target" &
-  running=$((running + 1))
-  if [ "$running" -ge "$jobs" ]; then
-    wait -n
-    running=$((running - 1))
-  fi
-done
-wait
+  CC=clang-14 CXX=clang++-14 cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+    -DCMAKE_CXX_FLAGS_DEBUG=-gline-tables-only -DMARLOD_FUZZ=ON -DMARLOD_TESTS=OFF >/dev/null
+  cmake --build build/fuzz -j "$jobs" --target fuzzers
 
-failed=0
-printf '%-16s %12s %8s %8s  %s\n' target executions cov ft findings
-for target in "${targets[@]}"; do
-  log="$work/$target.log"
-  executions=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
-  coverage=$(grep -oE 'cov: [0-9]+ ft: [0-9]+' "$log" | tail -1)
-  found=$(find "build/fuzz-findings/$target" -type f ! -name 'slow-unit-*' | wc -l)
-  if grep -qE '^==[0-9]+==ERROR|ERROR: libFuzzer|runtime error:' "$log"; then
-    found=$((found > 0 ? found : 1))
-  fi
-  printf '%-16s %12s %8s %8s  %s\n' "$target" "${executions:-?}" "$(echo "$coverage" | awk '{print $2}')" \
-    "$(echo "$coverage" | awk '{print $4}')" "$found"
-  if [ "$found" -gt 0 ]; then
-    failed=1
-    grep -E 'ERROR|SUMMARY|runtime error|Test unit written' "$log" | head -5 | sed 's/^/    /'
-  fi
-done
-exit "$failed"
+  work=$(mktemp -d /tmp/marlod-fuzz-run-XXXXXX)
+  trap 'rm -rf "$work"' EXIT
+  export ASAN_OPTIONS=abort_on_error=1:symbolize=1
+  export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+  if [ -x /usr/lib/llvm-14/bin/llvm-symbolizer ]; then export ASAN_SYMBOLIZER_PATH=/usr/lib/llvm-14/bin/llvm-symbolizer; fi
+
+  local targets=() source target running=0
+  for source in tests/fuzz/*_fuzz.cc; do targets+=("$(basename "$source" _fuzz.cc)"); done
+  # The runs use copies, so a rebuild meanwhile does not pull a binary away.
+  mkdir -p "$work/bin"
+  for target in "${targets[@]}"; do cp "build/fuzz/tests/fuzz/${target}_fuzz" "$work/bin/"; done
+
+  for target in "${targets[@]}"; do
+    run_one "$target" "$seconds" &
+    running=$((running + 1))
+    if [ "$running" -ge "$jobs" ]; then
+      wait -n
+      running=$((running - 1))
+    fi
+  done
+  wait
+  report "${targets[@]}"
+}
+
+main "$@"
