@@ -47,7 +47,7 @@ std::optional<core::PasswdEntry> parse_passwd_line(std::string_view line) {
   entry.gid = static_cast<uint16_t>(gid);
   entry.gecos = f[4];
   entry.dir = f[5];
-  if (entry.dir.size() > 1 && entry.dir.back() == '/') entry.dir.pop_back();
+  while (entry.dir.size() > 1 && entry.dir.back() == '/') entry.dir.pop_back();
   entry.shell = f[6];
   return entry;
 }

@@ -33,6 +33,9 @@ TEST(PasswdLines, SevenFieldsAndStrictNumbers) {
   EXPECT_EQ(e->dir, "/site/bob");
   EXPECT_EQ(e->shell, "/bin/false");
   EXPECT_EQ(userdb::parse_passwd_line("root:x:0:0::/:/bin/sh")->dir, "/");
+  // Found by fuzzing: "/site//" kept a "/" and lost it on the next write.
+  EXPECT_EQ(userdb::parse_passwd_line("bob:x:1:1:g:/site//:/bin/false")->dir, "/site");
+  EXPECT_EQ(userdb::parse_passwd_line("root:x:0:0::///:/bin/sh")->dir, "/");
   EXPECT_FALSE(userdb::parse_passwd_line("bob:x:101:100:g:/"));
   EXPECT_FALSE(userdb::parse_passwd_line("bob:x::100:g:/:/bin/false"));
   EXPECT_FALSE(userdb::parse_passwd_line("bob:x:00:100:g:/:/bin/false"));
