@@ -90,7 +90,8 @@ int feat(const CommandArgs&) {
 }
 
 int opts(const CommandArgs& args) {
-  const auto [option, value] = split_word(args.text.value_or(""));
+  const std::string text = args.text.value_or("");
+  const auto [option, value] = split_word(text);
   if (option == "UTF8") return opts_utf8(value);
   if (option == "MLST") return opts_mlst(value);
   core::reply(501, "Option not understood: %s", option);
@@ -101,7 +102,8 @@ int opts(const CommandArgs& args) {
 // simultaneous-transfer limits let it start, before it sets up a data
 // connection for nothing.
 int pret(const CommandArgs& args) {
-  const auto [command, rest] = split_word(args.text.value_or(""));
+  const std::string text = args.text.value_or("");
+  const std::string command = split_word(text).first;
   const CommandEntry* entry = lookup(cmdtab(), command);
   const Token token = entry ? entry->token : kEndOfInput;
   switch (token) {
