@@ -10,6 +10,7 @@ import threading
 import pytest
 
 from conftest import WAIT_SECONDS, attempt_login, content, lftp, raw_login, run_client, set_userfile_line, uid_of
+from test_site_lists import OnlineTable
 
 FAMILIES = {"ipv4": "127.0.0.1", "ipv6": "::1"}
 
@@ -180,6 +181,15 @@ def test_ipv6_masks_admit_and_refuse_as_their_ipv4_twins(site, mask, host, admit
     site.start("-l")
     raw, reply = attempt_login(site, "alice", host=host)
     assert reply[-1].startswith("230" if admitted else "530"), reply
+    if admitted:
+        # The online table's host field (256 bytes) holds "ident@address"
+        # whole for either family; the mapped form never shows.
+        table = OnlineTable(site)
+        try:
+            hosts = [slot[3].split(b"\0")[0] for slot in table.slots() if slot[10]]
+        finally:
+            table.close()
+        assert hosts == [f"*@{host}".encode()]
     raw.close()
     if admitted:
         assert f"@{host} ({host}) \"alice\"" in site.log("marlod.log")
