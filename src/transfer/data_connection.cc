@@ -157,7 +157,8 @@ int create_active_socket() {
     // The ring's addresses are IPv4: an IPv6 session leaves from its own.
     core::NetAddress source = session.local_addr;
     source.set_port(session.data_source_addr.port());
-    if (const char* addr = active_ring().current().addr; addr[0] != '\0') source.set_host_text(addr);
+    if (const char* addr = active_ring().current().addr; addr[0] != '\0' && !source.is_ipv6())
+      source.set_host_text(addr);
     for (int retry = 1;; ++retry) {
       if (::bind(fd, source.raw(), source.length()) == 0) break;
       error = errno;

@@ -76,7 +76,8 @@ bool open_passive_listener(core::NetAddress& bound) {
 
   const transfer::AddrRingNode& node = transfer::passive_ring().current();
   core::NetAddress address = s.local_addr;
-  if (node.nat_only == 0 && node.addr[0] != '\0') address.set_host_text(node.addr);
+  if (!s.local_addr.is_ipv6() && node.nat_only == 0 && node.addr[0] != '\0')
+    address.set_host_text(node.addr);
   if (!bind_passive_port(s.pasv_fd, address)) return refuse(s.pasv_fd);
 
   sockaddr_storage own{};
