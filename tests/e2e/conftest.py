@@ -154,9 +154,9 @@ class Site:
         self.ipc_key = random.randint(0x10000000, 0x7FFFFFFF)
         self.port = free_port()
         self.host = "127.0.0.1"
-        # What the launcher listens on: "[::]" takes IPv6 and, mapped,
-        # IPv4 clients too (listen_on_both_families).
-        self.listen_host = "127.0.0.1"
+        # What the launcher listens on when not `host`: "[::]" takes IPv6
+        # and, mapped, IPv4 clients too (listen_on_both_families).
+        self.listen_host = None
         # -n 0: no reverse lookups; -I: no ident queries to the test machine.
         self.options = ["-n", "0", "-I"]
         self.launcher = None
@@ -271,7 +271,7 @@ class Site:
             f"ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:log_path={self.sanitizer_path}",
             f"UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:log_path={self.sanitizer_path}",
         ]
-        command = ["systemd-socket-activate", "--inetd", "-a", "-l", f"{self.listen_host}:{self.port}"]
+        command = ["systemd-socket-activate", "--inetd", "-a", "-l", f"{self.listen_host or self.host}:{self.port}"]
         for variable in environment:
             command += ["-E", variable]
         command += [str(MARLOD), "-r", str(self.config_path), *self.options, *extra_options]
