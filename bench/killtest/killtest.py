@@ -4,9 +4,10 @@ and out, and run SITE commands that write userfiles, the directory log and
 the dupe file (TAGLINE, GIVE, MKD/RMD, uploads), and one daemon process,
 picked at random among the launcher's children, gets SIGKILL at a random
 moment. After every round:
-- every userfile holds every line the daemon writes, with numbers; the
-  users folder holds nothing but userfiles and lock files; every passwd and
-  group line parses;
+- every userfile holds every line the daemon writes, with numbers; once
+  the accounts of the round have logged in again, the users folder holds
+  nothing but userfiles, templates and lock files; every passwd and group
+  line parses;
 - the directory log and the dupe file hold whole records only;
 - every account of the round logs in within 5 s (a lock left by the killed
   process is forced open after 4 s);
@@ -156,6 +157,9 @@ def timed_login(name):
     return time.monotonic() - started
 
 
+REPORTED_STRAYS = set()
+
+
 def check_files(users_dir, known):
     problems = []
     for entry in os.listdir(users_dir):
@@ -163,7 +167,9 @@ def check_files(users_dir, known):
         if entry.endswith(".lock") or entry.startswith("default."):  # locks and templates
             continue
         if entry not in known:
-            problems.append("stray file in the users folder: %s" % entry)
+            if entry not in REPORTED_STRAYS:  # once, not in every later round
+                problems.append("stray file in the users folder: %s" % entry)
+                REPORTED_STRAYS.add(entry)
             continue
         try:
             site_books.read_books(path)
@@ -260,7 +266,7 @@ def run_round(number, rng, users_dir, known, tally):
             if giver + taker != 0:
                 problems.append("cut GIVE %s -> %s moved %d and %d" % (session.name, session.other, giver, taker))
 
-    problems += check_files(users_dir, set(known))
+    tally["locks_left"] += sum(1 for entry in os.listdir(users_dir) if entry.endswith(".lock"))
     slowest = 0.0
     for name in names:
         try:
@@ -268,9 +274,13 @@ def run_round(number, rng, users_dir, known, tally):
         except (OSError, EOFError, ftplib.Error) as failure:
             problems.append("%s cannot log in: %s" % (name, failure))
     tally["slowest_login"] = max(tally["slowest_login"], slowest)
+    if slowest > 1.0:  # what the killed session was doing when it left a lock behind
+        tally["slow_login_after_cut_" + "_".join(s.cut[0] if s.cut else "none" for s in broken)] += 1
     if slowest > 5.0:
         problems.append("a login took %.1f s" % slowest)
     tally["logins_over_1s"] += slowest > 1.0
+    # After the logins, which force open the killed process's lock.
+    problems += check_files(users_dir, set(known))
     wait_for_sessions_to_end(10)
     for session in sessions:
         for path in session.uploads:  # keep the disk small; the books are checked already

@@ -29,7 +29,7 @@ export PREFIX
 # shellcheck source=../transfer/marlod_site.sh
 source "$REPO/bench/transfer/marlod_site.sh"
 source "$REPO/bench/soak/soak_site.sh"
-trap stop_marlod EXIT
+trap 'set +e; stop_marlod' EXIT  # stop_marlod's wait returns the launcher's status
 
 make_soak_site "$ACCOUNTS" 50 10
 # GIVE needs the give flag.

@@ -32,7 +32,7 @@ export PREFIX
 # shellcheck source=../transfer/marlod_site.sh
 source "$REPO/bench/transfer/marlod_site.sh"
 source "$HERE/soak_site.sh"
-trap stop_marlod EXIT
+trap 'set +e; stop_marlod' EXIT  # stop_marlod's wait returns the launcher's status
 
 make_soak_site "$ACCOUNTS" $((SESSIONS + 100)) 100
 ulimit -n "$(ulimit -Hn)"  # 500 sessions and their data connections

@@ -6,12 +6,14 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/inotify.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <string>
 
 #include "core/file_io.h"
 #include "core/logs.h"
@@ -81,6 +83,16 @@ class LockReleaseWatch {
   core::UniqueFd fd_;
 };
 
+// An owner killed while it wrote the userfile leaves its half-made new file
+// "%s.%u" (userfile path, owner's process id) beside the userfile; once
+// the owner is gone nobody else would ever remove it.
+void remove_dead_writers_file(const char* name, const std::string& owner) {
+  if (owner.empty() || owner.size() > 9 || owner.find_first_not_of("0123456789") != std::string::npos) return;
+  const pid_t pid = static_cast<pid_t>(std::stol(owner));
+  if (pid <= 0 || kill(pid, 0) == 0 || errno != ESRCH) return;
+  (void)unlink((userfile_path(name) + "." + owner).c_str());
+}
+
 }  // namespace
 
 bool read_lock_owner(const std::string& lock_path, std::string& owner) {
@@ -126,6 +138,7 @@ bool wait_for_user_lock(const char* name) {
     // A lock that cannot be removed (a directory in its place, a
     // read-only users directory) would make every taker wait forever.
     if (unlink(path.c_str()) != 0 && errno != ENOENT) return false;
+    remove_dead_writers_file(name, owner);
   }
   return true;
 }

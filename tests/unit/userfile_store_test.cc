@@ -173,16 +173,48 @@ TEST_F(UserfileStore, LockFileHoldsTheProcessIdAndIsRemovedOnUnlock) {
   EXPECT_FALSE(stdfs::exists(user_path("bob.lock")));
 }
 
+// The dead owner was killed while it wrote: its half-made new userfile goes
+// with its lock, and nobody else's does.
 TEST_F(UserfileStore, ALockLeftByADeadProcessIsForcedOpenOnceWithAWarning) {
   write_file(user_path("bob"), "FLAGS 1\n");
   pid_t child = fork();
   if (child == 0) _exit(0);
   waitpid(child, nullptr, 0);
   write_file(user_path("bob.lock"), std::to_string(child));
+  write_file(user_path("bob." + std::to_string(child)), "FLAGS 1\nTAGLINE ha");
+  write_file(user_path("bob.1"), "FLAGS 1\n");  // init's pid: a live writer
   ASSERT_EQ(userdb::lock_and_load_user("bob"), 0);
   EXPECT_EQ(read_file(user_path("bob.lock")), std::to_string(getpid()));
   EXPECT_EQ(count_lines_containing(error_log(), " --> WARNING: Forcing unlock for bob! <--- "), 1);
+  EXPECT_FALSE(stdfs::exists(user_path("bob." + std::to_string(child))));
+  EXPECT_TRUE(stdfs::exists(user_path("bob.1")));
   userdb::unlock_user("bob");
+}
+
+// Credits moved between two users: when the second file cannot be made,
+// the first stays as it was too, and no lock or temporary file is left.
+TEST_F(UserfileStore, TwoRecordsWrittenTogetherChangeBothOrNeither) {
+  configure("stat_section DEFAULT * no\n");
+  for (const bool second_writable : {false, true}) {
+    write_file(user_path("ann"), "FLAGS 3\nCREDITS 100\n");
+    write_file(user_path("bob"), "FLAGS 3\nCREDITS 100\n");
+    const std::string blocker = user_path("bob") + "." + std::to_string(getpid());
+    if (!second_writable) stdfs::create_directory(blocker);
+    ASSERT_EQ(userdb::lock_and_load_user("ann"), 0);
+    core::UserRecord ann = userdb::work_user();
+    ASSERT_EQ(userdb::lock_and_load_user("bob"), 0);
+    core::UserRecord bob = userdb::work_user();
+    ann.sections[0].credits -= 40;
+    bob.sections[0].credits += 40;
+    EXPECT_EQ(userdb::write_users_together(ann, bob), second_writable ? 0 : 1);
+    stdfs::remove(blocker);
+    const char* ann_credits = second_writable ? "CREDITS 60 \n" : "CREDITS 100\n";
+    const char* bob_credits = second_writable ? "CREDITS 140 \n" : "CREDITS 100\n";
+    EXPECT_NE(read_file(user_path("ann")).find(ann_credits), std::string::npos) << second_writable;
+    EXPECT_NE(read_file(user_path("bob")).find(bob_credits), std::string::npos) << second_writable;
+    for (const auto& entry : stdfs::directory_iterator(user_path("")))
+      EXPECT_TRUE(entry.path().filename() == "ann" || entry.path().filename() == "bob") << entry.path();
+  }
 }
 
 // Without this the taker would wait out the stale limit again and again.
