@@ -279,9 +279,10 @@ def run_round(number, rng, users_dir, known, tally):
     if slowest > 5.0:
         problems.append("a login took %.1f s" % slowest)
     tally["logins_over_1s"] += slowest > 1.0
-    # After the logins, which force open the killed process's lock.
-    problems += check_files(users_dir, set(known))
+    # After the logins, which force open the killed process's lock, and
+    # after their sessions have saved the userfile at logout.
     wait_for_sessions_to_end(10)
+    problems += check_files(users_dir, set(known))
     for session in sessions:
         for path in session.uploads:  # keep the disk small; the books are checked already
             try:

@@ -18,17 +18,11 @@ export MARLOD_PORT=${MARLOD_PORT:-2225}
 export MARLOD_SITE=${MARLOD_SITE:-/tmp/marlod-killtest.$$}
 REPORT=${1:-/tmp/marlod-killtest-$(date +%Y%m%d-%H%M%S).json}
 
-if [ -z "${PREFIX:-}" ]; then
-    PREFIX=$REPO/build/rel/prefix
-    cmake -S "$REPO" -B "$REPO/build/rel" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-        -DMARLOD_TESTS=OFF -DCMAKE_INSTALL_PREFIX="$PREFIX" >/dev/null
-    cmake --build "$REPO/build/rel" -j2 >/dev/null
-    cmake --install "$REPO/build/rel" >/dev/null
-fi
+source "$REPO/bench/soak/soak_site.sh"
+use_release_build "$REPO"
 export PREFIX
 # shellcheck source=../transfer/marlod_site.sh
 source "$REPO/bench/transfer/marlod_site.sh"
-source "$REPO/bench/soak/soak_site.sh"
 trap 'set +e; stop_marlod' EXIT  # stop_marlod's wait returns the launcher's status
 
 make_soak_site "$ACCOUNTS" 50 10

@@ -214,6 +214,18 @@ class Worker:
         if not reply[:1] == "2":
             raise AssertionError("%s: %s" % (command, reply))
 
+    def drop_mid_transfer(self, client, data):
+        """Half the time the data connection goes first (the server ends the
+        transfer as a short one), else the control connection (the server
+        ends the session in the middle of the transfer)."""
+        if self.rng.random() < 0.5:
+            data.close()
+            time.sleep(0.2)
+            abrupt_close(client, False)
+        else:
+            abrupt_close(client, self.rng.random() < 0.5)
+            data.close()
+
     def cut_upload(self, client):
         """Sends part of a file and drops the data and control connections;
         sometimes the control connection first."""
@@ -223,13 +235,7 @@ class Worker:
         client.voidcmd("TYPE I")
         data = client.transfercmd("STOR " + name)
         data.sendall(payload(self.rng.choice((3000, 60000, 400000)), 1))
-        if self.rng.random() < 0.5:
-            data.close()
-            time.sleep(0.2)
-            abrupt_close(client, False)
-        else:
-            abrupt_close(client, self.rng.random() < 0.5)
-            data.close()
+        self.drop_mid_transfer(client, data)
         self.ledger.counts["cut_uploads"] += 1
 
     def cut_download(self, client):
@@ -239,13 +245,7 @@ class Worker:
         data = client.transfercmd("RETR " + path)
         data.recv(self.rng.choice((1000, 30000)))
         data.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
-        if self.rng.random() < 0.5:
-            data.close()
-            time.sleep(0.2)
-            abrupt_close(client, False)
-        else:
-            abrupt_close(client, self.rng.random() < 0.5)
-            data.close()
+        self.drop_mid_transfer(client, data)
         self.ledger.cut_down.append((path, size))
         self.ledger.counts["cut_downloads"] += 1
 

@@ -1,4 +1,4 @@
-# Sourced after bench/transfer/marlod_site.sh by the soak and the kill test:
+# Sourced by the soak and the kill test, with bench/transfer/marlod_site.sh:
 # a site with many accounts soak0000.. (password "soakpw", ratio 3, credits
 # enough for any download, up to 5 logins each), each with its own upload
 # directory /soak/NAME, and the shared files /soak/shared/blob{0,1,2}.bin
@@ -27,4 +27,15 @@ make_soak_site() {
     head -c 1048576 /dev/urandom >"$MARLOD_SITE/root/soak/shared/blob2.bin"
     chmod 0644 "$MARLOD_SITE"/root/soak/shared/*
     mkdir -p -m 1777 "$MARLOD_SITE/root/tmp"
+}
+
+# PREFIX, when not set: a Release build made here into build/rel/prefix.
+#   use_release_build REPO
+use_release_build() {
+    [ -n "${PREFIX:-}" ] && return 0
+    PREFIX=$1/build/rel/prefix
+    cmake -S "$1" -B "$1/build/rel" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DMARLOD_TESTS=OFF -DCMAKE_INSTALL_PREFIX="$PREFIX" >/dev/null
+    cmake --build "$1/build/rel" -j2 >/dev/null
+    cmake --install "$1/build/rel" >/dev/null
 }
