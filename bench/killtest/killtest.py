@@ -230,6 +230,24 @@ def run_round(number, rng, users_dir, known, tally):
     if len(broken) > 1:
         problems.append("%d sessions broke for one kill: %s" % (len(broken), [s.broken for s in broken]))
 
+    tally["locks_left"] += sum(1 for entry in os.listdir(users_dir) if entry.endswith(".lock"))
+    slowest = 0.0
+    for name in names:
+        try:
+            slowest = max(slowest, timed_login(name))
+        except (OSError, EOFError, ftplib.Error) as failure:
+            problems.append("%s cannot log in: %s" % (name, failure))
+    tally["slowest_login"] = max(tally["slowest_login"], slowest)
+    if slowest > 1.0:  # what the killed session was doing when it left a lock behind
+        tally["slow_login_after_cut_" + "_".join(s.cut[0] if s.cut else "none" for s in broken)] += 1
+    if slowest > 5.0:
+        problems.append("a login took %.1f s" % slowest)
+    tally["logins_over_1s"] += slowest > 1.0
+    # The books are read once the logins have forced open the killed
+    # process's locks (which settles the userfiles it left unfinished) and
+    # their sessions have saved the userfiles at logout.
+    wait_for_sessions_to_end(10)
+
     # Credits: exact for completed operations; the cut one may count or not.
     expected = Counter()
     for session in sessions:
@@ -266,22 +284,6 @@ def run_round(number, rng, users_dir, known, tally):
             if giver + taker != 0:
                 problems.append("cut GIVE %s -> %s moved %d and %d" % (session.name, session.other, giver, taker))
 
-    tally["locks_left"] += sum(1 for entry in os.listdir(users_dir) if entry.endswith(".lock"))
-    slowest = 0.0
-    for name in names:
-        try:
-            slowest = max(slowest, timed_login(name))
-        except (OSError, EOFError, ftplib.Error) as failure:
-            problems.append("%s cannot log in: %s" % (name, failure))
-    tally["slowest_login"] = max(tally["slowest_login"], slowest)
-    if slowest > 1.0:  # what the killed session was doing when it left a lock behind
-        tally["slow_login_after_cut_" + "_".join(s.cut[0] if s.cut else "none" for s in broken)] += 1
-    if slowest > 5.0:
-        problems.append("a login took %.1f s" % slowest)
-    tally["logins_over_1s"] += slowest > 1.0
-    # After the logins, which force open the killed process's lock, and
-    # after their sessions have saved the userfile at logout.
-    wait_for_sessions_to_end(10)
     problems += check_files(users_dir, set(known))
     for session in sessions:
         for path in session.uploads:  # keep the disk small; the books are checked already

@@ -4,16 +4,21 @@
 // removal in the users directory, never longer than the stale limit.
 #include "userdb/user_lock.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "core/file_io.h"
 #include "core/logs.h"
@@ -83,14 +88,40 @@ class LockReleaseWatch {
   core::UniqueFd fd_;
 };
 
-// An owner killed while it wrote the userfile leaves its half-made new file
-// "%s.%u" (userfile path, owner's process id) beside the userfile; once
-// the owner is gone nobody else would ever remove it.
-void remove_dead_writers_file(const char* name, const std::string& owner) {
+// A writer killed between making its new userfiles and renaming them into
+// place leaves them as "%s.%u" (userfile path, its process id); nobody else
+// would ever remove them. A file that has its final mode was written in
+// full (the mode goes on after the text). When every file the dead writer
+// left is whole, its change is completed; otherwise none of it is kept, so
+// the two userfiles of a GIVE change together or not at all. The caller
+// holds root.
+void settle_dead_writers_files(const std::string& owner) {
   if (owner.empty() || owner.size() > 9 || owner.find_first_not_of("0123456789") != std::string::npos) return;
   const pid_t pid = static_cast<pid_t>(std::stol(owner));
   if (pid <= 0 || kill(pid, 0) == 0 || errno != ESRCH) return;
-  (void)unlink((userfile_path(name) + "." + owner).c_str());
+  const std::string directory = userfile_path("");
+  const std::string suffix = "." + owner;
+  std::vector<std::string> left;
+  bool all_whole = true;
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(directory.c_str()), closedir);
+  if (!dir) return;
+  while (const dirent* entry = readdir(dir.get())) {
+    const std::string_view name = entry->d_name;
+    if (name.size() <= suffix.size() || name.substr(name.size() - suffix.size()) != suffix) continue;
+    struct stat status{};
+    const std::string path = directory + std::string(name);
+    if (lstat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) continue;
+    left.push_back(path);
+    if ((status.st_mode & 0044) == 0) all_whole = false;  // still the 0600 it was made with
+  }
+  for (const std::string& path : left) {
+    const std::string userfile = path.substr(0, path.size() - suffix.size());
+    if (all_whole && rename(path.c_str(), userfile.c_str()) == 0) {
+      core::error_log("Completed the userfile %s that process %s left unfinished", userfile, owner);
+    } else {
+      (void)unlink(path.c_str());
+    }
+  }
 }
 
 }  // namespace
@@ -135,10 +166,11 @@ bool wait_for_user_lock(const char* name) {
   core::PrivilegeBracket privileged;
   if (read_lock_owner(path, owner) && owner == watched) {
     core::error_log(" --> WARNING: Forcing unlock for %s! <--- ", name);
+    // Before the lock goes: the next owner must read the settled file.
+    settle_dead_writers_files(owner);
     // A lock that cannot be removed (a directory in its place, a
     // read-only users directory) would make every taker wait forever.
     if (unlink(path.c_str()) != 0 && errno != ENOENT) return false;
-    remove_dead_writers_file(name, owner);
   }
   return true;
 }

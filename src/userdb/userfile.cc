@@ -180,9 +180,10 @@ bool stage_userfile(const core::UserRecord& record, StagedUserfile& staged) {
   }
   const bool written = core::write_all(fd.get(), text);
   // Owner and mode go on before the rename: a reader that opens the name
-  // never meets the temporary file's 0600.
+  // never meets the temporary file's 0600. The mode goes on after the text,
+  // so a file left by a killed writer tells whether it was written in full.
   if (fchown(fd.get(), kept.owner, kept.group) != 0) core::error_log("Chown on userfile %s failed", staged.path);
-  if (fchmod(fd.get(), kept.mode) != 0) core::error_log("Chmod on userfile %s failed", staged.path);
+  if (written && fchmod(fd.get(), kept.mode) != 0) core::error_log("Chmod on userfile %s failed", staged.path);
   if (!fd.close() || !written) {
     if (unlink(staged.temporary.c_str()) != 0)
       core::error_log("Unable to remove temp userfile %s: %d", staged.temporary, errno);
@@ -235,9 +236,9 @@ int write_users_together(const core::UserRecord& first, const core::UserRecord& 
   if (!done) {
     discard_staged(staged_first);
   } else {
-    // Nothing but two renames between the old pair and the new one: a
-    // process killed while writing leaves both old files or both new ones,
-    // short of the instant between these two calls.
+    // Both new files are whole before either rename: a process killed
+    // between the renames leaves the other one for whoever forces its
+    // stale lock to complete (see the user locks).
     core::PrivilegeBracket privileged;
     const bool first_done = commit_staged(staged_first);
     done = commit_staged(staged_second) && first_done;

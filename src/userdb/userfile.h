@@ -42,8 +42,9 @@ int lock_and_load_user(const char* name);
 int write_user(const core::UserRecord& record);
 // Writes two records that change together (credits moved from one user to
 // another): both new files are written in full before either replaces its
-// userfile, so a failure changes neither and a killed process leaves no
-// half of the change. Releases both locks; 0 when both were written.
+// userfile, so a failure changes neither, and a process killed between the
+// two renames leaves the second file whole for the next taker of its stale
+// lock to put in place. Releases both locks; 0 when both were written.
 int write_users_together(const core::UserRecord& first, const core::UserRecord& second);
 void unlock_user(const char* name);
 // 1 when "%s/users/%s" is a regular file and the name is not a lock file.

@@ -173,22 +173,43 @@ TEST_F(UserfileStore, LockFileHoldsTheProcessIdAndIsRemovedOnUnlock) {
   EXPECT_FALSE(stdfs::exists(user_path("bob.lock")));
 }
 
-// The dead owner was killed while it wrote: its half-made new userfile goes
-// with its lock, and nobody else's does.
 TEST_F(UserfileStore, ALockLeftByADeadProcessIsForcedOpenOnceWithAWarning) {
   write_file(user_path("bob"), "FLAGS 1\n");
   pid_t child = fork();
   if (child == 0) _exit(0);
   waitpid(child, nullptr, 0);
   write_file(user_path("bob.lock"), std::to_string(child));
-  write_file(user_path("bob." + std::to_string(child)), "FLAGS 1\nTAGLINE ha");
-  write_file(user_path("bob.1"), "FLAGS 1\n");  // init's pid: a live writer
   ASSERT_EQ(userdb::lock_and_load_user("bob"), 0);
   EXPECT_EQ(read_file(user_path("bob.lock")), std::to_string(getpid()));
   EXPECT_EQ(count_lines_containing(error_log(), " --> WARNING: Forcing unlock for bob! <--- "), 1);
-  EXPECT_FALSE(stdfs::exists(user_path("bob." + std::to_string(child))));
-  EXPECT_TRUE(stdfs::exists(user_path("bob.1")));
   userdb::unlock_user("bob");
+}
+
+// A writer killed before its renames leaves its new userfiles beside the
+// old ones. Forcing its lock completes its change when every file it left
+// got its final mode (was written in full), and drops all of them when one
+// did not; another process's files stay.
+TEST_F(UserfileStore, ForcingADeadWritersLockCompletesItsChangeOnlyWhenAllItsFilesAreWhole) {
+  for (const bool all_whole : {true, false}) {
+    write_file(user_path("ann"), "CREDITS 100\n");
+    write_file(user_path("bob"), "CREDITS 100\n");
+    pid_t child = fork();
+    if (child == 0) _exit(0);
+    waitpid(child, nullptr, 0);
+    const std::string dead = "." + std::to_string(child);
+    write_file(user_path("bob.lock"), std::to_string(child));
+    write_file(user_path("ann" + dead), "CREDITS 93\n");
+    write_file(user_path("bob" + dead), "CREDITS 107\n");
+    ASSERT_EQ(chmod(user_path("ann" + dead).c_str(), all_whole ? 0644 : 0600), 0);
+    write_file(user_path("bob.1"), "CREDITS 5\n");  // init's: a live writer's
+    ASSERT_EQ(userdb::lock_and_load_user("bob"), 0);
+    userdb::unlock_user("bob");
+    EXPECT_EQ(read_file(user_path("ann")), all_whole ? "CREDITS 93\n" : "CREDITS 100\n");
+    EXPECT_EQ(read_file(user_path("bob")), all_whole ? "CREDITS 107\n" : "CREDITS 100\n");
+    EXPECT_FALSE(stdfs::exists(user_path("ann" + dead)));
+    EXPECT_FALSE(stdfs::exists(user_path("bob" + dead)));
+    EXPECT_TRUE(stdfs::exists(user_path("bob.1")));
+  }
 }
 
 // Credits moved between two users: when the second file cannot be made,
