@@ -7,14 +7,14 @@
 #   bench/killtest/run.sh [REPORT_FILE]
 #
 # PREFIX: an installed build (default: a Release build made here into
-# build/rel/prefix). ROUNDS (200), ACCOUNTS (20), MARLOD_PORT (2225), SEED.
+# build/rel/prefix). ROUNDS (200), ACCOUNTS (20), MARLOD_PORT (23225), SEED.
 set -euo pipefail
 
 HERE=$(cd "$(dirname "$0")" && pwd)
 REPO=$(cd "$HERE/../.." && pwd)
 ROUNDS=${ROUNDS:-200}
 ACCOUNTS=${ACCOUNTS:-20}
-export MARLOD_PORT=${MARLOD_PORT:-2225}
+export MARLOD_PORT=${MARLOD_PORT:-23225}
 export MARLOD_SITE=${MARLOD_SITE:-/tmp/marlod-killtest.$$}
 REPORT=${1:-/tmp/marlod-killtest-$(date +%Y%m%d-%H%M%S).json}
 

@@ -8,7 +8,7 @@
 #
 # PREFIX: an installed build (default: a Release build made here into
 # build/rel/prefix). SESSIONS (500), ACCOUNTS (500), SECONDS (300),
-# MARLOD_PORT (2224). For a sanitized build, sanitizer reports land in
+# MARLOD_PORT (23224). For a sanitized build, sanitizer reports land in
 # $MARLOD_SITE/root/tmp/sanitizer.*; the run fails when there are any.
 set -euo pipefail
 
@@ -17,7 +17,7 @@ REPO=$(cd "$HERE/../.." && pwd)
 SESSIONS=${SESSIONS:-500}
 ACCOUNTS=${ACCOUNTS:-500}
 SECONDS_TO_RUN=${SECONDS:-300}
-export MARLOD_PORT=${MARLOD_PORT:-2224}
+export MARLOD_PORT=${MARLOD_PORT:-23224}
 export MARLOD_SITE=${MARLOD_SITE:-/tmp/marlod-soak.$$}
 REPORT=${1:-/tmp/marlod-soak-$(date +%Y%m%d-%H%M%S).json}
 
