@@ -40,6 +40,8 @@ status=0
     --launcher "$MARLOD_LAUNCHER_PID" --ipc-key "$MARLOD_IPC_KEY" --users "$ACCOUNTS" \
     --sessions "$SESSIONS" --slots $((SESSIONS + 200)) --seconds "$SECONDS_TO_RUN" \
     --report "$REPORT" || status=$?
+# The daemon's error log goes beside the report (the site is removed).
+cp "$MARLOD_SITE/root/ftp-data/logs/error.log" "${REPORT%.json}.error.log" 2>/dev/null || true
 if ls "$MARLOD_SITE"/root/tmp/sanitizer* >/dev/null 2>&1; then
     echo "sanitizer reports:"; cat "$MARLOD_SITE"/root/tmp/sanitizer*; status=1
 fi

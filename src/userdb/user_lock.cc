@@ -28,8 +28,14 @@
 namespace userdb {
 namespace {
 
-// A lock held by the same owner for four seconds is stale.
+// A lock held by the same owner for four seconds is stale once that owner
+// is gone. A live owner is only slow (a busy machine can keep a process
+// off the processor for seconds): forcing its lock would let two writers
+// rewrite the userfile from the same old state, and one change would be
+// lost. Only a live owner that holds on for a minute is overruled.
 constexpr long kStaleNs = 4L * 1000 * 1000 * 1000;
+constexpr long kLiveOwnerStaleNs = 60L * 1000 * 1000 * 1000;
+constexpr long kLiveOwnerLookNs = 200L * 1000 * 1000;
 // Without a kernel notice (no inotify descriptor left) the lock is looked
 // at this often instead.
 constexpr int kLookIntervalMs = 10;
@@ -88,6 +94,17 @@ class LockReleaseWatch {
   core::UniqueFd fd_;
 };
 
+// The process id a lock file holds, or 0 when it holds none.
+pid_t owner_pid(const std::string& owner) {
+  if (owner.empty() || owner.size() > 9 || owner.find_first_not_of("0123456789") != std::string::npos) return 0;
+  return static_cast<pid_t>(std::stol(owner));
+}
+
+bool owner_alive(const std::string& owner) {
+  const pid_t pid = owner_pid(owner);
+  return pid > 0 && (kill(pid, 0) == 0 || errno != ESRCH);
+}
+
 // A writer killed between making its new userfiles and renaming them into
 // place leaves them as "%s.%u" (userfile path, its process id); nobody else
 // would ever remove them. A file that has its final mode was written in
@@ -96,9 +113,7 @@ class LockReleaseWatch {
 // the two userfiles of a GIVE change together or not at all. The caller
 // holds root.
 void settle_dead_writers_files(const std::string& owner) {
-  if (owner.empty() || owner.size() > 9 || owner.find_first_not_of("0123456789") != std::string::npos) return;
-  const pid_t pid = static_cast<pid_t>(std::stol(owner));
-  if (pid <= 0 || kill(pid, 0) == 0 || errno != ESRCH) return;
+  if (owner_pid(owner) <= 0 || owner_alive(owner)) return;
   const std::string directory = userfile_path("");
   const std::string suffix = "." + owner;
   std::vector<std::string> left;
@@ -159,9 +174,12 @@ bool wait_for_user_lock(const char* name) {
       watched = owner;
       watched_since = now;
     }
-    const long left_ns = watched_since + kStaleNs - now;
+    const bool alive = owner_alive(owner);
+    const long left_ns = watched_since + (alive ? kLiveOwnerStaleNs : kStaleNs) - now;
     if (left_ns <= 0) break;
-    watch.wait(static_cast<int>(left_ns / (1000 * 1000)) + 1);
+    // A live owner may die without a word: look at it again now and then.
+    const long wait_ns = alive ? std::min(left_ns, kLiveOwnerLookNs) : left_ns;
+    watch.wait(static_cast<int>(wait_ns / (1000 * 1000)) + 1);
   }
   core::PrivilegeBracket privileged;
   if (read_lock_owner(path, owner) && owner == watched) {

@@ -238,6 +238,35 @@ TEST_F(UserfileStore, TwoRecordsWrittenTogetherChangeBothOrNeither) {
   }
 }
 
+// A machine so busy that the owner of a lock is off the processor for
+// more than the stale limit: its lock still holds, so its change is not
+// lost under the waiter's.
+TEST_F(UserfileStore, ALiveOwnersLockHoldsPastTheStaleLimit) {
+  write_file(user_path("bob"), "CREDITS 100\n");
+  configure("stat_section DEFAULT * no\n");
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t owner = fork();
+  if (owner == 0) {
+    if (userdb::lock_and_load_user("bob") != 0) _exit(1);
+    (void)write(ready[1], "x", 1);
+    sleep(5);
+    userdb::work_user().sections[0].credits += 7;
+    _exit(userdb::write_user(userdb::work_user()));
+  }
+  char byte;
+  ASSERT_EQ(read(ready[0], &byte, 1), 1);
+  ASSERT_EQ(userdb::lock_and_load_user("bob"), 0);
+  EXPECT_EQ(userdb::work_user().sections[0].credits, 107);
+  userdb::unlock_user("bob");
+  int status = 0;
+  waitpid(owner, &status, 0);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(error_log().find("Forcing unlock"), std::string::npos);
+  close(ready[0]);
+  close(ready[1]);
+}
+
 // Without this the taker would wait out the stale limit again and again.
 TEST_F(UserfileStore, AStaleLockThatCannotBeRemovedFailsTheLockInsteadOfWaitingForever) {
   write_file(user_path("bob"), "FLAGS 1\n");
