@@ -143,25 +143,26 @@ class ProcessSampler:
 
     def summary(self, min_samples=10):
         """Over the processes sampled at least `min_samples` times: growth
-        from the first sample to the last, and from the middle one to the
-        last (past the warm-up of a session's first commands)."""
+        of the lowest descriptor count and resident size from the middle
+        third of the samples (past the login and the logs a session opens
+        once) to the last third. The lowest values leave out what a
+        transfer holds only while it runs (its file, its sockets, the
+        mapped file it sends), so growth there is what the session keeps."""
         long_lived = [s for s in self.seen.values() if len(s) >= min_samples]
 
-        def growth(field, start):
-            return [s[-1][field] - s[start(s)][field] for s in long_lived]
-        first = lambda s: 0  # noqa: E731
-        middle = lambda s: len(s) // 2  # noqa: E731
+        def floor_growth(field):
+            third = [len(s) // 3 for s in long_lived]
+            return [min(v[field] for v in s[-t:]) - min(v[field] for v in s[t:-t])
+                    for s, t in zip(long_lived, third)]
         launcher = [s for s in self.launcher if s]
         return {
             "processes_sampled": len(self.seen),
             "long_lived": len(long_lived),
             "max_samples": max((len(s) for s in self.seen.values()), default=0),
             "fd_max": max((f for s in self.seen.values() for f, _ in s), default=0),
-            "fd_growth_max": max(growth(0, first), default=0),
-            "rss_first_kib_range": (min((s[0][1] for s in long_lived), default=0),
-                                    max((s[0][1] for s in long_lived), default=0)),
-            "rss_growth_kib_max": max(growth(1, first), default=0),
-            "rss_growth_second_half_kib_max": max(growth(1, middle), default=0),
+            "fd_floor_growth_max": max(floor_growth(0), default=0),
+            "rss_floor_growth_kib_max": max(floor_growth(1), default=0),
+            "rss_floor_growth_kib_mean": round(sum(floor_growth(1)) / len(long_lived), 1) if long_lived else 0,
             "rss_max_kib": max((r for s in self.seen.values() for _, r in s), default=0),
             "launcher_fds_first_last": (launcher[0][0], launcher[-1][0]) if launcher else None,
             "launcher_rss_kib_first_last": (launcher[0][1], launcher[-1][1]) if launcher else None,
