@@ -1,7 +1,8 @@
 # Sourced by the transfer benchmarks: a throw-away marlod site whose user
 # "bench" (password "benchpw", a leech so that 1 GiB downloads need no
 # credits) sees the bench kit's tree as its home, and the daemon started
-# per connection by systemd-socket-activate.
+# per connection by systemd-socket-activate (MARLOD_LAUNCHER_OPTIONS: more
+# options for the launcher itself, such as -E VARIABLE=VALUE).
 MARLOD_PORT=${MARLOD_PORT:-2214}
 MARLOD_SITE=${MARLOD_SITE:-/tmp/marlod-transfer-bench.$$}
 MARLOD_IPC_KEY=${MARLOD_IPC_KEY:-$(printf '%x' $((0x5eed0000 + $$ % 65536)))}
@@ -20,7 +21,8 @@ make_marlod_site() {
 }
 
 start_marlod() {
-    systemd-socket-activate --inetd -a -l "127.0.0.1:$MARLOD_PORT" \
+    # shellcheck disable=SC2086
+    systemd-socket-activate --inetd -a -l "127.0.0.1:$MARLOD_PORT" ${MARLOD_LAUNCHER_OPTIONS:-} \
         "$PREFIX/sbin/marlod" -r "$MARLOD_SITE/marlod.conf" -n 0 -I "$@" \
         >"$MARLOD_SITE/launcher.log" 2>&1 &
     MARLOD_LAUNCHER_PID=$!

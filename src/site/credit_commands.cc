@@ -28,7 +28,6 @@ constexpr int kCode = 200;
 constexpr std::size_t kNoteLimit = 8191;
 
 enum Strings {
-  kUserfileNotWritten = 59,
   kNoUserName = 202,
   kNoSuchUser = 311,
   kCannotLoad = 370,
@@ -87,9 +86,10 @@ bool load_locked(const std::string& name, core::UserRecord& record) {
   return true;
 }
 
-// GIVE under both userfile locks: the receiver's credits are written first,
-// so when that fails nobody has lost anything. A siteop gives without
-// losing credits; giving to oneself takes one lock and one write.
+// GIVE under both userfile locks. Both userfiles are written as one change,
+// so a failure or a killed process never leaves the credits given on one
+// side only. A siteop gives without losing credits; giving to oneself takes
+// one lock and one write.
 Refusal move_credits(const std::string& giver_name, const Transfer& transfer, int section, bool& siteop) {
   const bool to_oneself = giver_name == transfer.target;
   TwoUserLocks locks(giver_name, transfer.target);
@@ -106,18 +106,12 @@ Refusal move_credits(const std::string& giver_name, const Transfer& transfer, in
   int32_t& received = target.sections[section].credits;
   if (received > 0 && received + transfer.amount > INT32_MAX) return {kWouldOverflow, transfer.target};
   received = static_cast<int32_t>(received + transfer.amount);
-  if (to_oneself && !siteop) own = static_cast<int32_t>(own - transfer.amount);
-  const int target_failed = userdb::write_user(target);
+  if (!siteop) own = static_cast<int32_t>(own - transfer.amount);
+  const bool one_file = to_oneself || siteop;
+  const int failed = one_file ? userdb::write_user(target) : userdb::write_users_together(target, giver);
   locks.released(transfer.target);
-  if (target_failed != 0) return {kCannotLoad, transfer.target};
-  if (to_oneself || siteop) return {};
-  own = static_cast<int32_t>(own - transfer.amount);
-  if (userdb::write_user(giver) != 0) {
-    core::error_log("GIVE: %.23s received %lldK, but the userfile of %.23s was not debited", transfer.target,
-                    transfer.amount, giver_name);
-    core::string_reply(kCode, kUserfileNotWritten, 1, giver_name);
-  }
-  locks.released(giver_name);
+  if (!one_file) locks.released(giver_name);
+  if (failed != 0) return {kCannotLoad, transfer.target};
   return {};
 }
 

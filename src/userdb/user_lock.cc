@@ -4,14 +4,21 @@
 // removal in the users directory, never longer than the stale limit.
 #include "userdb/user_lock.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "core/file_io.h"
 #include "core/logs.h"
@@ -21,8 +28,14 @@
 namespace userdb {
 namespace {
 
-// A lock held by the same owner for four seconds is stale.
+// A lock held by the same owner for four seconds is stale once that owner
+// is gone. A live owner is only slow (a busy machine can keep a process
+// off the processor for seconds): forcing its lock would let two writers
+// rewrite the userfile from the same old state, and one change would be
+// lost. Only a live owner that holds on for a minute is overruled.
 constexpr long kStaleNs = 4L * 1000 * 1000 * 1000;
+constexpr long kLiveOwnerStaleNs = 60L * 1000 * 1000 * 1000;
+constexpr long kLiveOwnerLookNs = 200L * 1000 * 1000;
 // Without a kernel notice (no inotify descriptor left) the lock is looked
 // at this often instead.
 constexpr int kLookIntervalMs = 10;
@@ -81,6 +94,51 @@ class LockReleaseWatch {
   core::UniqueFd fd_;
 };
 
+// The process id a lock file holds, or 0 when it holds none.
+pid_t owner_pid(const std::string& owner) {
+  if (owner.empty() || owner.size() > 9 || owner.find_first_not_of("0123456789") != std::string::npos) return 0;
+  return static_cast<pid_t>(std::stol(owner));
+}
+
+bool owner_alive(const std::string& owner) {
+  const pid_t pid = owner_pid(owner);
+  return pid > 0 && (kill(pid, 0) == 0 || errno != ESRCH);
+}
+
+// A writer killed between making its new userfiles and renaming them into
+// place leaves them as "%s.%u" (userfile path, its process id); nobody else
+// would ever remove them. A file that has its final mode was written in
+// full (the mode goes on after the text). When every file the dead writer
+// left is whole, its change is completed; otherwise none of it is kept, so
+// the two userfiles of a GIVE change together or not at all. The caller
+// holds root.
+void settle_dead_writers_files(const std::string& owner) {
+  if (owner_pid(owner) <= 0 || owner_alive(owner)) return;
+  const std::string directory = userfile_path("");
+  const std::string suffix = "." + owner;
+  std::vector<std::string> left;
+  bool all_whole = true;
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(directory.c_str()), closedir);
+  if (!dir) return;
+  while (const dirent* entry = readdir(dir.get())) {
+    const std::string_view name = entry->d_name;
+    if (name.size() <= suffix.size() || name.substr(name.size() - suffix.size()) != suffix) continue;
+    struct stat status{};
+    const std::string path = directory + std::string(name);
+    if (lstat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) continue;
+    left.push_back(path);
+    if ((status.st_mode & 0044) == 0) all_whole = false;  // still the 0600 it was made with
+  }
+  for (const std::string& path : left) {
+    const std::string userfile = path.substr(0, path.size() - suffix.size());
+    if (all_whole && rename(path.c_str(), userfile.c_str()) == 0) {
+      core::error_log("Completed the userfile %s that process %s left unfinished", userfile, owner);
+    } else {
+      (void)unlink(path.c_str());
+    }
+  }
+}
+
 }  // namespace
 
 bool read_lock_owner(const std::string& lock_path, std::string& owner) {
@@ -116,13 +174,18 @@ bool wait_for_user_lock(const char* name) {
       watched = owner;
       watched_since = now;
     }
-    const long left_ns = watched_since + kStaleNs - now;
+    const bool alive = owner_alive(owner);
+    const long left_ns = watched_since + (alive ? kLiveOwnerStaleNs : kStaleNs) - now;
     if (left_ns <= 0) break;
-    watch.wait(static_cast<int>(left_ns / (1000 * 1000)) + 1);
+    // A live owner may die without a word: look at it again now and then.
+    const long wait_ns = alive ? std::min(left_ns, kLiveOwnerLookNs) : left_ns;
+    watch.wait(static_cast<int>(wait_ns / (1000 * 1000)) + 1);
   }
   core::PrivilegeBracket privileged;
   if (read_lock_owner(path, owner) && owner == watched) {
     core::error_log(" --> WARNING: Forcing unlock for %s! <--- ", name);
+    // Before the lock goes: the next owner must read the settled file.
+    settle_dead_writers_files(owner);
     // A lock that cannot be removed (a directory in its place, a
     // read-only users directory) would make every taker wait forever.
     if (unlink(path.c_str()) != 0 && errno != ENOENT) return false;

@@ -135,60 +135,121 @@ bool keep_attributes(const std::string& path, KeptAttributes& kept) {
 
 }  // namespace
 
-int write_user(const core::UserRecord& record) {
-  core::Session& s = core::session();
-  // An anonymous session leaves its own record as it found it; the records
-  // of others it changes (an uploader's refund when it deletes a file) and
-  // an administrator's changes to an anonymous account are written.
-  const bool own_record = std::strcmp(record.name, s.user.name) == 0;
-  if (s.logged_in && own_record && core::has_flag(record.flags, core::flag::kAnonymous)) {
-    unlock_user(record.name);
-    return 0;
+namespace {
+
+// A record's new file, written in full beside its userfile and waiting for
+// the rename that makes it the userfile.
+struct StagedUserfile {
+  std::string temporary;
+  std::string path;
+  bool skipped = false;  // the anonymous rule: nothing to write
+};
+
+// An anonymous session leaves its own record as it found it; the records
+// of others it changes (an uploader's refund when it deletes a file) and an
+// administrator's changes to an anonymous account are written.
+bool left_unwritten(const core::UserRecord& record) {
+  const core::Session& s = core::session();
+  return s.logged_in && std::strcmp(record.name, s.user.name) == 0 &&
+         core::has_flag(record.flags, core::flag::kAnonymous);
+}
+
+// Writes the record's text to "%s.%u" (userfile path, process id) with the
+// userfile's owner and mode; false after logging why not (nothing is left
+// behind then).
+bool stage_userfile(const core::UserRecord& record, StagedUserfile& staged) {
+  if (left_unwritten(record)) {
+    staged.skipped = true;
+    return true;
   }
   if (!valid_user_name(record.name)) {
     core::error_log("Unable to create userfile %s", record.name);
-    return 1;
+    return false;
   }
   const std::string text = format_userfile(record, userfile_section_count());
-  const std::string path = userfile_path(record.name);
-
+  staged.path = userfile_path(record.name);
   KeptAttributes kept;
-  if (!keep_attributes(path, kept)) {
-    unlock_user(record.name);
-    return 1;
-  }
+  if (!keep_attributes(staged.path, kept)) return false;
 
-  int result = 0;
-  {
-    core::PrivilegeBracket privileged;
-    const std::string temporary = path + "." + std::to_string(static_cast<unsigned>(getpid()));
-    core::UniqueFd fd = core::open_file(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (!fd) {
-      core::error_log("Unable to create userfile %s", temporary);
-      result = 1;
-    } else {
-      bool written = core::write_all(fd.get(), text);
-      // Owner and mode go on before the rename: a reader that opens the
-      // name never meets the temporary file's 0600.
-      if (fchown(fd.get(), kept.owner, kept.group) != 0) core::error_log("Chown on userfile %s failed", path);
-      if (fchmod(fd.get(), kept.mode) != 0) core::error_log("Chmod on userfile %s failed", path);
-      bool closed = fd.close();
-      if (!written || !closed) {
-        if (unlink(temporary.c_str()) != 0)
-          core::error_log("Unable to remove temp userfile %s: %d", temporary, errno);
-        core::error_log("Creation of userfile for %s failed.", path);
-        // The old file is whole, but the change was not made: say so.
-        result = 1;
-      } else if (rename(temporary.c_str(), path.c_str()) != 0) {
-        core::error_log("Couldn't update userfile for %s, rename error is %d", path, errno);
-        (void)unlink(temporary.c_str());
-        result = 1;
-      }
-    }
+  core::PrivilegeBracket privileged;
+  staged.temporary = staged.path + "." + std::to_string(static_cast<unsigned>(getpid()));
+  core::UniqueFd fd = core::open_file(staged.temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  if (!fd) {
+    core::error_log("Unable to create userfile %s", staged.temporary);
+    return false;
   }
-  if (result == 0 && own_record) s.user = record;
+  const bool written = core::write_all(fd.get(), text);
+  // Owner and mode go on before the rename: a reader that opens the name
+  // never meets the temporary file's 0600. The mode goes on after the text,
+  // so a file left by a killed writer tells whether it was written in full.
+  if (fchown(fd.get(), kept.owner, kept.group) != 0) core::error_log("Chown on userfile %s failed", staged.path);
+  if (written && fchmod(fd.get(), kept.mode) != 0) core::error_log("Chmod on userfile %s failed", staged.path);
+  if (!fd.close() || !written) {
+    if (unlink(staged.temporary.c_str()) != 0)
+      core::error_log("Unable to remove temp userfile %s: %d", staged.temporary, errno);
+    // The old file is whole, but the change was not made: say so.
+    core::error_log("Creation of userfile for %s failed.", staged.path);
+    return false;
+  }
+  return true;
+}
+
+void discard_staged(const StagedUserfile& staged) {
+  if (staged.skipped || staged.temporary.empty()) return;
+  core::PrivilegeBracket privileged;
+  (void)unlink(staged.temporary.c_str());
+}
+
+// The rename that puts the staged file in place; the caller holds root.
+bool commit_staged(const StagedUserfile& staged) {
+  if (staged.skipped) return true;
+  if (rename(staged.temporary.c_str(), staged.path.c_str()) == 0) return true;
+  core::error_log("Couldn't update userfile for %s, rename error is %d", staged.path, errno);
+  (void)unlink(staged.temporary.c_str());
+  return false;
+}
+
+// After a successful write the session's copy of its own record follows.
+void follow_own_record(const core::UserRecord& record, const StagedUserfile& staged) {
+  core::Session& s = core::session();
+  if (!staged.skipped && std::strcmp(record.name, s.user.name) == 0) s.user = record;
+}
+
+}  // namespace
+
+int write_user(const core::UserRecord& record) {
+  StagedUserfile staged;
+  bool done = stage_userfile(record, staged);
+  if (done) {
+    core::PrivilegeBracket privileged;
+    done = commit_staged(staged);
+  }
+  if (done) follow_own_record(record, staged);
   unlock_user(record.name);
-  return result;
+  return done ? 0 : 1;
+}
+
+int write_users_together(const core::UserRecord& first, const core::UserRecord& second) {
+  StagedUserfile staged_first;
+  StagedUserfile staged_second;
+  bool done = stage_userfile(first, staged_first) && stage_userfile(second, staged_second);
+  if (!done) {
+    discard_staged(staged_first);
+  } else {
+    // Both new files are whole before either rename: a process killed
+    // between the renames leaves the other one for whoever forces its
+    // stale lock to complete (see the user locks).
+    core::PrivilegeBracket privileged;
+    const bool first_done = commit_staged(staged_first);
+    done = commit_staged(staged_second) && first_done;
+  }
+  if (done) {
+    follow_own_record(first, staged_first);
+    follow_own_record(second, staged_second);
+  }
+  unlock_user(first.name);
+  unlock_user(second.name);
+  return done ? 0 : 1;
 }
 
 }  // namespace userdb

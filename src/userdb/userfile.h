@@ -40,6 +40,12 @@ int lock_and_load_user(const char* name);
 // Writes `record` to its userfile and releases its lock: 1 only when the
 // temporary file could not be made or the target is not a regular file.
 int write_user(const core::UserRecord& record);
+// Writes two records that change together (credits moved from one user to
+// another): both new files are written in full before either replaces its
+// userfile, so a failure changes neither, and a process killed between the
+// two renames leaves the second file whole for the next taker of its stale
+// lock to put in place. Releases both locks; 0 when both were written.
+int write_users_together(const core::UserRecord& first, const core::UserRecord& second);
 void unlock_user(const char* name);
 // 1 when "%s/users/%s" is a regular file and the name is not a lock file.
 int user_exists(const char* name);

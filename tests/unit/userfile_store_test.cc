@@ -185,6 +185,88 @@ TEST_F(UserfileStore, ALockLeftByADeadProcessIsForcedOpenOnceWithAWarning) {
   userdb::unlock_user("bob");
 }
 
+// A writer killed before its renames leaves its new userfiles beside the
+// old ones. Forcing its lock completes its change when every file it left
+// got its final mode (was written in full), and drops all of them when one
+// did not; another process's files stay.
+TEST_F(UserfileStore, ForcingADeadWritersLockCompletesItsChangeOnlyWhenAllItsFilesAreWhole) {
+  for (const bool all_whole : {true, false}) {
+    write_file(user_path("ann"), "CREDITS 100\n");
+    write_file(user_path("bob"), "CREDITS 100\n");
+    pid_t child = fork();
+    if (child == 0) _exit(0);
+    waitpid(child, nullptr, 0);
+    const std::string dead = "." + std::to_string(child);
+    write_file(user_path("bob.lock"), std::to_string(child));
+    write_file(user_path("ann" + dead), "CREDITS 93\n");
+    write_file(user_path("bob" + dead), "CREDITS 107\n");
+    ASSERT_EQ(chmod(user_path("ann" + dead).c_str(), all_whole ? 0644 : 0600), 0);
+    write_file(user_path("bob.1"), "CREDITS 5\n");  // init's: a live writer's
+    ASSERT_EQ(userdb::lock_and_load_user("bob"), 0);
+    userdb::unlock_user("bob");
+    EXPECT_EQ(read_file(user_path("ann")), all_whole ? "CREDITS 93\n" : "CREDITS 100\n");
+    EXPECT_EQ(read_file(user_path("bob")), all_whole ? "CREDITS 107\n" : "CREDITS 100\n");
+    EXPECT_FALSE(stdfs::exists(user_path("ann" + dead)));
+    EXPECT_FALSE(stdfs::exists(user_path("bob" + dead)));
+    EXPECT_TRUE(stdfs::exists(user_path("bob.1")));
+  }
+}
+
+// Credits moved between two users: when the second file cannot be made,
+// the first stays as it was too, and no lock or temporary file is left.
+TEST_F(UserfileStore, TwoRecordsWrittenTogetherChangeBothOrNeither) {
+  configure("stat_section DEFAULT * no\n");
+  for (const bool second_writable : {false, true}) {
+    write_file(user_path("ann"), "FLAGS 3\nCREDITS 100\n");
+    write_file(user_path("bob"), "FLAGS 3\nCREDITS 100\n");
+    const std::string blocker = user_path("bob") + "." + std::to_string(getpid());
+    if (!second_writable) stdfs::create_directory(blocker);
+    ASSERT_EQ(userdb::lock_and_load_user("ann"), 0);
+    core::UserRecord ann = userdb::work_user();
+    ASSERT_EQ(userdb::lock_and_load_user("bob"), 0);
+    core::UserRecord bob = userdb::work_user();
+    ann.sections[0].credits -= 40;
+    bob.sections[0].credits += 40;
+    EXPECT_EQ(userdb::write_users_together(ann, bob), second_writable ? 0 : 1);
+    stdfs::remove(blocker);
+    const char* ann_credits = second_writable ? "CREDITS 60 \n" : "CREDITS 100\n";
+    const char* bob_credits = second_writable ? "CREDITS 140 \n" : "CREDITS 100\n";
+    EXPECT_NE(read_file(user_path("ann")).find(ann_credits), std::string::npos) << second_writable;
+    EXPECT_NE(read_file(user_path("bob")).find(bob_credits), std::string::npos) << second_writable;
+    for (const auto& entry : stdfs::directory_iterator(user_path("")))
+      EXPECT_TRUE(entry.path().filename() == "ann" || entry.path().filename() == "bob") << entry.path();
+  }
+}
+
+// A machine so busy that the owner of a lock is off the processor for
+// more than the stale limit: its lock still holds, so its change is not
+// lost under the waiter's.
+TEST_F(UserfileStore, ALiveOwnersLockHoldsPastTheStaleLimit) {
+  write_file(user_path("bob"), "CREDITS 100\n");
+  configure("stat_section DEFAULT * no\n");
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t owner = fork();
+  if (owner == 0) {
+    if (userdb::lock_and_load_user("bob") != 0) _exit(1);
+    (void)write(ready[1], "x", 1);
+    sleep(5);
+    userdb::work_user().sections[0].credits += 7;
+    _exit(userdb::write_user(userdb::work_user()));
+  }
+  char byte;
+  ASSERT_EQ(read(ready[0], &byte, 1), 1);
+  ASSERT_EQ(userdb::lock_and_load_user("bob"), 0);
+  EXPECT_EQ(userdb::work_user().sections[0].credits, 107);
+  userdb::unlock_user("bob");
+  int status = 0;
+  waitpid(owner, &status, 0);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(error_log().find("Forcing unlock"), std::string::npos);
+  close(ready[0]);
+  close(ready[1]);
+}
+
 // Without this the taker would wait out the stale limit again and again.
 TEST_F(UserfileStore, AStaleLockThatCannotBeRemovedFailsTheLockInsteadOfWaitingForever) {
   write_file(user_path("bob"), "FLAGS 1\n");

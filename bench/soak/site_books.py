@@ -1,0 +1,169 @@
+"""What the soak and the kill test read back from a site after the load:
+the books of every account (credits and statistics from its userfile), the
+transfer log, the online table in shared memory, and the descriptors and
+memory of the daemon's processes from /proc. Standard library only."""
+
+import ctypes
+import os
+import struct
+
+# --- userfiles -----------------------------------------------------------
+
+STAT_KEYS = ("ALLUP", "ALLDN", "WKUP", "WKDN", "DAYUP", "DAYDN", "MONTHUP", "MONTHDN")
+
+
+def read_books(path):
+    """Section 0 of a userfile: {'CREDITS': int, 'ALLUP': (files, kib, secs), ...}.
+    Raises ValueError when a line the daemon always writes is missing or
+    does not hold numbers."""
+    with open(path, "rb") as f:
+        text = f.read().decode("latin-1")
+    words = {}
+    for line in text.splitlines():
+        parts = line.split("#", 1)[0].split()
+        if parts:
+            words.setdefault(parts[0], parts[1:])
+    books = {}
+    if "CREDITS" not in words or not words["CREDITS"]:
+        raise ValueError("%s: no CREDITS line" % path)
+    books["CREDITS"] = int(words["CREDITS"][0])
+    for key in STAT_KEYS:
+        values = words.get(key)
+        if not values or len(values) < 3:
+            raise ValueError("%s: no %s line" % (path, key))
+        books[key] = tuple(int(v) for v in values[:3])
+    return books
+
+
+def set_userfile_line(path, keyword, value):
+    with open(path) as f:
+        lines = [line for line in f.read().splitlines()
+                 if not (line.split() and line.split()[0] == keyword)]
+    lines.append("%s %s" % (keyword, value))
+    with open(path, "w") as f:
+        f.write("\n".join(lines) + "\n")
+
+
+# --- the transfer log ----------------------------------------------------
+
+def read_xferlog(path):
+    """[(login, direction, path, bytes, seconds)] in file order. A line of
+    the wrong shape raises ValueError: the log is appended with one write,
+    so a torn line is a fault."""
+    entries = []
+    if not os.path.exists(path):
+        return entries
+    with open(path, "rb") as f:
+        for number, raw in enumerate(f.read().decode("latin-1").splitlines(), 1):
+            fields = raw.split()
+            # ctime text (5 words), seconds, host, bytes, path, type, _, dir, r,
+            # login, group, ident known, ident
+            if len(fields) != 17 or fields[10] != "_" or fields[12] != "r":
+                raise ValueError("xferlog line %d torn: %r" % (number, raw))
+            entries.append((fields[13], fields[11], fields[8], int(fields[7]), int(fields[5])))
+    return entries
+
+
+# --- the online table ----------------------------------------------------
+
+ONLINE_ENTRY = struct.Struct("<64s24s256s256s256sIiiiIi")
+_libc = ctypes.CDLL(None, use_errno=True)
+_libc.shmget.argtypes = [ctypes.c_int, ctypes.c_size_t, ctypes.c_int]
+_libc.shmat.argtypes = [ctypes.c_int, ctypes.c_void_p, ctypes.c_int]
+_libc.shmat.restype = ctypes.c_void_p
+_libc.shmdt.argtypes = [ctypes.c_void_p]
+
+
+def online_slots(ipc_key, slots):
+    """[(user, pid, status)] of the occupied slots (pid non-zero); None
+    when the segment does not exist."""
+    shmid = _libc.shmget(ipc_key, 0, 0)
+    if shmid < 0:
+        return None
+    address = _libc.shmat(shmid, None, 0o10000)  # SHM_RDONLY
+    if address == ctypes.c_void_p(-1).value:
+        return None
+    try:
+        data = ctypes.string_at(address, slots * ONLINE_ENTRY.size)
+    finally:
+        _libc.shmdt(address)
+    taken = []
+    for i in range(slots):
+        entry = ONLINE_ENTRY.unpack_from(data, i * ONLINE_ENTRY.size)
+        if entry[10]:
+            taken.append((entry[1].split(b"\0")[0].decode("latin-1"), entry[10],
+                          entry[2].split(b"\0")[0].decode("latin-1")))
+    return taken
+
+
+# --- processes -----------------------------------------------------------
+
+def children_of(parent):
+    """Pids of the live (not zombie) children of `parent`."""
+    found = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open("/proc/%s/stat" % entry) as f:
+                fields = f.read().rsplit(")", 1)[1].split()
+        except OSError:
+            continue
+        if fields[0] != "Z" and int(fields[1]) == parent:
+            found.append(int(entry))
+    return found
+
+
+def fds_and_rss(pid):
+    """(open descriptors, resident KiB) of a process, or None once it is gone."""
+    try:
+        fds = len(os.listdir("/proc/%d/fd" % pid))
+        with open("/proc/%d/status" % pid) as f:
+            rss = next(int(line.split()[1]) for line in f if line.startswith("VmRSS:"))
+        return fds, rss
+    except (OSError, StopIteration):
+        return None
+
+
+class ProcessSampler:
+    """Samples every child of the launcher: per pid every (descriptors,
+    resident KiB) seen, in order."""
+
+    def __init__(self, launcher_pid):
+        self.launcher_pid = launcher_pid
+        self.seen = {}  # pid -> [(fds, rss), ...]
+        self.launcher = []
+
+    def sample(self):
+        self.launcher.append(fds_and_rss(self.launcher_pid))
+        for pid in children_of(self.launcher_pid):
+            now = fds_and_rss(pid)
+            if now is not None:
+                self.seen.setdefault(pid, []).append(now)
+
+    def summary(self, min_samples=10):
+        """Over the processes sampled at least `min_samples` times: growth
+        of the lowest descriptor count and resident size from the middle
+        third of the samples (past the login and the logs a session opens
+        once) to the last third. The lowest values leave out what a
+        transfer holds only while it runs (its file, its sockets, the
+        mapped file it sends), so growth there is what the session keeps."""
+        long_lived = [s for s in self.seen.values() if len(s) >= min_samples]
+
+        def floor_growth(field):
+            third = [len(s) // 3 for s in long_lived]
+            return [min(v[field] for v in s[-t:]) - min(v[field] for v in s[t:-t])
+                    for s, t in zip(long_lived, third)]
+        launcher = [s for s in self.launcher if s]
+        return {
+            "processes_sampled": len(self.seen),
+            "long_lived": len(long_lived),
+            "max_samples": max((len(s) for s in self.seen.values()), default=0),
+            "fd_max": max((f for s in self.seen.values() for f, _ in s), default=0),
+            "fd_floor_growth_max": max(floor_growth(0), default=0),
+            "rss_floor_growth_kib_max": max(floor_growth(1), default=0),
+            "rss_floor_growth_kib_mean": round(sum(floor_growth(1)) / len(long_lived), 1) if long_lived else 0,
+            "rss_max_kib": max((r for s in self.seen.values() for _, r in s), default=0),
+            "launcher_fds_first_last": (launcher[0][0], launcher[-1][0]) if launcher else None,
+            "launcher_rss_kib_first_last": (launcher[0][1], launcher[-1][1]) if launcher else None,
+        }
