@@ -1,7 +1,7 @@
 # The Debian packages marlod needs to build, test and run its demo, and a
 # function that installs whichever of them are missing.
 MARLOD_PACKAGES=(
-  cmake ninja-build g++ libcrypt-dev zlib1g-dev libgtest-dev libgmock-dev
+  cmake ninja-build g++ libcrypt-dev zlib1g-dev libssl-dev libgtest-dev libgmock-dev
   python3 python3-pytest python3-pytest-xdist curl lftp busybox-static systemd procps openssl util-linux
 )
 

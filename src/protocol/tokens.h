@@ -25,10 +25,12 @@ enum Token : int {
   kCOLOR = 373, kUNDUPE, kGPAD, kUSERS, kWIPE, kTAKE, kUPDATE, kNUKETOP, kGPWD,
   kLASTON = 382, kERRLOG, kXDUPE, kGRPADD, kGRPDEL, kGRPNFO, kUNNUKE, kUNNUKES,
   kPASSWD = 390, kPURGE, kCDPATH, kSHOW, kGRPREN, kGADDUSER, kRENUSER, kPREDUPE,
+  // Explicit TLS.
+  kAUTH = 398, kPBSZ, kPROT, kCCC, kSSCN, kCPSV,
 };
 
 static_assert(kT == 269 && kMRCP == 294 && kIDNT == 317);
 static_assert(kDUPE == 339 && kREQLOG == 356 && kLOGINS == 372 && kGPWD == 381);
-static_assert(kUNNUKES == 389 && kPREDUPE == 397);
+static_assert(kUNNUKES == 389 && kPREDUPE == 397 && kCPSV == 403);
 
 }  // namespace protocol
