@@ -63,7 +63,7 @@ def prepare(site):
 @pytest.fixture
 def started(tls_site):
     up = prepare(tls_site)
-    tls_site.start()
+    tls_site.start("-l")
     return tls_site, up
 
 
@@ -79,6 +79,7 @@ def test_ftplib_lists_downloads_and_uploads_over_tls(started):
     client.storbinary("STOR /site/up/sent.bin", io.BytesIO(sent))
     assert (up / "sent.bin").read_bytes() == sent
     client.quit()
+    assert '"alice" "TLSv1.3 TLS_' in site.log("marlod.log")
 
 
 def test_curl_with_ssl_required(started):
