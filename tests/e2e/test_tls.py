@@ -13,7 +13,7 @@ import time
 
 import pytest
 
-from conftest import WAIT_SECONDS, Site, content, lftp, run_client, served_site
+from conftest import WAIT_SECONDS, content, lftp, run_client, served_site, set_userfile_line
 
 ALICE_UID = 100  # the first account marlod-site adds
 
@@ -113,6 +113,27 @@ def test_lftp_with_forced_tls(started):
     assert "known.bin" in result.stdout
     assert (up / "lsent.bin").read_bytes() == sent.read_bytes()
     assert got.read_bytes() == content(3_000_000, seed=7)
+
+
+def test_stat_and_abort_reach_a_protected_download_the_client_stopped_reading(started):
+    site, up = started
+    with open(up / "sparse.bin", "wb") as out:
+        out.truncate(512 << 20)
+    set_userfile_line(site, "alice", "CREDITS", "10000000")
+    client = tls_login(site)
+    client.prot_p()
+    client.voidcmd("TYPE I")
+    connection = client.transfercmd("RETR /site/up/sparse.bin")
+    assert len(connection.recv(65536)) > 0
+    time.sleep(0.5)
+    client.sock.sendall(b"STAT\r\n")
+    assert client.getresp().startswith("213 ")
+    client.sock.sendall(b"ABOR\r\n")
+    assert client.getmultiline().startswith("426 ")
+    assert client.getmultiline().startswith("226 ")
+    connection.close()
+    assert client.voidcmd("NOOP").startswith("200")
+    client.quit()
 
 
 def test_rules_require_tls_for_the_login_and_for_data(tls_site):
