@@ -18,11 +18,14 @@
 namespace core {
 namespace {
 
+// The PEM texts as read before the change of root; parsed on first use.
 struct Credentials {
-  EVP_PKEY* key = nullptr;
-  std::vector<X509*> chain;  // the leaf first
+  std::string chain_text;
+  std::string key_text;
   TlsSettings settings;
+  bool loaded = false;
   SSL_CTX* context = nullptr;
+  std::string context_error;  // why the context could not be made
 };
 
 Credentials& credentials() {
@@ -34,38 +37,47 @@ struct BioFree {
   void operator()(BIO* bio) const { BIO_free(bio); }
 };
 using UniqueBio = std::unique_ptr<BIO, BioFree>;
+struct KeyFree {
+  void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
+};
+using UniqueKey = std::unique_ptr<EVP_PKEY, KeyFree>;
+struct ChainFree {
+  void operator()(std::vector<X509*>* chain) const {
+    for (X509* certificate : *chain) X509_free(certificate);
+    delete chain;
+  }
+};
+using UniqueChain = std::unique_ptr<std::vector<X509*>, ChainFree>;
 
-// A whole PEM file in a memory BIO: the file is read once, as root, and
-// nothing of it is kept but what it parses into.
-UniqueBio read_pem_file(const std::string& path, std::string& error) {
-  std::string text;
-  if (!read_file(path.c_str(), text)) {
-    error = "cannot read " + path + ": " + std::strerror(errno);
+bool read_pem_file(const std::string& path, std::string& text, std::string& error) {
+  if (read_file(path.c_str(), text) && !text.empty()) return true;
+  error = "cannot read " + path + ": " + (text.empty() && errno == 0 ? "empty file" : std::strerror(errno));
+  return false;
+}
+
+UniqueBio memory_bio(const std::string& text) {
+  return UniqueBio(BIO_new_mem_buf(text.data(), static_cast<int>(text.size())));
+}
+
+UniqueChain parse_chain(const Credentials& loaded, std::string& error) {
+  UniqueChain chain(new std::vector<X509*>);
+  UniqueBio bio = memory_bio(loaded.chain_text);
+  while (X509* certificate = bio ? PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr) : nullptr)
+    chain->push_back(certificate);
+  ERR_clear_error();  // the end of the text reads as an error
+  if (chain->empty()) {
+    error = loaded.settings.certificate_path + " holds no PEM certificate";
     return nullptr;
   }
-  UniqueBio bio(BIO_new(BIO_s_mem()));
-  if (bio && BIO_write(bio.get(), text.data(), static_cast<int>(text.size())) != static_cast<int>(text.size()))
-    bio.reset();
-  OPENSSL_cleanse(text.data(), text.size());
-  if (!bio) error = "out of memory reading " + path;
-  return bio;
+  return chain;
 }
 
-bool read_chain(const std::string& path, std::vector<X509*>& chain, std::string& error) {
-  UniqueBio bio = read_pem_file(path, error);
-  if (!bio) return false;
-  while (X509* certificate = PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr))
-    chain.push_back(certificate);
-  ERR_clear_error();  // the end of the file reads as an error
-  if (chain.empty()) error = path + " holds no PEM certificate";
-  return !chain.empty();
-}
-
-EVP_PKEY* read_key(const std::string& path, std::string& error) {
-  UniqueBio bio = read_pem_file(path, error);
-  if (!bio) return nullptr;
-  EVP_PKEY* key = PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr);
-  if (key == nullptr) error = path + " holds no readable PEM private key (" + tls_error_text() + ")";
+UniqueKey parse_key(const Credentials& loaded, std::string& error) {
+  UniqueBio bio = memory_bio(loaded.key_text);
+  UniqueKey key(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr) : nullptr);
+  const std::string& path =
+      loaded.settings.key_path.empty() ? loaded.settings.certificate_path : loaded.settings.key_path;
+  if (!key) error = path + " holds no readable PEM private key (" + tls_error_text() + ")";
   return key;
 }
 
@@ -74,23 +86,29 @@ EVP_PKEY* read_key(const std::string& path, std::string& error) {
 // control connection (data connections resume its session at any time).
 bool configure_context(SSL_CTX* context, const Credentials& loaded, std::string& error) {
   const TlsSettings& settings = loaded.settings;
+  UniqueChain chain = parse_chain(loaded, error);
+  UniqueKey key = chain ? parse_key(loaded, error) : nullptr;
+  if (!key) return false;
+  if (X509_check_private_key(chain->front(), key.get()) != 1) {
+    error = "the private key does not belong to the certificate in " + settings.certificate_path;
+    return false;
+  }
   SSL_CTX_set_min_proto_version(context, settings.tls13_only ? TLS1_3_VERSION : TLS1_2_VERSION);
   SSL_CTX_set_options(context, SSL_OP_NO_COMPRESSION | SSL_OP_NO_RENEGOTIATION |
-                                   SSL_OP_CIPHER_SERVER_PREFERENCE | SSL_OP_ENABLE_KTLS);
+                                   SSL_OP_CIPHER_SERVER_PREFERENCE);
   SSL_CTX_set_mode(context, SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER | SSL_MODE_AUTO_RETRY);
   if (!settings.ciphers.empty() && SSL_CTX_set_cipher_list(context, settings.ciphers.c_str()) != 1) {
     error = "tls_ciphers '" + settings.ciphers + "' names no usable cipher";
     return false;
   }
-  if (SSL_CTX_use_certificate(context, loaded.chain.front()) != 1 ||
-      SSL_CTX_use_PrivateKey(context, loaded.key) != 1) {
+  if (SSL_CTX_use_certificate(context, chain->front()) != 1 || SSL_CTX_use_PrivateKey(context, key.get()) != 1) {
     error = "the certificate or key was refused: " + tls_error_text();
     return false;
   }
-  for (std::size_t i = 1; i < loaded.chain.size(); ++i) {
-    X509_up_ref(loaded.chain[i]);
-    if (SSL_CTX_add_extra_chain_cert(context, loaded.chain[i]) != 1) {
-      X509_free(loaded.chain[i]);
+  for (std::size_t i = 1; i < chain->size(); ++i) {
+    X509_up_ref((*chain)[i]);
+    if (SSL_CTX_add_extra_chain_cert(context, (*chain)[i]) != 1) {
+      X509_free((*chain)[i]);
       error = "the certificate chain was refused: " + tls_error_text();
       return false;
     }
@@ -121,44 +139,45 @@ std::string tls_error_text() {
 
 bool load_tls_credentials(const TlsSettings& settings, std::string& error) {
   Credentials& loaded = credentials();
-  // OpenSSL reads its own configuration now, while the system's files are
-  // still in reach.
-  OPENSSL_init_ssl(OPENSSL_INIT_LOAD_CONFIG, nullptr);
-  std::vector<X509*> chain;
-  if (!read_chain(settings.certificate_path, chain, error)) return false;
-  EVP_PKEY* key = read_key(settings.key_path.empty() ? settings.certificate_path : settings.key_path, error);
-  bool matches = key != nullptr && X509_check_private_key(chain.front(), key) == 1;
-  if (key != nullptr && !matches) error = "the private key does not belong to the certificate in " + settings.certificate_path;
-  if (!matches) {
-    EVP_PKEY_free(key);
-    for (X509* certificate : chain) X509_free(certificate);
-    ERR_clear_error();
+  const std::string& key_path = settings.key_path.empty() ? settings.certificate_path : settings.key_path;
+  errno = 0;
+  if (!read_pem_file(settings.certificate_path, loaded.chain_text, error) ||
+      !read_pem_file(key_path, loaded.key_text, error)) {
+    OPENSSL_cleanse(loaded.key_text.data(), loaded.key_text.size());
+    loaded.key_text.clear();
     return false;
   }
-  loaded.key = key;
-  loaded.chain = std::move(chain);
   loaded.settings = settings;
+  loaded.loaded = true;
   return true;
 }
 
-bool tls_configured() { return credentials().key != nullptr; }
+bool tls_configured() { return credentials().loaded; }
 
 SSL_CTX* tls_context(std::string& error) {
   Credentials& loaded = credentials();
   if (loaded.context != nullptr) return loaded.context;
-  if (loaded.key == nullptr) {
+  if (!loaded.loaded) {
     error = "TLS is not configured";
     return nullptr;
   }
+  if (!loaded.context_error.empty()) {
+    error = loaded.context_error;
+    return nullptr;
+  }
+  // The system's OpenSSL configuration is outside the root by now and not
+  // wanted: the floor and the ciphers are the site's.
+  OPENSSL_init_ssl(OPENSSL_INIT_NO_LOAD_CONFIG, nullptr);
   SSL_CTX* context = SSL_CTX_new(TLS_method());
-  if (context == nullptr) {
-    error = tls_error_text();
-    return nullptr;
-  }
-  if (!configure_context(context, loaded, error)) {
+  if (context == nullptr || !configure_context(context, loaded, error)) {
+    if (context == nullptr) error = tls_error_text();
     SSL_CTX_free(context);
+    loaded.context_error = error;
     return nullptr;
   }
+  // The context holds the key now; the text it came from goes.
+  OPENSSL_cleanse(loaded.key_text.data(), loaded.key_text.size());
+  loaded.key_text.clear();
   loaded.context = context;
   return context;
 }

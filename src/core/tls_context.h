@@ -1,8 +1,8 @@
 // The site's TLS credentials and the one TLS context of the process. The
 // certificate chain and the private key are read while the process is still
 // root and outside the site (before the change of root); from then on they
-// exist only in this process's memory. The context itself is made on the
-// first AUTH, so a clear session pays nothing for it.
+// exist only in this process's memory. They are parsed, and the context is
+// made, on the first AUTH: a clear session pays two small reads for TLS.
 #pragma once
 
 #include <string>
@@ -21,16 +21,17 @@ struct TlsSettings {
   std::string site_name;
 };
 
-// Reads and checks the certificate chain and the key (they must belong
-// together). False with `error` saying what is wrong; TLS then stays off.
+// Reads the certificate chain and the key files. False with `error` when
+// one cannot be read; TLS then stays off.
 bool load_tls_credentials(const TlsSettings& settings, std::string& error);
 
 // True once credentials are loaded: AUTH can be offered.
 bool tls_configured();
 
 // The process's context (server and client roles, one session cache), made
-// on first use; nullptr when TLS is not configured or the context cannot be
-// made (`error` says why).
+// on first use from the credentials, which must parse and belong together;
+// nullptr when TLS is not configured or the context cannot be made
+// (`error` says why; later calls fail the same way).
 ssl_ctx_st* tls_context(std::string& error);
 
 // The last OpenSSL error as text ("unknown" when the queue is empty); the

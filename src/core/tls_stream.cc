@@ -84,10 +84,15 @@ class FlagsGuard {
   int flags_;
 };
 
-int monotonic_ms() {
+long long monotonic_ms() {
   timespec now{};
   ::clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<int>(now.tv_sec % 1000000 * 1000 + now.tv_nsec / 1000000);
+  return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// Milliseconds left until `deadline`, at least 0.
+int left_until(long long deadline) {
+  return static_cast<int>(std::max(0LL, deadline - monotonic_ms()));
 }
 
 // Sets errno for a failed SSL call and returns -1. `saved` is errno as the
@@ -126,7 +131,7 @@ std::string handshake_failure(SSL* ssl, int result, int saved) {
 // A handshake on a descriptor used without blocking, bounded in time.
 bool bounded_handshake(SSL* ssl, int fd, int timeout_ms, std::string& error) {
   FlagsGuard non_blocking(fd, true);
-  const int deadline = monotonic_ms() + timeout_ms;
+  const long long deadline = monotonic_ms() + timeout_ms;
   for (;;) {
     ERR_clear_error();
     errno = 0;
@@ -138,7 +143,7 @@ bool bounded_handshake(SSL* ssl, int fd, int timeout_ms, std::string& error) {
       error = handshake_failure(ssl, result, saved);
       return false;
     }
-    const int left = deadline - monotonic_ms();
+    const int left = left_until(deadline);
     if (left <= 0) {
       error = "the peer did not complete the handshake in time";
       return false;
@@ -206,7 +211,13 @@ bool tls_start(int fd, int write_fd, TlsRole role, TlsUse use, int timeout_ms, s
     SSL_free(ssl);
     return false;
   }
-  if (use == TlsUse::Data) SSL_set_num_tickets(ssl, 0);
+  if (use == TlsUse::Data) {
+    SSL_set_num_tickets(ssl, 0);
+    // The kernel may take over the record layer of a data connection,
+    // which keeps downloads on sendfile. Never the control connection's:
+    // after CCC its socket must carry clear text again.
+    SSL_set_options(ssl, SSL_OP_ENABLE_KTLS);
+  }
   if (role == TlsRole::Server)
     SSL_set_accept_state(ssl);
   else
@@ -252,7 +263,7 @@ bool tls_end(int fd, bool wait_for_peer, int timeout_ms) {
     // closure up: it is tried without blocking, within the time limit.
     FlagsGuard non_blocking(a->write_fd, true);
     FlagsGuard non_blocking_read(a->fd, true);
-    const int deadline = monotonic_ms() + std::max(timeout_ms, 0);
+    const long long deadline = monotonic_ms() + std::max(timeout_ms, 0);
     for (;;) {
       ERR_clear_error();
       const int result = SSL_shutdown(a->ssl);
@@ -261,7 +272,7 @@ bool tls_end(int fd, bool wait_for_peer, int timeout_ms) {
         break;
       }
       const int kind = result == 0 ? SSL_ERROR_WANT_READ : SSL_get_error(a->ssl, result);
-      const int left = deadline - monotonic_ms();
+      const int left = left_until(deadline);
       if ((kind != SSL_ERROR_WANT_READ && kind != SSL_ERROR_WANT_WRITE) || left <= 0) break;
       pollfd wait_for{kind == SSL_ERROR_WANT_READ ? a->fd : a->write_fd,
                       static_cast<short>(kind == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT), 0};
