@@ -245,6 +245,8 @@ def test_protection_commands_keep_their_order(started):
     site, _ = started
     raw = site.raw()
     raw.read_reply()
+    features = raw.command("FEAT")
+    assert {" AUTH TLS", " PBSZ", " PROT", " CCC", " SSCN", " CPSV"} <= set(features)
     table = [
         ("PBSZ 0", "503 PBSZ needs a protected control connection"),
         ("PROT P", "503 PROT needs PBSZ first."),
