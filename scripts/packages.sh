@@ -3,7 +3,7 @@
 # runtime libraries builds the fuzz targets (tests/fuzz); llvm-14 brings the
 # symbolizer their reports use.
 MARLOD_PACKAGES=(
-  cmake ninja-build g++ libcrypt-dev zlib1g-dev libgtest-dev libgmock-dev
+  cmake ninja-build g++ libcrypt-dev zlib1g-dev libssl-dev libgtest-dev libgmock-dev
   python3 python3-pytest python3-pytest-xdist curl lftp busybox-static systemd procps openssl util-linux
   clang-14 libclang-rt-14-dev llvm-14
 )

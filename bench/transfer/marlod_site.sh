@@ -2,7 +2,8 @@
 # "bench" (password "benchpw", a leech so that 1 GiB downloads need no
 # credits) sees the bench kit's tree as its home, and the daemon started
 # per connection by systemd-socket-activate (MARLOD_LAUNCHER_OPTIONS: more
-# options for the launcher itself, such as -E VARIABLE=VALUE).
+# options for the launcher itself, such as -E VARIABLE=VALUE). MARLOD_CREATE_OPTIONS
+# are added to `marlod-site create` (--tls for a site that serves explicit TLS).
 MARLOD_PORT=${MARLOD_PORT:-2214}
 MARLOD_SITE=${MARLOD_SITE:-/tmp/marlod-transfer-bench.$$}
 MARLOD_IPC_KEY=${MARLOD_IPC_KEY:-$(printf '%x' $((0x5eed0000 + $$ % 65536)))}
@@ -12,7 +13,7 @@ make_marlod_site() {
     rm -rf "$MARLOD_SITE"
     mkdir -p "$MARLOD_SITE"
     "$PREFIX/bin/marlod-site" create "$MARLOD_SITE/root" --config "$MARLOD_SITE/marlod.conf" \
-        --ipc-key "$MARLOD_IPC_KEY" --share "$PREFIX/share/marlod" >/dev/null
+        --ipc-key "$MARLOD_IPC_KEY" --share "$PREFIX/share/marlod" ${MARLOD_CREATE_OPTIONS:-} >/dev/null
     "$PREFIX/bin/marlod-site" adduser "$MARLOD_SITE/marlod.conf" bench benchpw --flags 3 --ip '*@*' >/dev/null
     sed -i 's/^RATIO .*/RATIO 0/; s/^LOGINS .*/LOGINS 50 0 -1 -1/' "$MARLOD_SITE/root/ftp-data/users/bench"
     sed -i 's/^max_users .*/max_users 100 50/' "$MARLOD_SITE/marlod.conf"

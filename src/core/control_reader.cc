@@ -13,6 +13,7 @@
 #include "core/reply.h"
 #include "core/session.h"
 #include "core/signals.h"
+#include "core/tls_stream.h"
 
 namespace core {
 namespace {
@@ -43,7 +44,7 @@ int next_byte() {
   while (in.begin == in.end) {
     end_session_if_requested();
     check_idle_alarm();
-    const ssize_t got = ::read(in.fd, in.bytes, sizeof in.bytes);
+    const ssize_t got = stream_read(in.fd, in.bytes, sizeof in.bytes);
     if (got > 0) {
       in.begin = 0;
       in.end = static_cast<std::size_t>(got);
@@ -131,7 +132,7 @@ void set_logged_length(LoggedLength measure) { logged_length() = measure; }
 
 bool control_has_input() {
   ReadBuffer& in = input();
-  if (in.begin < in.end || session().oob_line[0] != '\0') return true;
+  if (in.begin < in.end || session().oob_line[0] != '\0' || stream_pending(in.fd)) return true;
   struct pollfd poll_fd {};
   poll_fd.fd = in.fd;
   poll_fd.events = POLLIN;
@@ -141,6 +142,13 @@ bool control_has_input() {
 void set_control_fd(int fd) {
   ReadBuffer& in = input();
   in.fd = fd;
+  in.begin = in.end = 0;
+}
+
+int control_fd() { return input().fd; }
+
+void discard_buffered_input() {
+  ReadBuffer& in = input();
   in.begin = in.end = 0;
 }
 

@@ -31,5 +31,10 @@ bool control_has_input();
 // The descriptor the reader takes its bytes from; 0 unless a test points it
 // elsewhere. Changing it drops anything buffered.
 void set_control_fd(int fd);
+int control_fd();
+
+// Drops what was read but not yet handed out: bytes that arrived in clear
+// text must not count once the connection changes to or from TLS.
+void discard_buffered_input();
 
 }  // namespace core

@@ -9,6 +9,7 @@
 
 #include "protocol/command_handlers.h"
 #include "session/session_commands.h"
+#include "session/tls_commands.h"
 #include "site/account_commands.h"
 #include "site/bulletin_commands.h"
 #include "site/change_user.h"
@@ -119,6 +120,13 @@ constexpr std::array kCmdTab = {
     base("MLSD", kMLSD, kOstr, true, "[ <sp> path-name ]", session_commands::mlsd),
     base("MLST", kMLST, kOstr, true, "[ <sp> path-name ]", session_commands::mlst),
     base("PRET", kPRET, kStr1, true, "<sp> command [ <sp> arguments ]", h::pret),
+    base("AUTH", kAUTH, kStr1, true, "<sp> TLS (protect the control connection)", session_commands::auth),
+    base("PBSZ", kPBSZ, kStr1, true, "<sp> 0 (protection buffer size)", session_commands::pbsz),
+    base("PROT", kPROT, kStr1, true, "<sp> [ C | P ] (data connection protection)", session_commands::prot),
+    base("CCC", kCCC, kArgs, true, "(clear the control connection)", session_commands::ccc),
+    base("SSCN", kSSCN, kOstr, true, "[ <sp> ON | OFF ] (client role in data handshakes)", session_commands::sscn),
+    base("CPSV", kCPSV, kArgs, true, "(passive mode, client role in the data handshake)", session_commands::cpsv,
+         kTracksFailure),
     end_of_table(),
 };
 

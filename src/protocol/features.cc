@@ -10,6 +10,7 @@
 
 #include "core/reply.h"
 #include "core/session.h"
+#include "core/tls_context.h"
 #include "fs/machine_listing.h"
 #include "protocol/command_handlers.h"
 #include "protocol/grammar.h"
@@ -38,6 +39,8 @@ constexpr std::array kFeatures = {
     Feature{"SIZE"},
     Feature{"UTF8"},
 };
+
+constexpr std::array kTlsFeatures = {"AUTH TLS", "AUTH SSL", "PBSZ", "PROT", "CCC", "SSCN", "CPSV"};
 
 std::string upper(std::string_view text) {
   std::string out(text);
@@ -84,6 +87,10 @@ int feat(const CommandArgs&) {
     const std::string parameters = feature.parameters ? " " + feature.parameters() : std::string();
     std::fprintf(stream, " %s%s\r\n", feature.name, parameters.c_str());
   }
+  // Explicit TLS only where the site has a certificate: a client that
+  // reads FEAT then knows whether AUTH can succeed.
+  if (core::tls_configured())
+    for (const char* line : kTlsFeatures) std::fprintf(stream, " %s\r\n", line);
   std::fflush(stream);
   core::reply(211, "End");
   return 0;

@@ -283,6 +283,15 @@ bool Parser::parse(int& token) {
       return with_string(entry, false);
     case kPASS:
       return pass(entry);
+    case kAUTH:
+    case kPBSZ:
+    case kPROT:
+      return with_string(entry, false);
+    case kCCC:
+    case kCPSV:
+      return bare(entry, true);
+    case kSSCN:
+      return optional_string(entry);
     case kQUIT:
     case kABOR:
     case kSYST:

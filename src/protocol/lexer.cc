@@ -111,12 +111,6 @@ Lexeme command_word() {
   session.line_position = static_cast<int>(length);
 
   if (command_start_hook != nullptr && !command_start_hook()) return refuse_answered();
-  // Clients probing for the IPv6-era passive command get a plain refusal
-  // rather than "not understood".
-  if (entry == nullptr && std::string_view(line, length) == "CPSV") {
-    core::reply(504, "CPSV is not a supported command");
-    return refuse_answered();
-  }
   return dispatch_word(entry);
 }
 

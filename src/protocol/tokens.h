@@ -29,10 +29,12 @@ enum Token : int {
   kPASSWD = 390, kPURGE, kCDPATH, kSHOW, kGRPREN, kGADDUSER, kRENUSER, kPREDUPE,
   // More later base commands.
   kMLSD = 398, kMLST, kPRET,
+  // Explicit TLS.
+  kAUTH = 401, kPBSZ, kPROT, kCCC, kSSCN, kCPSV,
 };
 
 static_assert(kT == 269 && kMRCP == 294 && kIDNT == 317 && kOPTS == 321);
 static_assert(kDUPE == 339 && kREQLOG == 356 && kLOGINS == 372 && kGPWD == 381);
-static_assert(kUNNUKES == 389 && kPREDUPE == 397 && kPRET == 400);
+static_assert(kUNNUKES == 389 && kPREDUPE == 397 && kPRET == 400 && kCPSV == 406);
 
 }  // namespace protocol

@@ -14,6 +14,7 @@
 #include "core/reply.h"
 #include "core/session.h"
 #include "core/strings.h"
+#include "core/tls_stream.h"
 #include "fs/listing.h"
 #include "fs/listing_output.h"
 #include "fs/path.h"
@@ -67,7 +68,7 @@ class ListingConnection {
     if (!open()) return false;
     transfer::rearm_transfer_alarm();
     while (!bytes.empty()) {
-      const ssize_t n = ::write(fd_, bytes.data(), bytes.size());
+      const ssize_t n = core::stream_write(fd_, bytes.data(), bytes.size());
       if (n < 0 && errno == EINTR) {
         if (transfer::interrupted_by_signal()) return abort();
         continue;

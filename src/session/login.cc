@@ -13,6 +13,7 @@
 #include "session/login_password.h"
 #include "session/logout.h"
 #include "session/session_commands.h"
+#include "session/tls_commands.h"
 #include "userdb/passwd_file.h"
 
 namespace session {
@@ -50,6 +51,11 @@ int user_command(const char* name) {
   }
   if (s.logged_in) {
     core::string_reply(530, 1, 0);
+    return 1;
+  }
+  if (!tls_login_allowed(wanted)) {
+    forget_account(s);
+    s.awaiting_password = 0;
     return 1;
   }
   auto account = userdb::passwd_by_name(wanted);

@@ -13,6 +13,7 @@
 #include "config/access_rules.h"
 #include "config/config_store.h"
 #include "config/ip_policy.h"
+#include "core/control_reader.h"
 #include "core/fixed_field.h"
 #include "core/logs.h"
 #include "core/process_title.h"
@@ -20,6 +21,8 @@
 #include "core/session.h"
 #include "core/strings.h"
 #include "core/time_helpers.h"
+#include "core/tls_control.h"
+#include "core/tls_stream.h"
 #include "fs/path.h"
 #include "online/online_table.h"
 #include "session/logout.h"
@@ -213,6 +216,10 @@ bool admit_user(const std::string& password) {
     core::event_log("LOGIN: %s@%s (%s) \"%.23s\" \"%.15s\" \"%.64s\"",
                     s.ident_known ? s.ident_user : "<UNKNOWN>", s.remote_host, s.remote_ip,
                     s.user.name, s.user.groups[0], s.user.tagline);
+  // A line of its own, so readers of the LOGIN lines see them unchanged.
+  if (s.log_level != 0 && core::control_protected())
+    core::event_log("TLS: %s@%s (%s) \"%.23s\" \"%s\"", s.ident_known ? s.ident_user : "<UNKNOWN>",
+                    s.remote_host, s.remote_ip, s.user.name, core::tls_description(core::control_fd()));
   s.logged_in = 1;
   if (s.log_password)
     core::login_log("User '%s' logged in with password '%s'", name, password);

@@ -21,6 +21,7 @@
 #include "config/config_store.h"
 #include "core/control_reader.h"
 #include "core/fixed_field.h"
+#include "core/logs.h"
 #include "core/process_title.h"
 #include "core/reply.h"
 #include "core/session.h"
@@ -35,6 +36,7 @@
 #include "startup/online_attach.h"
 #include "startup/options.h"
 #include "startup/server_settings.h"
+#include "startup/tls_setup.h"
 #include "text/colour.h"
 #include "text/show_file.h"
 #include "transfer/address_rings.h"
@@ -215,8 +217,9 @@ int run(int argc, char** argv, char** envp) {
   if (core::load_strings(s.strings_path) != 0)
     refuse_with_reply("Couldn't load strings file " + s.strings_path, 0);
 
-  // 18-19: data addresses, then the change of root.
+  // 18-19: data addresses and the TLS credentials, then the change of root.
   set_up_data_addresses(s);
+  const std::string tls_problem = load_tls_configuration();
   if (::chroot(root) != 0) refuse_with_reply("Chroot failed. Bad rootpath in marlod.conf?", -1);
 
   // 20-21: where the site keeps its data.
@@ -224,6 +227,7 @@ int run(int argc, char** argv, char** envp) {
   if (data_path == nullptr) refuse_with_reply("Invalid DATAPATH", 0);
   core::copy_field(s.data_path, data_path);
   read_site_paths(s);
+  if (!tls_problem.empty()) core::error_log("TLS: %s", tls_problem);
   if (s.user_cache != 0) userdb::load_all_users();
 
   // 22: somebody must be allowed to connect from ident@host.

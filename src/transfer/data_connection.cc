@@ -25,6 +25,7 @@
 #include "core/session.h"
 #include "core/strings.h"
 #include "transfer/address_rings.h"
+#include "transfer/data_protection.h"
 #include "transfer/data_socket.h"
 
 namespace transfer {
@@ -176,7 +177,7 @@ int create_active_socket() {
   return fd;
 }
 
-int open_data_connection(const char* name, off_t size, XferDirection direction) {
+static int open_clear_connection(const char* name, off_t size, XferDirection direction) {
   core::Session& session = s();
   progress() = TransferProgress{size, 0};
   set_current_direction(direction);
@@ -189,9 +190,21 @@ int open_data_connection(const char* name, off_t size, XferDirection direction) 
   return open_active(name, size);
 }
 
+// The connection is opened clear; PROT P then puts TLS on it.
+int open_data_connection(const char* name, off_t size, XferDirection direction) {
+  if (!data_protection_allowed()) return -1;
+  const int fd = open_clear_connection(name, size, direction);
+  if (fd < 0 || protect_data_connection(fd)) return fd;
+  close_data_connection();
+  return -1;
+}
+
 void close_data_connection() {
   core::Session& session = s();
-  if (session.data_fd >= 0) ::close(session.data_fd);
+  if (session.data_fd >= 0) {
+    end_data_protection(session.data_fd);
+    ::close(session.data_fd);
+  }
   session.data_fd = -1;
   close_passive_socket();
   end_data_connection();

@@ -12,6 +12,7 @@
 
 #include "core/control_reader.h"
 #include "core/session.h"
+#include "core/tls_stream.h"
 #include "online/online_table.h"
 #include "online/throttle.h"
 #include "transfer/ascii_receive.h"
@@ -79,7 +80,7 @@ bool ReceiveLoop::wait_readable() {
 
 ssize_t ReceiveLoop::read_chunk() {
   for (;;) {
-    const ssize_t got = ::recv(in_, buffer_.get(), chunk_, 0);
+    const ssize_t got = core::stream_read(in_, buffer_.get(), chunk_);
     if (got >= 0) return got;
     if (errno == EAGAIN || errno == EWOULDBLOCK) {
       if (!wait_readable()) break;

@@ -16,6 +16,7 @@
 #include "core/control_reader.h"
 #include "core/reply.h"
 #include "core/session.h"
+#include "core/tls_stream.h"
 #include "online/online_table.h"
 #include "online/throttle.h"
 #include "transfer/data_connection.h"
@@ -93,7 +94,7 @@ bool SendLoop::wait_writable() {
 
 Outcome SendLoop::write_all(const char* data, std::size_t size) {
   while (size > 0) {
-    const ssize_t sent = ::send(out_, data, size, MSG_NOSIGNAL);
+    const ssize_t sent = core::stream_write(out_, data, size);
     if (sent < 0) {
       if (errno == EAGAIN || errno == EWOULDBLOCK) {
         if (!wait_writable()) return Outcome::Aborted;
@@ -126,7 +127,7 @@ Outcome SendLoop::binary() {
   if (position < 0) position = 0;
   const std::size_t chunk = throttled_ ? kThrottledChunk : kBinaryChunk;
   for (;;) {
-    const ssize_t sent = ::sendfile(out_, in_, &position, chunk);
+    const ssize_t sent = core::stream_sendfile(out_, in_, &position, chunk);
     if (sent > 0) {
       if (!after_chunk(static_cast<std::size_t>(sent))) return Outcome::Aborted;
       continue;

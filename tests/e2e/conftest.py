@@ -147,7 +147,7 @@ def live_processes(wanted):
 
 
 class Site:
-    def __init__(self, workdir):
+    def __init__(self, workdir, create_options=()):
         self.workdir = Path(workdir)
         self.root = self.workdir / "root"
         self.config_path = self.workdir / "marlod.conf"
@@ -162,7 +162,7 @@ class Site:
         self.launcher = None
         self.launcher_log = self.workdir / "launcher.log"
         run_site_tool("create", self.root, "--config", self.config_path,
-                      "--ipc-key", "%x" % self.ipc_key, "--share", SHARE)
+                      "--ipc-key", "%x" % self.ipc_key, "--share", SHARE, *create_options)
         self._install_shell()
         self._prepare_sanitizer_reports()
 
@@ -450,16 +450,28 @@ def lftp(site, user, password, commands, host=None):
 
 # --- fixtures ----------------------------------------------------------------
 
-@pytest.fixture
-def site(tmp_path):
-    """A fresh, not yet started site."""
-    made = Site(tmp_path)
+def served_site(workdir, create_options=()):
+    """A fresh, not yet started site, cleaned up and checked for sanitizer
+    reports after the test."""
+    made = Site(workdir, create_options)
     try:
         yield made
     finally:
         made.cleanup()
     reports = made.sanitizer_reports()
     assert not reports, "sanitizer reports:\n" + "\n".join(reports.values())
+
+
+@pytest.fixture
+def site(tmp_path):
+    """A fresh, not yet started site."""
+    yield from served_site(tmp_path)
+
+
+@pytest.fixture
+def tls_site(tmp_path):
+    """A fresh, not yet started site with a self-signed certificate."""
+    yield from served_site(tmp_path, ["--tls"])
 
 
 @pytest.fixture

@@ -18,16 +18,17 @@ class HelpTest : public protocol_test::ProtocolTest {
   }
 };
 
-TEST_F(HelpTest, CommandListingRunsDownSixRowsOfEightWideColumns) {
+TEST_F(HelpTest, CommandListingRunsDownSevenRowsOfEightWideColumns) {
   const std::string out = run("HELP");
   const std::string expected =
       "214- #228||||\r\n"
-      "   USER    QUIT    RETR    MSOM*   RNFR    NLST    MKD     MDTM    MLST \r\n"
-      "   PASS    PORT    STOR    MSAM*   RNTO    SITE    RMD     FEAT    PRET \r\n"
-      "   IDNT    PASV    APPE    MRSQ*   ABOR    SYST    PWD     OPTS \r\n"
-      "   ACCT*   TYPE    MLFL*   MRCP*   DELE    STAT    CDUP    EPRT \r\n"
-      "   SMNT*   STRU    MAIL*   ALLO    CWD     HELP    STOU    EPSV \r\n"
-      "   REIN*   MODE    MSND*   REST    LIST    NOOP    SIZE    MLSD \r\n"
+      "   USER    PORT    APPE    MRCP*   CWD     NOOP    MDTM    PRET \r\n"
+      "   PASS    PASV    MLFL*   ALLO    LIST    MKD     FEAT    AUTH \r\n"
+      "   IDNT    TYPE    MAIL*   REST    NLST    RMD     OPTS    PBSZ \r\n"
+      "   ACCT*   STRU    MSND*   RNFR    SITE    PWD     EPRT    PROT \r\n"
+      "   SMNT*   MODE    MSOM*   RNTO    SYST    CDUP    EPSV    CCC \r\n"
+      "   REIN*   RETR    MSAM*   ABOR    STAT    STOU    MLSD    SSCN \r\n"
+      "   QUIT    STOR    MRSQ*   DELE    HELP    SIZE    MLST    CPSV \r\n"
       "214- #229||||\r\n";
   EXPECT_EQ(out.substr(0, expected.size()), expected);
   EXPECT_EQ(out.substr(expected.size()).substr(0, 9), "214 #230|");

@@ -18,6 +18,7 @@
 
 #include "adduser.h"
 #include "commands.h"
+#include "self_signed.h"
 #include "site_files.h"
 
 namespace site_tool {
@@ -46,6 +47,7 @@ struct CreateOptions {
   std::string share = default_share_dir();
   std::string siteop;  // NAME:PASSWORD of a first siteop account, or empty
   bool scripts = false;  // install the static shell and the sample post_check
+  bool tls = false;      // make a self-signed certificate beside the configuration
 };
 
 // The data path inside the root; the sample configuration names it too.
@@ -71,8 +73,9 @@ constexpr const char* kSharedFolders[] = {"text", "help", "users", "misc", "byef
 void print_create_usage() {
   std::fprintf(stderr,
                "usage: marlod-site create ROOT --config CONF [--ipc-key HEX] [--share DIR]"
-               " [--siteop NAME:PASSWORD] [--scripts]\n"
-               "  --scripts  installs the static shell as bin/sh and the sample post_check\n");
+               " [--siteop NAME:PASSWORD] [--scripts] [--tls]\n"
+               "  --scripts  installs the static shell as bin/sh and the sample post_check\n"
+               "  --tls      makes a self-signed certificate and key beside CONF (.pem, .key)\n");
 }
 
 std::optional<unsigned> parse_ipc_key(const char* text) {
@@ -117,6 +120,8 @@ bool parse_create_options(int argc, char** argv, CreateOptions& options) {
       }
     } else if (word == "--scripts") {
       options.scripts = true;
+    } else if (word == "--tls") {
+      options.tls = true;
     } else if (word == "--share") {
       const char* v = value("--share");
       if (!v) return false;
@@ -250,6 +255,19 @@ bool install_scripts(const stdfs::path& root, const stdfs::path& share) {
   return true;
 }
 
+// The key and certificate live beside the configuration, outside the
+// site: the daemon reads them before it changes its root.
+bool add_self_signed_certificate(const stdfs::path& config, std::string& config_text) {
+  std::error_code error;
+  const stdfs::path base = stdfs::absolute(config, error).replace_extension();
+  const stdfs::path certificate = stdfs::path(base).concat(".pem");
+  const stdfs::path key = stdfs::path(base).concat(".key");
+  if (!write_self_signed_certificate(certificate, key, "marlod")) return false;
+  config_text += "tls_certificate " + config_word(certificate.string()) + "\n";
+  config_text += "tls_key " + config_word(key.string()) + "\n";
+  return true;
+}
+
 }  // namespace
 
 int create_command(int argc, char** argv) {
@@ -308,8 +326,9 @@ int create_command(int argc, char** argv) {
   ok = ok && read_whole_file(sample_config, sample);
   char key_text[16];
   std::snprintf(key_text, sizeof key_text, "0x%08x", *ipc_key);
-  ok = ok && write_new_file(options.config,
-                            site_config_text(sample, config_word(root.string()), kDataPath, key_text), 0644);
+  std::string config_text = site_config_text(sample, config_word(root.string()), kDataPath, key_text);
+  if (options.tls) ok = ok && add_self_signed_certificate(options.config, config_text);
+  ok = ok && write_new_file(options.config, config_text, 0644);
   if (ok && !options.siteop.empty()) {
     // The first siteop may connect from this machine; SITE ADDIP adds more.
     const std::size_t colon = options.siteop.find(':');

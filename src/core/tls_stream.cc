@@ -1,0 +1,355 @@
+// TLS sessions attached to sockets, and the stream calls that use them.
+#include "core/tls_stream.h"
+
+#include <fcntl.h>
+#include <openssl/bio.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <poll.h>
+#include <sys/sendfile.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "core/idle_alarm.h"
+#include "core/signals.h"
+#include "core/tls_context.h"
+
+namespace core {
+namespace {
+
+// Without kernel TLS a file is read into this buffer and sent as full-size
+// TLS records; one buffer's worth is one call.
+constexpr std::size_t kFileBuffer = 256 << 10;
+
+struct Attachment {
+  int fd = -1;
+  int write_fd = -1;
+  SSL* ssl = nullptr;
+  // After a fatal error no closure may be attempted.
+  bool failed = false;
+  // Bytes read from the file and not yet accepted by SSL_write.
+  std::unique_ptr<char[]> file_buffer;
+  std::size_t file_pending = 0;
+};
+
+std::vector<Attachment>& attachments() {
+  static std::vector<Attachment> list;
+  return list;
+}
+
+// Descriptors whose peer will send the rest of a TLS closure (after CCC)
+// before clear text follows.
+std::vector<int>& closures_expected() {
+  static std::vector<int> list;
+  return list;
+}
+
+Attachment* find(int fd) {
+  for (Attachment& a : attachments())
+    if (a.fd == fd || a.write_fd == fd) return &a;
+  return nullptr;
+}
+
+void detach(int fd) {
+  auto& list = attachments();
+  for (auto it = list.begin(); it != list.end(); ++it) {
+    if (it->fd != fd && it->write_fd != fd) continue;
+    SSL_free(it->ssl);
+    list.erase(it);
+    return;
+  }
+}
+
+// Restores a descriptor's status flags when the scope ends.
+class FlagsGuard {
+ public:
+  FlagsGuard(int fd, bool non_blocking) : fd_(fd), flags_(::fcntl(fd, F_GETFL)) {
+    if (flags_ >= 0) ::fcntl(fd, F_SETFL, non_blocking ? flags_ | O_NONBLOCK : flags_);
+  }
+  ~FlagsGuard() {
+    if (flags_ >= 0) ::fcntl(fd_, F_SETFL, flags_);
+  }
+  FlagsGuard(const FlagsGuard&) = delete;
+  FlagsGuard& operator=(const FlagsGuard&) = delete;
+
+ private:
+  int fd_;
+  int flags_;
+};
+
+long long monotonic_ms() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// Milliseconds left until `deadline`, at least 0.
+int left_until(long long deadline) {
+  return static_cast<int>(std::max(0LL, deadline - monotonic_ms()));
+}
+
+// Sets errno for a failed SSL call and returns -1. `saved` is errno as the
+// call left it.
+ssize_t failure(Attachment& a, int result, int saved) {
+  switch (SSL_get_error(a.ssl, result)) {
+    case SSL_ERROR_WANT_READ:
+    case SSL_ERROR_WANT_WRITE:
+      errno = saved == EINTR ? EINTR : EAGAIN;
+      return -1;
+    case SSL_ERROR_SYSCALL:
+      a.failed = true;
+      ERR_clear_error();
+      errno = saved != 0 && saved != EAGAIN ? saved : EPIPE;
+      return -1;
+    default:
+      // A protocol error, or a stream that ended without its close_notify
+      // (a truncated transfer).
+      a.failed = true;
+      ERR_clear_error();
+      errno = ECONNABORTED;
+      return -1;
+  }
+}
+
+// The reason a handshake failed, for the log.
+std::string handshake_failure(SSL* ssl, int result, int saved) {
+  const int kind = SSL_get_error(ssl, result);
+  if (kind == SSL_ERROR_SSL) return tls_error_text();
+  if (kind == SSL_ERROR_SYSCALL)
+    return saved == 0 ? "the peer closed the connection" : std::strerror(saved);
+  if (kind == SSL_ERROR_ZERO_RETURN) return "the peer closed the connection";
+  return "handshake interrupted";
+}
+
+// A handshake on a descriptor used without blocking, bounded in time.
+bool bounded_handshake(SSL* ssl, int fd, int timeout_ms, std::string& error) {
+  FlagsGuard non_blocking(fd, true);
+  const long long deadline = monotonic_ms() + timeout_ms;
+  for (;;) {
+    ERR_clear_error();
+    errno = 0;
+    const int result = SSL_do_handshake(ssl);
+    if (result == 1) return true;
+    const int saved = errno;
+    const int kind = SSL_get_error(ssl, result);
+    if (kind != SSL_ERROR_WANT_READ && kind != SSL_ERROR_WANT_WRITE) {
+      error = handshake_failure(ssl, result, saved);
+      return false;
+    }
+    const int left = left_until(deadline);
+    if (left <= 0) {
+      error = "the peer did not complete the handshake in time";
+      return false;
+    }
+    pollfd wait_for{fd, static_cast<short>(kind == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT), 0};
+    if (::poll(&wait_for, 1, left) < 0 && errno == EINTR) end_session_if_requested();
+  }
+}
+
+// A handshake on the blocking control connection; the idle alarm and the
+// ending signals interrupt it as they interrupt a read.
+bool unbounded_handshake(SSL* ssl, std::string& error) {
+  for (;;) {
+    ERR_clear_error();
+    errno = 0;
+    const int result = SSL_do_handshake(ssl);
+    if (result == 1) return true;
+    const int saved = errno;
+    const int kind = SSL_get_error(ssl, result);
+    if ((kind == SSL_ERROR_WANT_READ || kind == SSL_ERROR_WANT_WRITE) && saved == EINTR) {
+      end_session_if_requested();
+      check_idle_alarm();
+      continue;
+    }
+    error = handshake_failure(ssl, result, saved);
+    return false;
+  }
+}
+
+// Reads and drops whole TLS records (of any type: a TLS 1.3 alert travels
+// as application data) while they are next on `fd`.
+void skip_tls_records(int fd) {
+  for (;;) {
+    unsigned char header[5];
+    ssize_t got;
+    do got = ::recv(fd, header, 1, MSG_PEEK);
+    while (got < 0 && errno == EINTR);
+    if (got != 1 || header[0] < 0x14 || header[0] > 0x17) return;
+    std::size_t have = 0;
+    while (have < sizeof header) {
+      got = ::read(fd, header + have, sizeof header - have);
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) return;
+      have += static_cast<std::size_t>(got);
+    }
+    std::size_t left = static_cast<std::size_t>(header[3]) << 8 | header[4];
+    char sink[512];
+    while (left > 0) {
+      got = ::read(fd, sink, std::min(left, sizeof sink));
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) return;
+      left -= static_cast<std::size_t>(got);
+    }
+  }
+}
+
+}  // namespace
+
+bool tls_start(int fd, int write_fd, TlsRole role, TlsUse use, int timeout_ms, std::string& error) {
+  SSL_CTX* context = tls_context(error);
+  if (context == nullptr) return false;
+  SSL* ssl = SSL_new(context);
+  if (ssl == nullptr || SSL_set_rfd(ssl, fd) != 1 || SSL_set_wfd(ssl, write_fd) != 1) {
+    error = tls_error_text();
+    SSL_free(ssl);
+    return false;
+  }
+  if (use == TlsUse::Data) {
+    SSL_set_num_tickets(ssl, 0);
+    // The kernel may take over the record layer of a data connection,
+    // which keeps downloads on sendfile. Never the control connection's:
+    // after CCC its socket must carry clear text again.
+    SSL_set_options(ssl, SSL_OP_ENABLE_KTLS);
+  }
+  if (role == TlsRole::Server)
+    SSL_set_accept_state(ssl);
+  else
+    SSL_set_connect_state(ssl);
+  const bool done = timeout_ms >= 0 ? bounded_handshake(ssl, fd, timeout_ms, error)
+                                    : unbounded_handshake(ssl, error);
+  if (!done) {
+    SSL_free(ssl);
+    return false;
+  }
+  Attachment attachment;
+  attachment.fd = fd;
+  attachment.write_fd = write_fd;
+  attachment.ssl = ssl;
+  attachments().push_back(std::move(attachment));
+  return true;
+}
+
+bool tls_active(int fd) { return find(fd) != nullptr; }
+
+bool tls_resumed(int fd) {
+  const Attachment* a = find(fd);
+  return a != nullptr && SSL_session_reused(a->ssl) == 1;
+}
+
+std::string tls_description(int fd) {
+  const Attachment* a = find(fd);
+  if (a == nullptr) return "clear";
+  return std::string(SSL_get_version(a->ssl)) + " " + SSL_get_cipher_name(a->ssl);
+}
+
+bool tls_kernel_send(int fd) {
+  const Attachment* a = find(fd);
+  return a != nullptr && BIO_get_ktls_send(SSL_get_wbio(a->ssl)) == 1;
+}
+
+bool tls_end(int fd, bool wait_for_peer, int timeout_ms) {
+  Attachment* a = find(fd);
+  if (a == nullptr) return true;
+  bool closed = false;
+  if (!a->failed) {
+    // A peer that stopped reading (an aborted download) must not hold the
+    // closure up: it is tried without blocking, within the time limit.
+    FlagsGuard non_blocking(a->write_fd, true);
+    FlagsGuard non_blocking_read(a->fd, true);
+    const long long deadline = monotonic_ms() + std::max(timeout_ms, 0);
+    for (;;) {
+      ERR_clear_error();
+      const int result = SSL_shutdown(a->ssl);
+      if (result == 1 || (result == 0 && !wait_for_peer)) {
+        closed = true;
+        break;
+      }
+      const int kind = result == 0 ? SSL_ERROR_WANT_READ : SSL_get_error(a->ssl, result);
+      const int left = left_until(deadline);
+      if ((kind != SSL_ERROR_WANT_READ && kind != SSL_ERROR_WANT_WRITE) || left <= 0) break;
+      pollfd wait_for{kind == SSL_ERROR_WANT_READ ? a->fd : a->write_fd,
+                      static_cast<short>(kind == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT), 0};
+      ::poll(&wait_for, 1, left);
+    }
+  }
+  ERR_clear_error();
+  detach(fd);
+  return closed;
+}
+
+void tls_drop(int fd) { detach(fd); }
+
+void tls_skip_peer_closure(int fd) { closures_expected().push_back(fd); }
+
+ssize_t stream_read(int fd, void* buffer, std::size_t size) {
+  auto& expected = closures_expected();
+  if (auto it = std::find(expected.begin(), expected.end(), fd); it != expected.end()) {
+    expected.erase(it);
+    skip_tls_records(fd);
+  }
+  Attachment* a = find(fd);
+  if (a == nullptr) return ::read(fd, buffer, size);
+  ERR_clear_error();
+  errno = 0;
+  const int got = SSL_read(a->ssl, buffer, static_cast<int>(std::min<std::size_t>(size, INT_MAX)));
+  if (got > 0) return got;
+  const int saved = errno;
+  if (SSL_get_error(a->ssl, got) == SSL_ERROR_ZERO_RETURN) return 0;
+  return failure(*a, got, saved);
+}
+
+ssize_t stream_write(int fd, const void* data, std::size_t size) {
+  Attachment* a = find(fd);
+  if (a == nullptr) {
+    const ssize_t sent = ::send(fd, data, size, MSG_NOSIGNAL);
+    if (sent < 0 && errno == ENOTSOCK) return ::write(fd, data, size);
+    return sent;
+  }
+  ERR_clear_error();
+  errno = 0;
+  const int sent = SSL_write(a->ssl, data, static_cast<int>(std::min<std::size_t>(size, INT_MAX)));
+  if (sent > 0) return sent;
+  return failure(*a, sent, errno);
+}
+
+ssize_t stream_sendfile(int out_fd, int in_fd, off_t* offset, std::size_t count) {
+  Attachment* a = find(out_fd);
+  if (a == nullptr) return ::sendfile(out_fd, in_fd, offset, count);
+  ERR_clear_error();
+  errno = 0;
+  if (BIO_get_ktls_send(SSL_get_wbio(a->ssl)) == 1) {
+    const ossl_ssize_t sent = SSL_sendfile(a->ssl, in_fd, *offset, count, 0);
+    if (sent > 0) {
+      *offset += static_cast<off_t>(sent);
+      return sent;
+    }
+    return failure(*a, static_cast<int>(sent), errno);
+  }
+  if (a->file_pending == 0) {
+    if (!a->file_buffer) a->file_buffer.reset(new char[kFileBuffer]);
+    const ssize_t got = ::pread(in_fd, a->file_buffer.get(), std::min(count, kFileBuffer), *offset);
+    if (got <= 0) return got;
+    a->file_pending = static_cast<std::size_t>(got);
+  }
+  // A retry after EAGAIN must offer SSL_write the very same bytes.
+  errno = 0;
+  const int sent = SSL_write(a->ssl, a->file_buffer.get(), static_cast<int>(a->file_pending));
+  if (sent <= 0) return failure(*a, sent, errno);
+  a->file_pending = 0;
+  *offset += sent;
+  return sent;
+}
+
+bool stream_pending(int fd) {
+  const Attachment* a = find(fd);
+  return a != nullptr && SSL_pending(a->ssl) > 0;
+}
+
+}  // namespace core
