@@ -80,7 +80,36 @@ struct AddressClass {
   int wildcards = 0;
 };
 
+bool is_hex_digit(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// An IPv6 mask ("2001:db8:*") has colon-separated groups of hex digits;
+// each group counts as one field, so a minimum of 3 specific fields asks
+// for a /48 there as it asks for a /24 of IPv4. "::" stands for zero
+// groups, fully specific in a mask without wildcards.
+AddressClass classify_ipv6(std::string_view address) {
+  const bool compressed = address.find("::") != std::string_view::npos;
+  AddressClass result;
+  for (;;) {
+    const std::size_t colon = address.find(':');
+    const std::string_view field = address.substr(0, colon);
+    bool wildcard = false;
+    for (char c : field) {
+      if (is_wildcard_char(c)) wildcard = true;
+      else if (!is_hex_digit(c)) result.host_name = true;
+    }
+    if (!field.empty()) ++result.fields;
+    if (wildcard) ++result.wildcards;
+    if (colon == std::string_view::npos) break;
+    address.remove_prefix(colon + 1);
+  }
+  if (compressed && result.wildcards == 0) result.fields = 8;
+  return result;
+}
+
 AddressClass classify_address(std::string_view address) {
+  if (address.find(':') != std::string_view::npos) return classify_ipv6(address);
   std::vector<std::string_view> fields;
   for (std::size_t dot; fields.size() < 3 && (dot = address.find('.')) != std::string_view::npos;) {
     fields.push_back(address.substr(0, dot));

@@ -2,10 +2,10 @@
 // the subsystem they drive; the reader's tables, at the top, name them.
 #pragma once
 
-#include <netinet/in.h>
-
 #include <optional>
 #include <string>
+
+#include "core/net_address.h"
 
 namespace core {
 
@@ -19,7 +19,7 @@ struct CommandArgs {
   int mode = 0;                       // SITE CHMOD: octal_number, -1 for a bad digit
   char type_code = 0;                 // TYPE/STRU/MODE letter (upper case)
   char form_code = 0;                 // TYPE A/E: N, T or C; 0 when none
-  sockaddr_in host_port{};            // PORT
+  NetAddress host_port;               // PORT
 };
 
 // Handlers return 0 on success, non-zero on failure; for the rows that

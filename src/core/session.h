@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "core/net_address.h"
 #include "core/user_record.h"
 
 namespace core {
@@ -39,11 +40,14 @@ struct PasvRange {
 
 struct Session {
   // Connection and peer
-  sockaddr_in peer_addr{};
-  sockaddr_in local_addr{};
-  sockaddr_in data_source_addr{};
+  // The control connection's ends, IPv4 or IPv6 (a mapped IPv4 peer is
+  // kept as IPv4), and the local address active data connections leave from.
+  NetAddress peer_addr;
+  NetAddress local_addr;
+  NetAddress data_source_addr;
   char remote_host[64] = {};
-  char remote_ip[17] = {};
+  // Dotted IPv4 or IPv6 text; INET6_ADDRSTRLEN holds the longest IPv6 form.
+  char remote_ip[INET6_ADDRSTRLEN] = {};
   char ident_user[256] = {};
   int ident_known = 0;
   int bouncer_mode = 0;
@@ -69,8 +73,10 @@ struct Session {
   int data_fd = -1;
   int pasv_fd = -1;
   int transfer_in_progress = 0;  // 1 download, 2 upload
-  sockaddr_in data_dest_addr{};
+  NetAddress data_dest_addr;
   int use_default_data_port = 1;
+  int epsv_all = 0;       // after EPSV ALL only EPSV opens data connections
+  unsigned mlst_facts = 63;  // the facts MLSD and MLST show (OPTS MLST): all six
   // Files and bytes moved by this session, shown by the Ij, IF, IK, IH cookies.
   int session_files_down = 0, session_files_up = 0;
   uint64_t session_bytes_down = 0, session_bytes_up = 0;

@@ -15,6 +15,8 @@ inline constexpr int kMaxIps = 10;
 
 // Group names are up to 15 characters, so a slot needs room for the NUL too.
 inline constexpr int kGroupNameSize = 16;
+// An IP mask line: "ident@host" of at most 54 characters, room for any
+// IPv6 address in its compressed form (39 at most) after an ident of 14.
 inline constexpr int kIpMaskSize = 55;
 
 // Flag letters as they appear in a userfile's FLAGS line.

@@ -60,6 +60,8 @@ EntryStatus status_of(const struct stat& st) {
   status.atime = st.st_atime;
   status.mtime = st.st_mtime;
   status.ctime = st.st_ctime;
+  status.dev = st.st_dev;
+  status.ino = st.st_ino;
   return status;
 }
 
@@ -158,6 +160,8 @@ class Lister {
     ctx_.tz_offset = s.tz_offset;
     ctx_.download_counts = s.file_dl_count != 0;
     ctx_.names = &names_;
+    ctx_.machine_facts = s.mlst_facts;
+    ctx_.viewer = FactViewer{::geteuid(), ::getegid()};
   }
 
   int run(const std::string& path) {
@@ -295,7 +299,8 @@ class Lister {
         total_blocks += entry.blocks;
         if (S_ISLNK(st.st_mode)) {
           entry.kind = EntryKind::Symlink;
-          if (long_format || options_.with_color) read_link_target(entry, fd, item->d_name);
+          if (long_format || options_.with_color || options_.format == ListFormat::Machine)
+            read_link_target(entry, fd, item->d_name);
         } else if (S_ISDIR(st.st_mode)) {
           entry.kind = EntryKind::Directory;
           if (dir_sizes) {
@@ -373,6 +378,22 @@ int list_files(std::string_view argument, bool nlst, ListingOutput& out) {
   if (file_argument.empty()) file_argument = ".";
   Lister lister(options, out);
   return lister.run(listing_path(file_argument));
+}
+
+int list_machine(std::string_view argument, bool single_entry, ListingOutput& out) {
+  const core::Session& s = core::session();
+  ListOptions options = default_list_options(false);
+  // The site's own switches decide what LIST shows (dot files, say), so
+  // they decide it here too; the format and the walk are the facts'.
+  parse_list_switches(s.lslong_options, options);
+  options.format = ListFormat::Machine;
+  options.recursive = false;
+  options.print_blocks = false;
+  options.with_color = false;
+  options.dereference = true;
+  options.dirs_as_files = single_entry;
+  Lister lister(options, out);
+  return lister.run(listing_path(argument.empty() ? std::string_view(".") : argument));
 }
 
 }  // namespace fs

@@ -33,6 +33,12 @@ class ListingFilter {
 // the number of entries or directories that could not be read (0: all).
 int list_files(std::string_view argument, bool nlst, ListingOutput& out);
 
+// The fact lines of MLSD (the entries of the directory `argument`, "."
+// when empty) or MLST (`single_entry`: the one entry `argument` names),
+// with the entries LIST would show and no others. The argument is a path,
+// never switches or a pattern. Returns as list_files does.
+int list_machine(std::string_view argument, bool single_entry, ListingOutput& out);
+
 // LIST (`long_listing`) and NLST of `argument`: the '*' limit of `lslong`,
 // pattern expansion, the data connection and the final reply. 0 success.
 int send_listing(const std::string& argument, bool long_listing);

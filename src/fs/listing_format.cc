@@ -295,6 +295,12 @@ void print_entries(ListingOutput& out, std::span<const ListEntry> entries, const
     case ListFormat::Columns:
       if (!entries.empty()) print_columns(out, entries, ctx, width);
       break;
+    case ListFormat::Machine:
+      for (const ListEntry& entry : entries) {
+        append_machine_line(out.buffer(), entry, ctx.machine_facts, ctx.viewer);
+        out.flush_if_full();
+      }
+      break;
   }
 }
 

@@ -13,6 +13,7 @@
 #include <unordered_map>
 
 #include "fs/listing_options.h"
+#include "fs/machine_listing.h"
 #include "fs/listing_output.h"
 
 namespace fs {
@@ -29,6 +30,8 @@ struct EntryStatus {
   dev_t rdev = 0;
   off_t size = 0;
   time_t atime = 0, mtime = 0, ctime = 0;
+  dev_t dev = 0;  // with ino, the "unique" fact of a machine listing
+  ino_t ino = 0;
 };
 
 struct ListEntry {
@@ -62,6 +65,8 @@ struct PrintContext {
   int tz_offset = 0;       // applied to file times, so they read as site time
   bool download_counts = false;  // `file_dl_count` on
   IdNames* names = nullptr;
+  unsigned machine_facts = 0;  // ListFormat::Machine: the facts shown
+  FactViewer viewer;           // ListFormat::Machine: whose "perm" it is
 };
 
 // "drwxr-xr-x": the type letter and three rwx triplets with set-id and

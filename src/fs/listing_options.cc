@@ -4,7 +4,7 @@
 namespace fs {
 
 bool ListOptions::needs_no_status() const {
-  return format != ListFormat::Long && sort_type != SortType::Time && sort_type != SortType::Size &&
+  return format != ListFormat::Long && format != ListFormat::Machine && sort_type != SortType::Time && sort_type != SortType::Size &&
          !classify && !recursive && !dereference && !print_blocks && !with_color;
 }
 

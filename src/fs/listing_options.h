@@ -7,7 +7,8 @@
 
 namespace fs {
 
-enum class ListFormat { Long = 0, OnePerLine = 1, Columns = 2 };
+// Machine: the fact lines of MLSD and MLST.
+enum class ListFormat { Long = 0, OnePerLine = 1, Columns = 2, Machine = 3 };
 enum class SortType { None, Name, Extension, Time, Size };
 enum class TimeType { Modification, StatusChange, Access };
 enum class Dotfiles { None, AllButDots, All };

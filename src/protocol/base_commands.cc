@@ -1,8 +1,6 @@
 // The base commands whose whole work is the grammar's: transfer parameters
-// (TYPE, STRU, MODE, ALLO, REST), SYST, NOOP, ABOR outside a transfer,
-// PORT's address and the bouncer's IDNT.
-#include <unistd.h>
-
+// (TYPE, STRU, MODE, ALLO, REST), SYST, NOOP, ABOR outside a transfer
+// and the bouncer's IDNT.
 #include "core/session.h"
 #include "core/session_end.h"
 #include "core/strings.h"
@@ -106,19 +104,6 @@ int idnt(const CommandArgs& args) {
   if (session.bouncer_mode == 0 || !args.text) return 0;
   if (session::take_idnt_argument(*args.text))
     online::set_own_host(session.ident_user, session.remote_host);
-  return 0;
-}
-
-// Stores the active-mode destination; a passive socket is given up.
-int port(const CommandArgs& args) {
-  core::Session& session = s();
-  session.data_dest_addr = args.host_port;
-  session.use_default_data_port = 0;
-  if (session.pasv_fd >= 0) {
-    ::close(session.pasv_fd);
-    session.pasv_fd = -1;
-  }
-  core::string_reply(200, 9, 0, "PORT");
   return 0;
 }
 

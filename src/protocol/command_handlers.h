@@ -9,7 +9,6 @@ namespace protocol::handlers {
 
 // Base commands.
 int idnt(const CommandArgs&);
-int port(const CommandArgs&);
 int type(const CommandArgs&);
 int stru(const CommandArgs&);
 int mode(const CommandArgs&);
@@ -19,6 +18,9 @@ int abor(const CommandArgs&);
 int syst(const CommandArgs&);
 int help(const CommandArgs&);
 int noop(const CommandArgs&);
+int feat(const CommandArgs&);
+int opts(const CommandArgs&);
+int pret(const CommandArgs&);
 
 // SITE sub-commands: the access rule has allowed them already; `text` is
 // empty for the bare form.

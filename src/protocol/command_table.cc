@@ -76,7 +76,7 @@ constexpr std::array kCmdTab = {
     unimplemented("SMNT", kSMNT, kArgs, "(structure mount)"),
     unimplemented("REIN", kREIN, kArgs, "(reinitialize server state)"),
     base("QUIT", kQUIT, kArgs, true, "(terminate service)", session_commands::quit),
-    base("PORT", kPORT, kArgs, true, "<sp> b0, b1, b2, b3, b4", h::port),
+    base("PORT", kPORT, kArgs, true, "<sp> b0, b1, b2, b3, b4", transfer_commands::port),
     base("PASV", kPASV, kArgs, true, "(set server in passive mode)", transfer_commands::pasv, kTracksFailure),
     base("TYPE", kTYPE, kArgs, true, "<sp> [ A | E | I | L ]", h::type, kTracksFailure),
     base("STRU", kSTRU, kArgs, true, "(specify file structure)", h::stru),
@@ -112,6 +112,13 @@ constexpr std::array kCmdTab = {
     base("STOU", kSTOU, kStr1, true, "<sp> file-name", transfer_commands::stou, kTracksFailure),
     base("SIZE", kSIZE, kOstr, true, "<sp> path-name", session_commands::size),
     base("MDTM", kMDTM, kOstr, true, "<sp> path-name", session_commands::mdtm),
+    base("FEAT", kFEAT, kArgs, true, "(list the extensions this server supports)", h::feat),
+    base("OPTS", kOPTS, kStr1, true, "<sp> command [ <sp> options ]", h::opts),
+    base("EPRT", kEPRT, kStr1, true, "<sp> |af|address|port|", transfer_commands::eprt),
+    base("EPSV", kEPSV, kOstr, true, "[ <sp> af | ALL ]", transfer_commands::epsv, kTracksFailure),
+    base("MLSD", kMLSD, kOstr, true, "[ <sp> path-name ]", session_commands::mlsd),
+    base("MLST", kMLST, kOstr, true, "[ <sp> path-name ]", session_commands::mlst),
+    base("PRET", kPRET, kStr1, true, "<sp> command [ <sp> arguments ]", h::pret),
     end_of_table(),
 };
 

@@ -73,26 +73,6 @@ char letter_of(int token) {
   return token >= kA && token <= kT ? kLetters[token - kA] : 0;
 }
 
-// RETR, STOR and APPE may only start while the user's own and the site's
-// simultaneous-transfer limits leave room.
-bool transfer_admitted(int token) {
-  const core::Session& session = s();
-  const bool download = token == kRETR;
-  const auto direction = download ? online::Direction::Download : online::Direction::Upload;
-  const int own_limit = download ? session.user.max_sim_down : session.user.max_sim_up;
-  if (own_limit >= 0 && online::online_transfers_full(session.user.name, own_limit, direction)) {
-    core::string_reply(553, download ? 172 : 171, 0);
-    return false;
-  }
-  const int site_limit = download ? session.sim_downloads : session.sim_uploads;
-  const bool exempt = std::strchr(session.user.flags, '4') != nullptr;
-  if (site_limit >= 0 && !exempt && online::online_transfers_full(nullptr, site_limit, direction)) {
-    core::string_reply(553, download ? 170 : 169, 0);
-    return false;
-  }
-  return true;
-}
-
 void run_action(const CommandEntry& entry, const CommandArgs& args, bool allowed) {
   core::Session& session = s();
   if (entry.tracks_failure) session.command_failed = 1;
@@ -173,9 +153,9 @@ bool Parser::port(const CommandEntry& entry) {
   if (!accept(kCRLF)) return false;
   CommandArgs args;
   args.command = entry.name;
-  args.host_port.sin_family = AF_INET;
-  std::memcpy(&args.host_port.sin_addr, bytes, 4);
-  std::memcpy(&args.host_port.sin_port, bytes + 4, 2);
+  in_addr host{};
+  std::memcpy(&host, bytes, 4);
+  args.host_port = core::NetAddress::from_ipv4(host, static_cast<uint16_t>(bytes[4] << 8 | bytes[5]));
   run_action(entry, args, allowed);
   return true;
 }
@@ -307,7 +287,10 @@ bool Parser::parse(int& token) {
     case kABOR:
     case kSYST:
     case kNOOP:
+    case kFEAT:
       return bare(entry, false);
+    case kOPTS:
+      return with_string(entry, false);
     case kPASV:
     case kPWD:
     case kCDUP:
@@ -335,12 +318,17 @@ bool Parser::parse(int& token) {
     case kSTOU:
     case kSIZE:
     case kMDTM:
+    case kEPRT:
+    case kPRET:
       return with_string(entry, true);
     case kCWD:
     case kLIST:
     case kNLST:
     case kSTAT:
     case kHELP:
+    case kEPSV:
+    case kMLSD:
+    case kMLST:
       return optional_string(entry);
     case kSITE:
       return site();
@@ -350,6 +338,24 @@ bool Parser::parse(int& token) {
 }
 
 }  // namespace
+
+bool transfer_admitted(int token) {
+  const core::Session& session = s();
+  const bool download = token == kRETR;
+  const auto direction = download ? online::Direction::Download : online::Direction::Upload;
+  const int own_limit = download ? session.user.max_sim_down : session.user.max_sim_up;
+  if (own_limit >= 0 && online::online_transfers_full(session.user.name, own_limit, direction)) {
+    core::string_reply(553, download ? 172 : 171, 0);
+    return false;
+  }
+  const int site_limit = download ? session.sim_downloads : session.sim_uploads;
+  const bool exempt = std::strchr(session.user.flags, '4') != nullptr;
+  if (site_limit >= 0 && !exempt && online::online_transfers_full(nullptr, site_limit, direction)) {
+    core::string_reply(553, download ? 170 : 169, 0);
+    return false;
+  }
+  return true;
+}
 
 int check_login() {
   core::Session& session = s();

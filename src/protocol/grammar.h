@@ -16,6 +16,11 @@ void run_command_line();
 // line's error flag set, and 0.
 int check_login();
 
+// RETR, STOR and APPE (the command's token) may only start while the
+// user's own and the site's simultaneous-transfer limits leave room: false
+// after the 553 refusal.
+bool transfer_admitted(int token);
+
 // A NUMBER whose decimal digits are read as octal digits (755 -> 0755); a
 // digit 8 or 9 gives -1.
 long long octal_number(long long decimal);

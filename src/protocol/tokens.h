@@ -15,6 +15,8 @@ enum Token : int {
   kALLO = 295, kREST, kRNFR, kRNTO, kABOR, kDELE, kCWD, kLIST, kNLST, kSITE,
   kSTAT = 305, kHELP, kNOOP, kMKD, kRMD, kPWD, kCDUP, kSTOU, kSMNT, kSYST,
   kSIZE = 315, kMDTM, kIDNT,
+  // Later base commands (RFC 2389, 2428, 3659 and PRET).
+  kEPRT = 318, kEPSV, kFEAT, kOPTS,
   // SITE sub-commands (STAT, HELP and USER reuse the base tokens).
   kWKUP = 322, kWKDN, kALUP, kALDN, kDELUSER, kSTATS, kEMULATE, kVERS, kWHO,
   kMSG = 331, kGIVE, kWELCOME, kMONTHUP, kGRPLOG, kNUKE, kTIME, kNUKES, kDUPE,
@@ -25,10 +27,12 @@ enum Token : int {
   kCOLOR = 373, kUNDUPE, kGPAD, kUSERS, kWIPE, kTAKE, kUPDATE, kNUKETOP, kGPWD,
   kLASTON = 382, kERRLOG, kXDUPE, kGRPADD, kGRPDEL, kGRPNFO, kUNNUKE, kUNNUKES,
   kPASSWD = 390, kPURGE, kCDPATH, kSHOW, kGRPREN, kGADDUSER, kRENUSER, kPREDUPE,
+  // More later base commands.
+  kMLSD = 398, kMLST, kPRET,
 };
 
-static_assert(kT == 269 && kMRCP == 294 && kIDNT == 317);
+static_assert(kT == 269 && kMRCP == 294 && kIDNT == 317 && kOPTS == 321);
 static_assert(kDUPE == 339 && kREQLOG == 356 && kLOGINS == 372 && kGPWD == 381);
-static_assert(kUNNUKES == 389 && kPREDUPE == 397);
+static_assert(kUNNUKES == 389 && kPREDUPE == 397 && kPRET == 400);
 
 }  // namespace protocol

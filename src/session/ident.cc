@@ -92,9 +92,10 @@ std::string parse_ident_reply(const char* line, unsigned peer_port, unsigned loc
   return user;
 }
 
-std::string ident_lookup(const sockaddr_in& peer, const sockaddr_in& local,
+std::string ident_lookup(const core::NetAddress& peer, const core::NetAddress& local,
                          unsigned short ident_port) {
-  const core::UniqueFd sock(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (peer.family() != local.family()) return kUnknown;
+  const core::UniqueFd sock(::socket(peer.family(), SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (!sock) return kUnknown;
   IdentAlarm alarm_guard;
 
@@ -104,15 +105,15 @@ std::string ident_lookup(const sockaddr_in& peer, const sockaddr_in& local,
   setsockopt(sock.get(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
   setsockopt(sock.get(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
 
-  sockaddr_in from = local;
-  from.sin_port = 0;
-  if (::bind(sock.get(), reinterpret_cast<const sockaddr*>(&from), sizeof from) != 0) return kUnknown;
-  sockaddr_in to = peer;
-  to.sin_port = htons(ident_port);
-  if (::connect(sock.get(), reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) return kUnknown;
+  core::NetAddress from = local;
+  from.set_port(0);
+  if (::bind(sock.get(), from.raw(), from.length()) != 0) return kUnknown;
+  core::NetAddress to = peer;
+  to.set_port(ident_port);
+  if (::connect(sock.get(), to.raw(), to.length()) != 0) return kUnknown;
 
-  const unsigned peer_port = ntohs(peer.sin_port);
-  const unsigned local_port = ntohs(local.sin_port);
+  const unsigned peer_port = peer.port();
+  const unsigned local_port = local.port();
   char query[32];
   int length = std::snprintf(query, sizeof query, "%u,%u\r\n", peer_port, local_port);
   if (!send_all(sock.get(), query, static_cast<std::size_t>(length))) return kUnknown;

@@ -2,9 +2,9 @@
 // control connection.
 #pragma once
 
-#include <netinet/in.h>
-
 #include <string>
+
+#include "core/net_address.h"
 
 namespace session {
 
@@ -13,7 +13,7 @@ namespace session {
 // Gives up after 10 seconds. Returns the user name, or "UNKNOWN" when there
 // is no usable answer. Afterwards the alarm is set back to the session's
 // idle timeout.
-std::string ident_lookup(const sockaddr_in& peer, const sockaddr_in& local,
+std::string ident_lookup(const core::NetAddress& peer, const core::NetAddress& local,
                          unsigned short ident_port = 113);
 
 // Takes an ident reply line apart: the user name when the line answers

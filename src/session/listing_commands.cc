@@ -1,11 +1,12 @@
-// LIST and NLST: argument expansion, the data connection and, for NLST
-// of plain names, the bare name list.
+// LIST, NLST and MLSD: argument expansion, the data connection and, for
+// NLST of plain names, the bare name list; MLST on the control connection.
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -242,6 +243,50 @@ int send_name_list(const std::vector<std::string>& items, bool expanded) {
   return 0;
 }
 
+int send_machine_listing(const std::string& argument) {
+  struct stat st;
+  const std::string path = listing_path(argument.empty() ? "." : argument);
+  if (::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    transfer::close_data_connection();
+    core::reply(501, "%s: not a directory.", argument);
+    return 1;
+  }
+  ListingConnection connection("machine listing");
+  if (!connection.open()) return 1;
+  ListingOutput out(connection.writer());
+  list_machine(argument, false, out);
+  out.flush();
+  if (connection.replied()) return 1;
+  if (out.failed()) {
+    core::perror_reply(426, "Data connection");
+    return 1;
+  }
+  connection.complete(out.byte_count());
+  return 0;
+}
+
+// The entry goes between a 250- and a 250 line; a name the listing does
+// not show (missing, hidden, private) is not found.
+int send_single_entry(const std::string& argument) {
+  std::string entry;
+  {
+    ListingOutput out(string_writer(entry));
+    list_machine(argument, true, out);
+    out.flush();
+  }
+  if (entry.empty()) {
+    errno = ENOENT;
+    core::perror_reply(550, argument.empty() ? "." : argument);
+    return 1;
+  }
+  core::lreply(250, "Listing %s", argument.empty() ? "." : argument);
+  std::FILE* stream = core::reply_stream();
+  std::fprintf(stream, " %s", entry.c_str());
+  std::fflush(stream);
+  core::reply(250, "End");
+  return 0;
+}
+
 }  // namespace
 
 int send_listing(const std::string& argument, bool long_listing) {
@@ -260,5 +305,7 @@ namespace session::commands {
 
 int list(const CommandArgs& args) { return fs::send_listing(args.text ? *args.text : std::string("."), true); }
 int nlst(const CommandArgs& args) { return fs::send_listing(args.text ? *args.text : std::string("."), false); }
+int mlsd(const CommandArgs& args) { return fs::send_machine_listing(args.text.value_or("")); }
+int mlst(const CommandArgs& args) { return fs::send_single_entry(args.text.value_or("")); }
 
 }  // namespace session::commands

@@ -24,33 +24,25 @@ constexpr unsigned kLookupRetryPause = 3;
 }  // namespace
 
 bool is_dotted_address(std::string_view text) {
-  char buffer[INET_ADDRSTRLEN + 1];
-  if (text.size() >= sizeof buffer) return false;
-  core::copy_field(buffer, text);
-  in_addr ignored{};
-  return ::inet_pton(AF_INET, buffer, &ignored) == 1;
+  return core::NetAddress::from_text(text, 0).has_value();
 }
 
-std::optional<std::string> reverse_lookup(in_addr address, int retries) {
-  if (retries <= 0) return std::nullopt;
-  sockaddr_in where{};
-  where.sin_family = AF_INET;
-  where.sin_addr = address;
+std::optional<std::string> reverse_lookup(const core::NetAddress& address, int retries) {
+  if (retries <= 0 || address.empty()) return std::nullopt;
   char name[NI_MAXHOST];
   for (int tries = 0;; ++tries) {
-    int result = ::getnameinfo(reinterpret_cast<const sockaddr*>(&where), sizeof where, name,
-                               sizeof name, nullptr, 0, NI_NAMEREQD);
+    int result = ::getnameinfo(address.raw(), address.length(), name, sizeof name, nullptr, 0,
+                               NI_NAMEREQD);
     if (result == 0) return std::string(name);
     if (result != EAI_AGAIN || tries >= retries) return std::nullopt;
     ::sleep(kLookupRetryPause);
   }
 }
 
-void log_connection(const sockaddr_in& peer) {
+void log_connection(const core::NetAddress& peer) {
   core::Session& s = core::session();
-  char dotted[INET_ADDRSTRLEN] = {};
-  ::inet_ntop(AF_INET, &peer.sin_addr, dotted, sizeof dotted);
-  std::optional<std::string> name = reverse_lookup(peer.sin_addr, s.dns_retries);
+  const std::string dotted = peer.host_text();
+  std::optional<std::string> name = reverse_lookup(peer, s.dns_retries);
   core::copy_field(s.remote_host, name ? std::string_view(*name) : std::string_view(dotted));
   core::copy_field(s.remote_ip, dotted);
   core::set_process_title("%s: connected", s.remote_host);
@@ -66,18 +58,17 @@ bool peer_is_bouncer() {
   if (line == nullptr) return false;
   for (int n = 1; n <= config::kMaxArgs && line->arg(n) != nullptr; ++n) {
     addrinfo hints{};
-    hints.ai_family = AF_INET;
+    hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;
     if (::getaddrinfo(line->arg(n), nullptr, &hints, &found) != 0 || found == nullptr) {
       syslog(LOG_ERR, "Can't resolve '%s' from the bouncer_ip line", line->arg(n));
       continue;
     }
-    char dotted[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr, dotted,
-                sizeof dotted);
+    const std::string dotted =
+        core::NetAddress::from_socket(found->ai_addr, found->ai_addrlen).host_text();
     ::freeaddrinfo(found);
-    if (std::strcmp(dotted, core::session().remote_ip) == 0) return true;
+    if (dotted == core::session().remote_ip) return true;
   }
   return false;
 }
@@ -97,10 +88,9 @@ bool take_idnt_argument(std::string_view argument) {
     host_named = !is_dotted_address(host);
   }
   if (!host_named) {
-    in_addr address{};
     std::optional<std::string> name;
-    if (s.dns_retries > 0 && ::inet_pton(AF_INET, s.remote_ip, &address) == 1)
-      name = reverse_lookup(address, s.dns_retries);
+    if (std::optional<core::NetAddress> address = core::NetAddress::from_text(s.remote_ip, 0))
+      name = reverse_lookup(*address, s.dns_retries);
     core::copy_field(s.remote_host, name ? std::string_view(*name) : std::string_view(s.remote_ip));
   }
   s.ident_known = 1;

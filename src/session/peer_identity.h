@@ -2,22 +2,22 @@
 // bouncer recognition and the bouncer's "IDNT ident@ip:host" announcement.
 #pragma once
 
-#include <netinet/in.h>
-
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "core/net_address.h"
 
 namespace session {
 
 // The host name of `address`, retrying up to `retries` times (3 seconds
 // apart) while the resolver reports a temporary failure; nothing when
 // `retries` is 0 or the name is unknown.
-std::optional<std::string> reverse_lookup(in_addr address, int retries);
+std::optional<std::string> reverse_lookup(const core::NetAddress& address, int retries);
 
 // Fills remote_host and remote_ip from `peer`, titles the process and, in
 // debug mode, logs the connection.
-void log_connection(const sockaddr_in& peer);
+void log_connection(const core::NetAddress& peer);
 
 // True when remote_ip is the first address of a host on the `bouncer_ip`
 // line (unresolvable names are logged and skipped).
@@ -29,7 +29,7 @@ bool peer_is_bouncer();
 // Returns false, changing nothing, when there is no "@".
 bool take_idnt_argument(std::string_view argument);
 
-// True for a dotted IPv4 address such as "10.1.2.3".
+// True for a numeric address: dotted IPv4 such as "10.1.2.3" or IPv6.
 bool is_dotted_address(std::string_view text);
 
 }  // namespace session

@@ -24,6 +24,8 @@ int rnfr(const CommandArgs&);
 int rnto(const CommandArgs&);
 int list(const CommandArgs&);
 int nlst(const CommandArgs&);
+int mlsd(const CommandArgs&);
+int mlst(const CommandArgs&);
 int size(const CommandArgs&);
 int mdtm(const CommandArgs&);
 

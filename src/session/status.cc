@@ -33,21 +33,24 @@ std::string login_state_text(const core::Session& s) {
   return s.awaiting_password ? "Waiting for password" : "Waiting for user name";
 }
 
-std::string address_text(const sockaddr_in& address) {
-  const auto* host = reinterpret_cast<const unsigned char*>(&address.sin_addr);
-  const auto* port = reinterpret_cast<const unsigned char*>(&address.sin_port);
+// IPv4 the way PORT spells it; IPv6 the way EPRT does.
+std::string address_text(const core::NetAddress& address) {
+  const int port = address.port();
+  if (address.is_ipv6()) return core::format(" (|2|%s|%d|)", {address.host_text(), port});
+  const auto* host = reinterpret_cast<const unsigned char*>(&address.ipv4_host());
   return core::format(" (%d,%d,%d,%d,%d,%d)",
-                      {host[0], host[1], host[2], host[3], port[0], port[1]});
+                      {host[0], host[1], host[2], host[3], port >> 8, port & 0xff});
 }
 
 std::string data_state_text(const core::Session& s, std::string& address) {
   address.clear();
   if (s.data_fd >= 0) return "Data connection open";
   if (s.pasv_fd >= 0) {
-    sockaddr_in passive{};
+    sockaddr_storage passive{};
     socklen_t length = sizeof passive;
     if (::getsockname(s.pasv_fd, reinterpret_cast<sockaddr*>(&passive), &length) == 0)
-      address = address_text(passive);
+      address = address_text(
+          core::NetAddress::from_socket(reinterpret_cast<const sockaddr*>(&passive), length));
     return "in Passive mode";
   }
   if (s.use_default_data_port) return "No data connection";

@@ -20,8 +20,9 @@ std::string login_state_text(const core::Session& s);
 // "Data connection open", "in Passive mode", "No data connection" or "PORT";
 // `address` receives " (h1,h2,h3,h4,p1,p2)" where an address belongs to it.
 std::string data_state_text(const core::Session& s, std::string& address);
-// " (%d,%d,%d,%d,%d,%d)" of an IPv4 address and port.
-std::string address_text(const sockaddr_in& address);
+// " (h1,h2,h3,h4,p1,p2)" of an IPv4 address and port, " (|2|addr|port|)"
+// of an IPv6 one.
+std::string address_text(const core::NetAddress& address);
 // Names of the transfer parameters (1-based; anything else gives "").
 const char* type_name(int type);
 const char* structure_name(int stru);

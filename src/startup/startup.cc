@@ -47,24 +47,14 @@ namespace {
 constexpr int kPreLoginIdleSeconds = 60;
 constexpr std::size_t kIdntLineLimit = 511;
 
-// The control connection's address of one end as an IPv4 address; an
-// IPv4-mapped IPv6 address counts as IPv4.
-bool socket_address(int (*query)(int, sockaddr*, socklen_t*), sockaddr_in& address) {
+// The control connection's address of one end; an IPv4-mapped IPv6
+// address counts as IPv4.
+bool socket_address(int (*query)(int, sockaddr*, socklen_t*), core::NetAddress& address) {
   sockaddr_storage any{};
   socklen_t length = sizeof any;
   if (query(0, reinterpret_cast<sockaddr*>(&any), &length) != 0) return false;
-  if (any.ss_family == AF_INET) {
-    std::memcpy(&address, &any, sizeof address);
-    return true;
-  }
-  const auto& six = reinterpret_cast<const sockaddr_in6&>(any);
-  if (any.ss_family == AF_INET6 && IN6_IS_ADDR_V4MAPPED(&six.sin6_addr)) {
-    address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = six.sin6_port;
-    std::memcpy(&address.sin_addr, &six.sin6_addr.s6_addr[12], 4);
-    return true;
-  }
+  address = core::NetAddress::from_socket(reinterpret_cast<const sockaddr*>(&any), length);
+  if (!address.empty()) return true;
   errno = EAFNOSUPPORT;
   return false;
 }
@@ -150,16 +140,14 @@ int run(int argc, char** argv, char** envp) {
     syslog(LOG_ERR, "getsockname (%s): %m", argv[0]);
     ::_exit(1);
   }
-  int tos = IPTOS_LOWDELAY;
-  if (setsockopt(0, IPPROTO_IP, IP_TOS, &tos, sizeof tos) != 0)
-    syslog(LOG_WARNING, "setsockopt (IP_TOS): %m");
+  if (!core::set_type_of_service(0, IPTOS_LOWDELAY)) syslog(LOG_WARNING, "setsockopt (IP_TOS): %m");
   // Replies are small writes in quick succession (an opening and a final
   // reply around a short transfer): without this, the second waits for the
   // client's delayed acknowledgement of the first, some 40 ms each time.
   const int nodelay = 1;
   setsockopt(0, IPPROTO_TCP, TCP_NODELAY, &nodelay, sizeof nodelay);
   s.data_source_addr = s.local_addr;
-  s.data_source_addr.sin_port = htons(static_cast<uint16_t>(ntohs(s.local_addr.sin_port) - 1));
+  s.data_source_addr.set_port(static_cast<uint16_t>(s.local_addr.port() - 1));
 
   // 5-6: the command line.
   core::init_process_title(argc, argv, envp);
@@ -198,9 +186,7 @@ int run(int argc, char** argv, char** envp) {
 
   // 13: the server must be reached on the address the site runs on.
   if (const char* valid_ip = config::config_value("valid_ip")) {
-    char local[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &s.local_addr.sin_addr, local, sizeof local);
-    if (std::strcmp(valid_ip, local) != 0) {
+    if (s.local_addr.host_text() != valid_ip) {
       syslog(LOG_ERR, "Invalid site IP (valid_ip set to another interface)");
       session::dologout(0);
     }
@@ -212,7 +198,7 @@ int run(int argc, char** argv, char** envp) {
     is_bouncer = session::peer_is_bouncer();
     if (!is_bouncer && s.bouncer_mode == 1) s.bouncer_mode = 0;
   }
-  const bool loopback_server = s.local_addr.sin_addr.s_addr == htonl(INADDR_LOOPBACK);
+  const bool loopback_server = s.local_addr.is_loopback();
   if (s.bouncer_mode == 0 || loopback_server)
     identify_direct_client(s);
   else

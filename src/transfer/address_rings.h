@@ -10,7 +10,9 @@
 namespace transfer {
 
 struct AddrRingNode {
-  char addr[20] = {};  // dotted IPv4 text; empty: no override
+  // Dotted IPv4 text; empty: no override. IPv4 sessions only: an IPv6
+  // session binds and announces its own control address.
+  char addr[20] = {};
   int nat_only = 0;    // passive only: announce the address, never bind it
 };
 

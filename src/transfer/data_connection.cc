@@ -36,12 +36,6 @@ constexpr int kActiveBindRetries = 10;
 
 core::Session& s() { return core::session(); }
 
-std::string dotted(const in_addr& address) {
-  char text[INET_ADDRSTRLEN] = {};
-  ::inet_ntop(AF_INET, &address, text, sizeof text);
-  return text;
-}
-
 std::string size_text(off_t size) {
   return size == -1 ? std::string() : core::format(" (%ld bytes)", {static_cast<long>(size)});
 }
@@ -62,12 +56,14 @@ int accept_passive() {
   ::fcntl(listener, F_SETFL, ::fcntl(listener, F_GETFL) | O_NONBLOCK);
   int waited_ms = 0;
   for (;;) {
-    sockaddr_in peer{};
+    sockaddr_storage peer{};
     socklen_t length = sizeof peer;
     const int fd = ::accept4(listener, reinterpret_cast<sockaddr*>(&peer), &length,
                              SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd >= 0) {
-      if (check_foreign_address(425, peer, current_direction()) != 0) {
+      const core::NetAddress client =
+          core::NetAddress::from_socket(reinterpret_cast<const sockaddr*>(&peer), length);
+      if (check_foreign_address(425, client, current_direction()) != 0) {
         ::close(fd);
         return -2;
       }
@@ -105,7 +101,7 @@ int open_active(const char* name, off_t size) {
   core::Session& session = s();
   if (session.use_default_data_port) session.data_dest_addr = session.peer_addr;
   if (check_foreign_address(500, session.data_dest_addr, current_direction()) != 0) return -1;
-  if (session.data_dest_addr.sin_port == 0) {
+  if (session.data_dest_addr.port() == 0) {
     core::string_reply(500, 521, 0);
     return -1;
   }
@@ -113,15 +109,14 @@ int open_active(const char* name, off_t size) {
   const int fd = create_active_socket();
   if (fd < 0) {
     const int error = errno;
-    core::string_reply(425, 522, 0, dotted(session.local_addr.sin_addr),
-                       static_cast<int>(ntohs(session.data_source_addr.sin_port)),
+    core::string_reply(425, 522, 0, session.local_addr.host_text(),
+                       static_cast<int>(session.data_source_addr.port()),
                        std::strerror(error));
     return -1;
   }
   session.data_fd = fd;
   int waited = 0;
-  while (::connect(fd, reinterpret_cast<const sockaddr*>(&session.data_dest_addr),
-                   sizeof session.data_dest_addr) != 0) {
+  while (::connect(fd, session.data_dest_addr.raw(), session.data_dest_addr.length()) != 0) {
     const int error = errno;
     if (error == EINTR) core::check_idle_alarm();
     if ((error == EADDRINUSE || error == EINTR) && waited < kWaitMaxSeconds) {
@@ -155,17 +150,17 @@ int create_active_socket() {
   int error = 0;
   {
     core::PrivilegeBracket root;
-    fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    fd = ::socket(session.local_addr.family(), SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return -1;
     const int on = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in source = session.data_source_addr;
-    source.sin_family = AF_INET;
-    source.sin_addr = session.local_addr.sin_addr;
-    if (const char* addr = active_ring().current().addr; addr[0] != '\0')
-      ::inet_pton(AF_INET, addr, &source.sin_addr);
+    // The ring's addresses are IPv4: an IPv6 session leaves from its own.
+    core::NetAddress source = session.local_addr;
+    source.set_port(session.data_source_addr.port());
+    if (const char* addr = active_ring().current().addr; addr[0] != '\0' && !source.is_ipv6())
+      source.set_host_text(addr);
     for (int retry = 1;; ++retry) {
-      if (::bind(fd, reinterpret_cast<const sockaddr*>(&source), sizeof source) == 0) break;
+      if (::bind(fd, source.raw(), source.length()) == 0) break;
       error = errno;
       if (error != EADDRINUSE || retry > kActiveBindRetries) break;
       ::sleep(static_cast<unsigned>(retry));
@@ -202,10 +197,10 @@ void close_data_connection() {
   end_data_connection();
 }
 
-int check_foreign_address(int code, const sockaddr_in& address, XferDirection direction) {
+int check_foreign_address(int code, const core::NetAddress& address, XferDirection direction) {
   core::Session& session = s();
   if (direction == XferDirection::Listing) return 0;
-  if (address.sin_addr.s_addr == session.peer_addr.sin_addr.s_addr) return 0;
+  if (address.same_host(session.peer_addr)) return 0;
 
   const config::ConfigEntry* cursor = nullptr;
   const config::ConfigEntry* matched = nullptr;
@@ -221,7 +216,7 @@ int check_foreign_address(int code, const sockaddr_in& address, XferDirection di
   const bool download = direction != XferDirection::Upload;
   if (matched->arg(3) != nullptr && ::strcasecmp(matched->arg(3), "yes") == 0)
     core::sysop_log("'%s' attempting %s a foreign address %s", session.user.name,
-                    download ? "download to" : "upload from", dotted(address.sin_addr));
+                    download ? "download to" : "upload from", address.host_text());
   const char* allowed = matched->arg(download ? 1 : 2);
   if (allowed == nullptr || ::strcasecmp(allowed, "no") != 0) return 0;
   core::string_reply(code, 150, 0, download ? "to" : "from");

@@ -3,10 +3,11 @@
 // port), with the preliminary 150/125 reply and the foreign-address policy.
 #pragma once
 
-#include <netinet/in.h>
 #include <sys/types.h>
 
 #include <cstdint>
+
+#include "core/net_address.h"
 
 namespace transfer {
 
@@ -31,7 +32,7 @@ void close_data_connection();
 
 // The foreign-address (FXP) policy for a data peer at `address`: 0 allowed,
 // 1 refused with `code` and string 150 (already sent).
-int check_foreign_address(int code, const sockaddr_in& address, XferDirection direction);
+int check_foreign_address(int code, const core::NetAddress& address, XferDirection direction);
 
 // Progress of the current data connection, reset by open_data_connection:
 // the announced size (-1 unknown) and the bytes moved so far. Listings add

@@ -12,6 +12,8 @@
 
 #include <csignal>
 
+#include "core/net_address.h"
+
 namespace transfer {
 namespace {
 
@@ -22,9 +24,7 @@ sigset_t mask_before_hold;
 }  // namespace
 
 void set_throughput_tos(int fd) {
-  const int tos = IPTOS_THROUGHPUT;
-  if (::setsockopt(fd, IPPROTO_IP, IP_TOS, &tos, sizeof tos) != 0)
-    syslog(LOG_WARNING, "setsockopt (IP_TOS): %m");
+  if (!core::set_type_of_service(fd, IPTOS_THROUGHPUT)) syslog(LOG_WARNING, "setsockopt (IP_TOS): %m");
 }
 
 XferDirection current_direction() { return open_direction; }

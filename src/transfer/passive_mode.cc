@@ -1,5 +1,7 @@
-// PASV: a listening socket on a port of the `pasv_ports` ranges, announced
-// with the address of the passive ring (which may be a NAT-only address).
+// PASV and EPSV: a listening socket on a port of the `pasv_ports` ranges.
+// PASV announces it with the address of the passive ring (which may be a
+// NAT-only address); EPSV announces only the port. The ring's addresses
+// are IPv4: a session on IPv6 binds its own control address.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -14,7 +16,9 @@
 #include "core/reply.h"
 #include "core/session.h"
 #include "core/strings.h"
+#include "transfer/active_mode.h"
 #include "transfer/address_rings.h"
+#include "transfer/data_address.h"
 #include "transfer/data_socket.h"
 #include "transfer/passive_ports.h"
 #include "transfer/transfer_commands.h"
@@ -24,17 +28,18 @@ namespace {
 
 constexpr int kMostBindAttempts = 300;
 
-int refuse(int& fd) {
+// Always false, for the caller to return.
+bool refuse(int& fd) {
   const int error = errno;
   if (fd >= 0) ::close(fd);
   fd = -1;
   errno = error;
   core::perror_reply(425, "Can't open passive connection");
-  return 1;
+  return false;
 }
 
 // Binds `fd` as root to a port of the ranges; false with errno set.
-bool bind_passive_port(int fd, sockaddr_in address) {
+bool bind_passive_port(int fd, core::NetAddress address) {
   core::Session& s = core::session();
   transfer::PassivePortPicker picker(s.pasv_ranges, s.pasv_next);
   core::PrivilegeBracket root;
@@ -42,8 +47,8 @@ bool bind_passive_port(int fd, sockaddr_in address) {
   bool bound = false;
   int error = 0;
   for (;;) {
-    address.sin_port = htons(static_cast<uint16_t>(picker.port_to_try(::random())));
-    bound = ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    address.set_port(static_cast<uint16_t>(picker.port_to_try(::random())));
+    bound = ::bind(fd, address.raw(), address.length()) == 0;
     error = bound ? 0 : errno;
     ++attempts;
     picker.after_bind();
@@ -56,12 +61,12 @@ bool bind_passive_port(int fd, sockaddr_in address) {
   return bound;
 }
 
-}  // namespace
-
-int pasv(const CommandArgs&) {
+// Opens pasv_fd listening on a passive port; the bound address in `bound`.
+// Replies 425 itself on failure and returns false.
+bool open_passive_listener(core::NetAddress& bound) {
   core::Session& s = core::session();
   if (s.pasv_fd > 0) ::close(s.pasv_fd);
-  s.pasv_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  s.pasv_fd = ::socket(s.local_addr.family(), SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (s.pasv_fd < 0) return refuse(s.pasv_fd);
   // The data socket of the previous transfer may still hold the port in
   // TIME_WAIT; without this a single-port range would refuse every PASV
@@ -70,23 +75,69 @@ int pasv(const CommandArgs&) {
   ::setsockopt(s.pasv_fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
 
   const transfer::AddrRingNode& node = transfer::passive_ring().current();
-  sockaddr_in address = s.local_addr;
-  address.sin_family = AF_INET;
-  if (node.nat_only == 0 && node.addr[0] != '\0') ::inet_pton(AF_INET, node.addr, &address.sin_addr);
+  core::NetAddress address = s.local_addr;
+  if (!s.local_addr.is_ipv6() && node.nat_only == 0 && node.addr[0] != '\0')
+    address.set_host_text(node.addr);
   if (!bind_passive_port(s.pasv_fd, address)) return refuse(s.pasv_fd);
 
-  socklen_t length = sizeof address;
-  if (::getsockname(s.pasv_fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+  sockaddr_storage own{};
+  socklen_t length = sizeof own;
+  if (::getsockname(s.pasv_fd, reinterpret_cast<sockaddr*>(&own), &length) != 0)
     return refuse(s.pasv_fd);
+  bound = core::NetAddress::from_socket(reinterpret_cast<const sockaddr*>(&own), length);
   transfer::set_throughput_tos(s.pasv_fd);
   if (::listen(s.pasv_fd, 1) != 0) return refuse(s.pasv_fd);
+  return true;
+}
 
-  in_addr announced = address.sin_addr;
+}  // namespace
+
+int pasv(const CommandArgs&) {
+  core::Session& s = core::session();
+  if (transfer::refused_after_epsv_all("PASV")) return 1;
+  if (s.local_addr.is_ipv6()) {
+    core::reply(522, "Network protocol not supported, use EPSV: PASV cannot name an IPv6 address.");
+    return 1;
+  }
+  core::NetAddress address;
+  if (!open_passive_listener(address)) return 1;
+
+  const transfer::AddrRingNode& node = transfer::passive_ring().current();
+  in_addr announced = address.ipv4_host();
   if (node.addr[0] != '\0') ::inet_pton(AF_INET, node.addr, &announced);
   const auto* a = reinterpret_cast<const unsigned char*>(&announced);
-  const auto* p = reinterpret_cast<const unsigned char*>(&address.sin_port);
-  core::string_reply(227, 15, 0, int{a[0]}, int{a[1]}, int{a[2]}, int{a[3]}, int{p[0]}, int{p[1]});
+  const int port = address.port();
+  core::string_reply(227, 15, 0, int{a[0]}, int{a[1]}, int{a[2]}, int{a[3]}, port >> 8, port & 0xff);
   transfer::passive_ring().advance();
+  return 0;
+}
+
+int epsv(const CommandArgs& args) {
+  core::Session& s = core::session();
+  const transfer::EpsvArgument argument = transfer::parse_epsv_argument(args.text);
+  const int own_protocol = transfer::protocol_number(s.local_addr);
+  switch (argument.kind) {
+    case transfer::EpsvArgument::Kind::kAll:
+      s.epsv_all = 1;
+      core::reply(200, "EPSV ALL ok: only EPSV sets up data connections from now on.");
+      return 0;
+    case transfer::EpsvArgument::Kind::kSyntax:
+      core::reply(501, "EPSV takes a network protocol number or ALL.");
+      return 1;
+    case transfer::EpsvArgument::Kind::kProtocol:
+      if (argument.protocol != own_protocol) {
+        core::reply(522, "Network protocol not supported, use (%d)", own_protocol);
+        return 1;
+      }
+      break;
+    case transfer::EpsvArgument::Kind::kAny:
+      break;
+  }
+  core::NetAddress address;
+  if (!open_passive_listener(address)) return 1;
+  core::reply(229, "Entering Extended Passive Mode (|||%d|)", int{address.port()});
+  // The ring turns as for PASV, so both spread over the same addresses.
+  if (!s.local_addr.is_ipv6()) transfer::passive_ring().advance();
   return 0;
 }
 

@@ -40,6 +40,14 @@ BUSYBOX = Path("/bin/busybox")
 WAIT_SECONDS = 20
 
 
+def skip_without_ipv6_loopback():
+    try:
+        with socket.socket(socket.AF_INET6) as probe:
+            probe.bind(("::1", 0))
+    except OSError as error:
+        pytest.skip(f"no IPv6 loopback address ::1 here ({error})")
+
+
 def free_port():
     with socket.socket() as probe:
         probe.bind(("127.0.0.1", 0))
@@ -146,6 +154,9 @@ class Site:
         self.ipc_key = random.randint(0x10000000, 0x7FFFFFFF)
         self.port = free_port()
         self.host = "127.0.0.1"
+        # What the launcher listens on when not `host`: "[::]" takes IPv6
+        # and, mapped, IPv4 clients too (listen_on_both_families).
+        self.listen_host = None
         # -n 0: no reverse lookups; -I: no ident queries to the test machine.
         self.options = ["-n", "0", "-I"]
         self.launcher = None
@@ -237,6 +248,13 @@ class Site:
 
     # --- the daemon
 
+    def listen_on_both_families(self):
+        """Listens on [::], as a dual-stack super-server does: IPv4 clients
+        arrive as mapped addresses. Skips the test when loopback has no ::1."""
+        skip_without_ipv6_loopback()
+        self.listen_host = "[::]"
+        return self
+
     def start(self, *extra_options):
         assert self.launcher is None, "site already started"
         # Tests run in parallel: a port found free may be taken before the
@@ -253,7 +271,7 @@ class Site:
             f"ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:log_path={self.sanitizer_path}",
             f"UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:log_path={self.sanitizer_path}",
         ]
-        command = ["systemd-socket-activate", "--inetd", "-a", "-l", f"{self.host}:{self.port}"]
+        command = ["systemd-socket-activate", "--inetd", "-a", "-l", f"{self.listen_host or self.host}:{self.port}"]
         for variable in environment:
             command += ["-E", variable]
         command += [str(MARLOD), "-r", str(self.config_path), *self.options, *extra_options]
@@ -272,15 +290,15 @@ class Site:
             time.sleep(0.05)
         return True
 
-    def ftp(self, timeout=WAIT_SECONDS):
+    def ftp(self, timeout=WAIT_SECONDS, host=None):
         """A connected ftplib client that has read the greeting."""
         client = ftplib.FTP(timeout=timeout)
-        client.connect(self.host, self.port)
+        client.connect(host or self.host, self.port)
         return client
 
-    def raw(self, source=None):
+    def raw(self, source=None, host=None):
         """A byte-level connection, optionally from a chosen local address."""
-        return RawControl(self.host, self.port, source)
+        return RawControl(host or self.host, self.port, source)
 
     def daemon_pids(self):
         """The daemon processes the launcher has started and not reaped."""
@@ -363,16 +381,16 @@ def login(site, name, password="secret"):
     return client
 
 
-def attempt_login(site, name, password="secret"):
+def attempt_login(site, name, password="secret", host=None):
     """A raw connection that has sent USER and PASS, and the PASS reply."""
-    raw = site.raw()
+    raw = site.raw(host=host)
     raw.read_reply()
     raw.command(f"USER {name}")
     return raw, raw.command(f"PASS {password}")
 
 
-def raw_login(site, name, password="secret"):
-    raw, reply = attempt_login(site, name, password)
+def raw_login(site, name, password="secret", host=None):
+    raw, reply = attempt_login(site, name, password, host)
     assert reply[-1].startswith("230"), reply
     return raw
 
@@ -420,9 +438,12 @@ def run_client(*command):
     return subprocess.run(list(command), capture_output=True, timeout=WAIT_SECONDS * 3)
 
 
-def lftp(site, user, password, commands):
+def lftp(site, user, password, commands, host=None):
+    host = host or site.host
+    if ":" in host:
+        host = f"[{host}]"
     script = (f"set net:max-retries 1; set net:timeout {WAIT_SECONDS}; "
-              f"open -u {user},{password} -p {site.port} {site.host}; {commands}")
+              f"open -u {user},{password} ftp://{host}:{site.port}; {commands}")
     return subprocess.run(["lftp", "-c", script], capture_output=True, text=True,
                           timeout=WAIT_SECONDS * 3)
 

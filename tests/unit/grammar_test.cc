@@ -19,7 +19,7 @@ struct Seen {
   std::optional<std::string> text;
   std::optional<long long> number;
   int mode = 0;
-  sockaddr_in host_port{};
+  core::NetAddress host_port;
   int result = 0;
 };
 Seen seen;
@@ -182,12 +182,12 @@ TEST_F(GrammarTest, PortTakesSixBytesModulo256) {
   log_in();
   run("PORT 127,0,0,1,4,1");
   ASSERT_EQ(seen.calls, 1);
-  EXPECT_EQ(seen.host_port.sin_family, AF_INET);
-  EXPECT_EQ(seen.host_port.sin_addr.s_addr, inet_addr("127.0.0.1"));
-  EXPECT_EQ(ntohs(seen.host_port.sin_port), 4 * 256 + 1);
+  EXPECT_EQ(seen.host_port.family(), AF_INET);
+  EXPECT_EQ(seen.host_port.host_text(), "127.0.0.1");
+  EXPECT_EQ(seen.host_port.port(), 4 * 256 + 1);
   run("PORT 266,1,2,3,260,300");
-  EXPECT_EQ(seen.host_port.sin_addr.s_addr, inet_addr("10.1.2.3"));
-  EXPECT_EQ(ntohs(seen.host_port.sin_port), 4 * 256 + 44);
+  EXPECT_EQ(seen.host_port.host_text(), "10.1.2.3");
+  EXPECT_EQ(seen.host_port.port(), 4 * 256 + 44);
 }
 
 TEST_F(GrammarTest, RnfrKeepsItsNameForTheNextCommand) {

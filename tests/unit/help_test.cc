@@ -18,15 +18,16 @@ class HelpTest : public protocol_test::ProtocolTest {
   }
 };
 
-TEST_F(HelpTest, CommandListingRunsDownFiveRowsOfEightWideColumns) {
+TEST_F(HelpTest, CommandListingRunsDownSixRowsOfEightWideColumns) {
   const std::string out = run("HELP");
   const std::string expected =
       "214- #228||||\r\n"
-      "   USER    REIN*   STRU    MLFL*   MRSQ*   RNTO    NLST    NOOP    STOU \r\n"
-      "   PASS    QUIT    MODE    MAIL*   MRCP*   ABOR    SITE    MKD     SIZE \r\n"
-      "   IDNT    PORT    RETR    MSND*   ALLO    DELE    SYST    RMD     MDTM \r\n"
-      "   ACCT*   PASV    STOR    MSOM*   REST    CWD     STAT    PWD \r\n"
-      "   SMNT*   TYPE    APPE    MSAM*   RNFR    LIST    HELP    CDUP \r\n"
+      "   USER    QUIT    RETR    MSOM*   RNFR    NLST    MKD     MDTM    MLST \r\n"
+      "   PASS    PORT    STOR    MSAM*   RNTO    SITE    RMD     FEAT    PRET \r\n"
+      "   IDNT    PASV    APPE    MRSQ*   ABOR    SYST    PWD     OPTS \r\n"
+      "   ACCT*   TYPE    MLFL*   MRCP*   DELE    STAT    CDUP    EPRT \r\n"
+      "   SMNT*   STRU    MAIL*   ALLO    CWD     HELP    STOU    EPSV \r\n"
+      "   REIN*   MODE    MSND*   REST    LIST    NOOP    SIZE    MLSD \r\n"
       "214- #229||||\r\n";
   EXPECT_EQ(out.substr(0, expected.size()), expected);
   EXPECT_EQ(out.substr(expected.size()).substr(0, 9), "214 #230|");

@@ -80,13 +80,7 @@ class FakeIdentService {
   std::thread thread_;
 };
 
-sockaddr_in loopback(unsigned short port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(port);
-  return address;
-}
+core::NetAddress loopback(unsigned short port) { return *core::NetAddress::from_text("127.0.0.1", port); }
 
 // (The query naming both ports and a good answer: the end-to-end tests.)
 TEST(IdentLookup, WrongPortsInTheAnswerGiveUnknown) {
@@ -102,7 +96,9 @@ TEST(IdentLookup, ServiceClosingWithoutAnswerGivesUnknown) {
 TEST(IdentLookup, NoServiceGivesUnknown) {
   // A port bound but never listened on refuses connections.
   int unused = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address = loopback(0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   ::bind(unused, reinterpret_cast<sockaddr*>(&address), sizeof address);
   socklen_t length = sizeof address;
   ::getsockname(unused, reinterpret_cast<sockaddr*>(&address), &length);

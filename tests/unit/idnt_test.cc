@@ -41,17 +41,18 @@ TEST_F(Idnt, TheHostFallsBackToTheAddressAndWithoutAtNothingChanges) {
 }
 
 TEST_F(Idnt, OverlongPartsAreCutToTheirFields) {
-  std::string argument = std::string(300, 'u') + "@" + std::string(40, '1') + ":" +
+  std::string argument = std::string(300, 'u') + "@" + std::string(60, '1') + ":" +
                          std::string(100, 'h');
   ASSERT_TRUE(session::take_idnt_argument(argument));
   const core::Session& s = core::session();
   EXPECT_EQ(std::string(s.ident_user), std::string(255, 'u'));
-  EXPECT_EQ(std::string(s.remote_ip), std::string(16, '1'));
+  EXPECT_EQ(std::string(s.remote_ip), std::string(45, '1'));  // the longest IPv6 text
   EXPECT_EQ(std::string(s.remote_host), std::string(63, 'h'));
 }
 
-TEST(DottedAddress, OnlyFourDecimalFields) {
+TEST(DottedAddress, OnlyFourDecimalFieldsOrIpv6) {
   EXPECT_TRUE(session::is_dotted_address("127.0.0.1"));
+  EXPECT_TRUE(session::is_dotted_address("2001:db8::1"));
   for (const char* text : {"localhost", "1.2.3", "1.2.3.4.5", ""}) EXPECT_FALSE(session::is_dotted_address(text)) << text;
 }
 

@@ -80,6 +80,25 @@ TEST_F(IpPolicy, SecureIpCodes) {
   EXPECT_EQ(config::check_secure_ip("*@*"), 1);
 }
 
+// An IPv6 mask is judged as its IPv4 twin: groups are fields, and hex
+// letters do not make it a host name.
+TEST_F(IpPolicy, Ipv6MasksMatchAndCountAsTheirIpv4Twins) {
+  EXPECT_TRUE(config::mask_matches("bob@2001:db8::*", "", "2001:db8::7", "bob"));
+  EXPECT_TRUE(config::mask_matches("*@2001:DB8:*", "", "2001:db8::7", "eve"));
+  EXPECT_FALSE(config::mask_matches("bob@2001:db8::*", "", "2001:db9::7", "bob"));
+  EXPECT_FALSE(config::mask_matches("bob@::1", "", "::1", "eve"));
+
+  configure("secure_ip 3 0 1 *\n");
+  struct Row {
+    const char* mask;
+    int code;
+  };
+  for (const Row& row : {Row{"bob@10.0.1.*", 1}, Row{"bob@2001:db8:1:*", 1}, Row{"bob@::1", 1},
+                         Row{"bob@10.0.*", 6}, Row{"bob@2001:db8:*", 6}, Row{"*@2001:db8:1:*", 4},
+                         Row{"bob@fe80::zz", 5}})
+    EXPECT_EQ(config::check_secure_ip(row.mask), row.code) << row.mask;
+}
+
 TEST_F(IpPolicy, SecurePassCountsTheTemplateByClass) {
   configure("secure_pass A9...... *\nsecure_pass AA99.... -bob\n");
   const config::ConfigEntry* cursor = nullptr;

@@ -94,11 +94,12 @@ TEST(StatusTexts, DataState) {
   EXPECT_EQ(address, "");
 
   s.use_default_data_port = 0;
-  s.data_dest_addr.sin_family = AF_INET;
-  s.data_dest_addr.sin_addr.s_addr = htonl(0x0A000102);  // 10.0.1.2
-  s.data_dest_addr.sin_port = htons(51234);
+  s.data_dest_addr = *core::NetAddress::from_text("10.0.1.2", 51234);
   EXPECT_EQ(session::data_state_text(s, address), "PORT");
   EXPECT_EQ(address, " (10,0,1,2,200,34)");
+  s.data_dest_addr = *core::NetAddress::from_text("2001:db8::7", 51234);
+  session::data_state_text(s, address);
+  EXPECT_EQ(address, " (|2|2001:db8::7|51234|)");
 
   s.data_fd = 0;  // any open descriptor
   EXPECT_EQ(session::data_state_text(s, address), "Data connection open");

@@ -135,12 +135,7 @@ class DownloadRules : public userdb_test::SiteTest {
     std::strcpy(user.flags, flags);
     std::strcpy(user.groups[0], group);
   }
-  sockaddr_in address(const char* dotted) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    ::inet_pton(AF_INET, dotted, &a.sin_addr);
-    return a;
-  }
+  core::NetAddress address(const char* dotted) { return *core::NetAddress::from_text(dotted, 0); }
 };
 
 TEST_F(DownloadRules, TheFirstMatchingFreefileLineDecides) {
