@@ -340,6 +340,21 @@ class Site:
 
 # --- helpers the test files share ------------------------------------------
 
+
+def stat_and_abort_a_stalled_download(client, connection):
+    """The client stops reading a download, so the server's socket buffer
+    fills; STAT and ABOR sent without urgent data must still be heard."""
+    assert len(connection.recv(65536)) > 0
+    time.sleep(0.5)
+    client.sock.sendall(b"STAT\r\n")
+    assert client.getresp().startswith("213 ")
+    client.sock.sendall(b"ABOR\r\n")
+    assert client.getmultiline().startswith("426 ")
+    assert client.getmultiline().startswith("226 ")
+    connection.close()
+    assert client.voidcmd("NOOP").startswith("200")
+    client.quit()
+
 def content(size, seed=1):
     """Deterministic bytes that are not all alike."""
     block = bytes((i * 131 + seed) & 0xFF for i in range(65536))

@@ -13,6 +13,7 @@ import pytest
 
 from conftest import WAIT_SECONDS, content, lftp, run_client, set_userfile_line, userfile_words
 from conftest import login as login_as
+from conftest import stat_and_abort_a_stalled_download
 
 PASSWORD = "secret"
 
@@ -166,16 +167,7 @@ def test_plain_stat_and_abort_reach_a_download_the_client_stopped_reading(files)
     # The client stops reading data, so the server's socket buffer fills;
     # commands sent without urgent data must still be heard and answered.
     client, connection = start_large_download(files, 512 << 20)
-    assert len(connection.recv(65536)) > 0
-    time.sleep(0.5)
-    client.sock.sendall(b"STAT\r\n")
-    assert client.getresp().startswith("213 ")
-    client.sock.sendall(b"ABOR\r\n")
-    assert client.getmultiline().startswith("426 ")
-    assert client.getmultiline().startswith("226 ")
-    connection.close()
-    assert client.voidcmd("NOOP").startswith("200")
-    client.quit()
+    stat_and_abort_a_stalled_download(client, connection)
 
 
 def test_a_download_ended_by_sigterm_is_still_charged(files):

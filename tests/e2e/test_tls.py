@@ -15,6 +15,7 @@ from pathlib import Path
 import pytest
 
 from conftest import WAIT_SECONDS, content, lftp, run_client, served_site, set_userfile_line
+from conftest import stat_and_abort_a_stalled_download
 
 ALICE_UID = 100  # the first account marlod-site adds
 
@@ -125,16 +126,7 @@ def test_stat_and_abort_reach_a_protected_download_the_client_stopped_reading(st
     client.prot_p()
     client.voidcmd("TYPE I")
     connection = client.transfercmd("RETR /site/up/sparse.bin")
-    assert len(connection.recv(65536)) > 0
-    time.sleep(0.5)
-    client.sock.sendall(b"STAT\r\n")
-    assert client.getresp().startswith("213 ")
-    client.sock.sendall(b"ABOR\r\n")
-    assert client.getmultiline().startswith("426 ")
-    assert client.getmultiline().startswith("226 ")
-    connection.close()
-    assert client.voidcmd("NOOP").startswith("200")
-    client.quit()
+    stat_and_abort_a_stalled_download(client, connection)
 
 
 def test_rules_require_tls_for_the_login_and_for_data(tls_site):
