@@ -177,7 +177,7 @@ SSL_CTX* tls_context(std::string& error) {
   }
   // The system's OpenSSL configuration is outside the root by now and not
   // wanted: the floor and the ciphers are the site's.
-  OPENSSL_init_ssl(OPENSSL_INIT_NO_LOAD_CONFIG, nullptr);
+  OPENSSL_init_ssl(OPENSSL_INIT_NO_LOAD_CONFIG | OPENSSL_INIT_NO_ADD_ALL_CIPHERS | OPENSSL_INIT_NO_ADD_ALL_DIGESTS, nullptr);
   SSL_CTX* context = SSL_CTX_new(TLS_method());
   if (context == nullptr || !configure_context(context, loaded, error)) {
     if (context == nullptr) error = tls_error_text();

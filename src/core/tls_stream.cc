@@ -27,6 +27,8 @@ namespace {
 // Without kernel TLS a file is read into this buffer and sent as full-size
 // TLS records; one buffer's worth is one call.
 constexpr std::size_t kFileBuffer = 256 << 10;
+// What one receive of an upload's data connection may take in at once.
+constexpr std::size_t kDataReadAhead = 128 << 10;
 
 struct Attachment {
   int fd = -1;
@@ -217,6 +219,11 @@ bool tls_start(int fd, int write_fd, TlsRole role, TlsUse use, int timeout_ms, s
     // which keeps downloads on sendfile. Never the control connection's:
     // after CCC its socket must carry clear text again.
     SSL_set_options(ssl, SSL_OP_ENABLE_KTLS);
+    // An upload arrives as a stream of full records: one receive takes as
+    // many as have come, not a header and a body per record. Nothing but
+    // TLS follows on a data connection, so nothing is read too far.
+    SSL_set_read_ahead(ssl, 1);
+    SSL_set_default_read_buffer_len(ssl, kDataReadAhead);
   }
   if (role == TlsRole::Server)
     SSL_set_accept_state(ssl);
@@ -298,8 +305,21 @@ ssize_t stream_read(int fd, void* buffer, std::size_t size) {
   if (a == nullptr) return ::read(fd, buffer, size);
   ERR_clear_error();
   errno = 0;
-  const int got = SSL_read(a->ssl, buffer, static_cast<int>(std::min<std::size_t>(size, INT_MAX)));
-  if (got > 0) return got;
+  // A record holds at most 16 KiB: the records already received go out
+  // together, so that a large buffer is filled as for a clear connection.
+  // An error after some data is met again by the next read.
+  char* into = static_cast<char*>(buffer);
+  const std::size_t wanted = std::min<std::size_t>(size, INT_MAX);
+  std::size_t total = 0;
+  int got = 0;
+  do {
+    got = SSL_read(a->ssl, into + total, static_cast<int>(wanted - total));
+    if (got > 0) total += static_cast<std::size_t>(got);
+  } while (got > 0 && total < wanted && SSL_has_pending(a->ssl) == 1);
+  if (total > 0) {
+    ERR_clear_error();
+    return static_cast<ssize_t>(total);
+  }
   const int saved = errno;
   if (SSL_get_error(a->ssl, got) == SSL_ERROR_ZERO_RETURN) return 0;
   return failure(*a, got, saved);

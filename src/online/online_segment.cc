@@ -3,6 +3,7 @@
 #include "online/online_segment.h"
 
 #include <sys/ipc.h>
+#include <sys/mman.h>
 #include <sys/shm.h>
 #include <unistd.h>
 
@@ -55,6 +56,9 @@ AttachStatus attach_table(key_t key, int slots, const OnlineEntry& prepared) {
     if (attempt == kRemovedSegmentRetries || !segment_is_removed(id)) break;
     ::shmdt(address);
   }
+  // One call maps every page of the table: a page fault for each page
+  // the first scan touches costs a session far more.
+  ::madvise(address, records * sizeof(OnlineEntry), MADV_POPULATE_WRITE);
   a.segment_id = id;
   a.entries = static_cast<OnlineEntry*>(address);
   a.slots = slots > 0 ? slots : 0;
