@@ -56,4 +56,15 @@ std::string_view field_text(const char (&field)[N]) {
   return core::full_width_text(field);
 }
 
+// A session whose control connection is protected by TLS says so in the
+// last bytes of `status`, behind the command line's terminator: programs
+// that read the status as text see the command line alone, as always, and
+// the command line of such a session is cut to make room.
+inline constexpr char kProtectedMark[] = "TLS";
+inline constexpr std::size_t kProtectedMarkAt = sizeof(OnlineEntry::status) - sizeof kProtectedMark;
+
+inline bool entry_is_protected(const OnlineEntry& entry) {
+  return std::memcmp(entry.status + kProtectedMarkAt, kProtectedMark, sizeof kProtectedMark) == 0;
+}
+
 }  // namespace online

@@ -22,6 +22,9 @@ enum class Direction { Download, Upload };
 
 // Copies the command line into the own `status`, bounded by its width.
 void set_own_status(const char* text);
+// Marks the own slot as a session with a protected control connection, or
+// clears the mark (CCC).
+void set_own_protection(bool is_protected);
 // Stamps the own `tstart` with the current time of day.
 void set_own_command_start();
 // The own slot, or nullptr while none is held.

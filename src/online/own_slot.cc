@@ -2,6 +2,8 @@
 // of the online table.
 #include <sys/time.h>
 
+#include <cstring>
+
 #include "core/format.h"
 #include "core/session.h"
 #include "online/online_table.h"
@@ -26,7 +28,24 @@ OnlineEntry* own_entry() {
 }
 
 void set_own_status(const char* text) {
-  if (OnlineEntry* own = own_entry(); own != nullptr && text != nullptr) copy_field(own->status, text);
+  OnlineEntry* own = own_entry();
+  if (own == nullptr || text == nullptr) return;
+  const bool marked = entry_is_protected(*own);
+  copy_field(own->status, text);
+  if (marked) set_own_protection(true);
+}
+
+void set_own_protection(bool is_protected) {
+  OnlineEntry* own = own_entry();
+  if (own == nullptr) return;
+  // The terminator before the mark keeps the command line apart from it.
+  char* mark = own->status + kProtectedMarkAt;
+  if (is_protected) {
+    mark[-1] = '\0';
+    std::memcpy(mark, kProtectedMark, sizeof kProtectedMark);
+  } else {
+    std::memset(mark, 0, sizeof kProtectedMark);
+  }
 }
 
 void set_own_command_start() {

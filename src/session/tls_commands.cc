@@ -13,6 +13,7 @@
 #include "core/session_end.h"
 #include "core/tls_context.h"
 #include "core/tls_control.h"
+#include "online/online_table.h"
 #include "transfer/data_protection.h"
 #include "transfer/transfer_commands.h"
 
@@ -53,6 +54,7 @@ int auth(const CommandArgs& args) {
     syslog(LOG_NOTICE, "TLS handshake from %s failed: %s", s.remote_ip, error.c_str());
     core::end_session(0);
   }
+  online::set_own_protection(true);
   // A USER sent in clear text does not carry over into the protected
   // connection.
   s.awaiting_password = 0;
@@ -106,6 +108,7 @@ int ccc(const CommandArgs&) {
   }
   core::reply(200, "The control connection is clear text from here on.");
   core::clear_control_connection();
+  online::set_own_protection(false);
   return 0;
 }
 

@@ -38,6 +38,10 @@ constexpr std::size_t kCommandWidth = 17;
 constexpr std::size_t kActionWidth = 39;
 constexpr std::size_t kFileWidth = 12;
 constexpr std::size_t kTotalWidth = 9;
+// A session on a protected control connection is marked after its action,
+// within the 36 characters the sample who.body shows.
+constexpr char kProtectedSuffix[] = " (TLS)";
+constexpr std::size_t kMarkedActionWidth = 30;
 
 std::string age_text(long long seconds) { return collapse_white_space(releases::age_text(seconds)); }
 
@@ -116,7 +120,9 @@ class WhoListing {
     set_display_field(1, field_text(entry.currentdir));
     set_display_field(4, field_text(entry.tagline));
     set_display_field(6, core::format("%d", {entry.procid}));
-    set_display_field(2, action_text(entry, now).substr(0, kActionWidth));
+    std::string action = action_text(entry, now);
+    if (online::entry_is_protected(entry)) action = action.substr(0, kMarkedActionWidth) + kProtectedSuffix;
+    set_display_field(2, action.substr(0, kActionWidth));
     set_display_ages(age_text(now - entry.tstart.tv_sec),
                      age_text(static_cast<long long>(core::now()) - entry.login_time));
   }

@@ -13,6 +13,7 @@ bin/marlod-site, share/marlod), else from the repository's
 build/asan-prefix.
 """
 
+import ctypes
 import ftplib
 import glob
 import os
@@ -21,6 +22,7 @@ import re
 import shutil
 import signal
 import socket
+import struct
 import subprocess
 import time
 import uuid
@@ -494,3 +496,42 @@ def open_site(site):
     """A started site that admits every client (no accounts)."""
     site.allow_connections()
     return site.start()
+
+
+# --- the online table as other programs of the site read it ---
+
+ENTRY = struct.Struct("<64s24s256s256s256sIiiiIi")
+assert ENTRY.size == 880
+SHM_RDONLY = 0o10000
+
+_libc = ctypes.CDLL(None, use_errno=True)
+_libc.shmget.argtypes = [ctypes.c_int, ctypes.c_size_t, ctypes.c_int]
+_libc.shmat.argtypes = [ctypes.c_int, ctypes.c_void_p, ctypes.c_int]
+_libc.shmat.restype = ctypes.c_void_p
+_libc.shmdt.argtypes = [ctypes.c_void_p]
+
+
+def text_field(raw):
+    return raw.split(b"\0", 1)[0].decode("latin-1")
+
+
+def online_table(site, slots):
+    """The slots of the site's segment as dicts, or None without a segment."""
+    shmid = _libc.shmget(site.ipc_key, 0, 0)
+    if shmid < 0:
+        return None
+    address = _libc.shmat(shmid, None, SHM_RDONLY)
+    assert address not in (None, ctypes.c_void_p(-1).value), os.strerror(ctypes.get_errno())
+    try:
+        data = ctypes.string_at(address, slots * ENTRY.size)
+    finally:
+        _libc.shmdt(address)
+    entries = []
+    for index in range(slots):
+        (tagline, username, status, host, currentdir, groupid, login_time, tstart_sec,
+         tstart_usec, bytes_xfer, procid) = ENTRY.unpack_from(data, index * ENTRY.size)
+        entries.append({"tagline": text_field(tagline), "username": text_field(username),
+                        "status": text_field(status), "status_raw": status, "host": text_field(host),
+                        "currentdir": text_field(currentdir), "groupid": groupid,
+                        "bytes_xfer": bytes_xfer, "procid": procid})
+    return entries

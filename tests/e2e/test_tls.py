@@ -14,7 +14,7 @@ from pathlib import Path
 
 import pytest
 
-from conftest import WAIT_SECONDS, content, lftp, run_client, served_site, set_userfile_line
+from conftest import WAIT_SECONDS, content, lftp, login, online_table, run_client, served_site, set_userfile_line
 from conftest import stat_and_abort_a_stalled_download
 
 ALICE_UID = 100  # the first account marlod-site adds
@@ -166,6 +166,28 @@ def test_ccc_returns_to_clear_text_after_login(started):
     # The data connections stay protected: the session cache outlives CCC.
     assert "known.bin" in "\n".join(client.nlst("/site/up"))
     client.quit()
+
+
+def test_who_and_the_online_table_tell_a_protected_session_from_a_clear_one(started):
+    site, _ = started
+    protected = tls_login(site)
+    protected.voidcmd("NOOP")
+    clear = login(site, "alice")
+    who = clear.sendcmd("SITE WHO").splitlines()
+    assert sum("(TLS)" in line for line in who) == 1, who
+
+    def protected_status():
+        entry = next(e for e in online_table(site, 25) if e["procid"] and e["status"].startswith("NOOP"))
+        return entry["status"], entry["status_raw"][-4:]
+
+    # Programs reading the status as text see the command line alone.
+    assert protected_status() == ("NOOP\r\n", b"TLS\0")
+    protected.ccc()
+    protected.voidcmd("NOOP")
+    assert protected_status() == ("NOOP\r\n", b"\0\0\0\0")
+    assert "(TLS)" not in clear.sendcmd("SITE WHO")
+    protected.quit()
+    clear.quit()
 
 
 @pytest.mark.parametrize("client_role", ["CPSV", "SSCN ON"])
