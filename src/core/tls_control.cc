@@ -63,6 +63,12 @@ void clear_control_connection() {
   tls_skip_peer_closure(control_fd());
 }
 
+void close_protected_control() {
+  if (!control_protected()) return;
+  std::fflush(reply_stream());
+  tls_end(control_fd(), false, 0);
+}
+
 bool control_protected() { return tls_active(control_fd()); }
 
 bool control_was_protected() { return was_protected; }

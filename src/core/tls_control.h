@@ -15,6 +15,10 @@ bool secure_control_connection(std::string& error);
 // text; the client's own close_notify, if it sends one, is skipped.
 void clear_control_connection();
 
+// At the end of the session: the close_notify after the last reply, so the
+// client can tell the end from a cut connection. Not waited for.
+void close_protected_control();
+
 // True while the control connection is protected.
 bool control_protected();
 

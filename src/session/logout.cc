@@ -13,6 +13,7 @@
 #include "core/session.h"
 #include "core/stand_in_user.h"
 #include "core/session_end.h"
+#include "core/tls_control.h"
 #include "online/online_table.h"
 #include "session/login_logout.h"
 #include "site/bulletin_commands.h"
@@ -67,6 +68,8 @@ void dologout(int status) {
   if (s.data_fd >= 0) ::close(s.data_fd);
   if (s.pasv_fd >= 0) ::close(s.pasv_fd);
   release_user_lock_at_logout();
+  // Last, once everything is saved: the peer may be gone already.
+  core::close_protected_control();
 
   ::_exit(core::session_exit_code(status));
 }

@@ -255,6 +255,23 @@ def test_a_broken_handshake_ends_only_its_own_session(started, after_auth):
         time.sleep(0.05)
 
 
+def test_quit_ends_a_protected_session_with_a_close_notify(started):
+    site, _ = started
+    raw = site.raw()
+    raw.read_reply()
+    assert raw.command("AUTH TLS") == ["234 AUTH TLS successful."]
+    context = client_context()
+    context.options &= ~ssl.OP_IGNORE_UNEXPECTED_EOF  # a cut connection raises SSLEOFError
+    protected = context.wrap_socket(raw.sock, suppress_ragged_eofs=False)
+    protected.settimeout(WAIT_SECONDS)
+    protected.sendall(b"QUIT\r\n")
+    received = b""
+    while chunk := protected.recv(4096):
+        received += chunk
+    assert received.startswith(b"221")
+    protected.close()
+
+
 def test_protection_commands_keep_their_order(started):
     site, _ = started
     raw = site.raw()
