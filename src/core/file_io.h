@@ -14,6 +14,10 @@ namespace core {
 // open(2) with O_CLOEXEC, retried on EINTR.
 UniqueFd open_file(const char* path, int flags, mode_t mode = 0);
 
+// Takes the result of a call whose failure leaves nothing to do: an owner
+// or mode that stays as it was, or a cleanup the next writer repeats.
+inline void ignore_failure(int) {}
+
 // Reads an open file whole; false on a read error.
 bool read_all(int fd, std::string& out);
 // Reads a file whole; false when it cannot be opened or read.

@@ -32,7 +32,6 @@ std::optional<NetAddress> NetAddress::from_text(std::string_view host, uint16_t 
   if (host.empty() || host.size() >= sizeof text || host.find('\0') != std::string_view::npos)
     return std::nullopt;
   std::memcpy(text, host.data(), host.size());
-  NetAddress result;
   in_addr four{};
   if (::inet_pton(AF_INET, text, &four) == 1) return from_ipv4(four, port);
   in6_addr six{};

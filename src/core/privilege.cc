@@ -3,6 +3,8 @@
 
 #include <unistd.h>
 
+#include "core/file_io.h"
+
 namespace core {
 
 sigset_t& handled_signals() {
@@ -19,11 +21,13 @@ SignalBlock::SignalBlock() { sigprocmask(SIG_BLOCK, &handled_signals(), &previou
 SignalBlock::~SignalBlock() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
 
 PrivilegeBracket::PrivilegeBracket() : saved_euid_(geteuid()) {
-  if (saved_euid_ != 0) (void)seteuid(0);
+  // Without root (a test run) the work inside fails on its own and says so.
+  if (saved_euid_ != 0) ignore_failure(::seteuid(0));
 }
 
 PrivilegeBracket::~PrivilegeBracket() {
-  if (saved_euid_ != 0) (void)seteuid(saved_euid_);
+  // A session must never go on with root rights it was not meant to keep.
+  if (saved_euid_ != 0 && ::seteuid(saved_euid_) != 0) ::_exit(1);
 }
 
 }  // namespace core

@@ -103,8 +103,8 @@ core::UniqueFd open_dirlog_locked(bool create) {
       if (!fd && errno == EEXIST) continue;  // another session made it first
       if (fd) {
         // The process umask must not narrow it, nor the caller own it.
-        (void)::fchmod(fd.get(), 0644);
-        (void)::fchown(fd.get(), 0, 0);
+        core::ignore_failure(::fchmod(fd.get(), 0644));
+        core::ignore_failure(::fchown(fd.get(), 0, 0));
       }
     }
     if (!fd || !core::lock_file(fd.get(), LOCK_EX)) return {};
@@ -142,7 +142,7 @@ bool dirlog_add(std::string_view path) {
   // boundary and readers see every record whole.
   if (st.st_size != whole && ::ftruncate(fd.get(), whole) != 0) return false;
   if (write_record_at(fd.get(), records, entry)) return true;
-  (void)::ftruncate(fd.get(), whole);
+  core::ignore_failure(::ftruncate(fd.get(), whole));
   return false;
 }
 

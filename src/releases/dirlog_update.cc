@@ -137,7 +137,7 @@ bool write_replacement(int old_fd, const std::vector<DirlogEntry>& list) {
       ::fchmod(out.get(), old.st_mode & 07777) == 0 && ::fsync(out.get()) == 0;
   // Made with root rights it is root's already; the old owner is kept when
   // the site chose another.
-  if (written) (void)::fchown(out.get(), old.st_uid, old.st_gid);
+  if (written) core::ignore_failure(::fchown(out.get(), old.st_uid, old.st_gid));
   if (!written || ::rename(temp.c_str(), path.c_str()) != 0) {
     ::unlink(temp.c_str());
     return false;

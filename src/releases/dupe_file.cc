@@ -168,7 +168,7 @@ bool dupe_add(std::string_view path) {
   if (!scanned) return false;
   if (write_record_at(fd.get(), slot, entry)) return true;
   // A short append (full disk) must not leave a partial record behind.
-  if (slot == records) (void)::ftruncate(fd.get(), static_cast<off_t>(slot * kRecordSize));
+  if (slot == records) core::ignore_failure(::ftruncate(fd.get(), static_cast<off_t>(slot * kRecordSize)));
   return false;
 }
 

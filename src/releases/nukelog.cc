@@ -28,8 +28,8 @@ std::string data_file(const char* name) { return std::string(core::session().dat
 core::UniqueFd open_site_file(const std::string& path, int flags) {
   core::UniqueFd fd = core::open_file(path.c_str(), flags | O_CREAT | O_EXCL, 0644);
   if (fd) {
-    (void)::fchmod(fd.get(), 0644);
-    (void)::fchown(fd.get(), 0, 0);
+    core::ignore_failure(::fchmod(fd.get(), 0644));
+    core::ignore_failure(::fchown(fd.get(), 0, 0));
     return fd;
   }
   if (errno != EEXIST) return {};
@@ -83,7 +83,7 @@ bool nukelog_add(const NukelogEntry& record) {
     written = ::write(fd.get(), &record, kRecordSize);
   } while (written < 0 && errno == EINTR);
   if (written == static_cast<ssize_t>(kRecordSize)) return true;
-  if (written > 0) (void)::ftruncate(fd.get(), whole);
+  if (written > 0) core::ignore_failure(::ftruncate(fd.get(), whole));
   return false;
 }
 

@@ -96,16 +96,16 @@ bool replace_file_contents(const std::string& path, const std::string& text) {
     std::string previous;
     core::UniqueFd out = core::open_file(backup.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
     if (out && core::read_file(path.c_str(), previous) && core::write_all(out.get(), previous)) {
-      (void)fchmod(out.get(), original.st_mode & 07777);
-      (void)fchown(out.get(), original.st_uid, original.st_gid);
+      core::ignore_failure(fchmod(out.get(), original.st_mode & 07777));
+      core::ignore_failure(fchown(out.get(), original.st_uid, original.st_gid));
     }
   }
 
   const std::string staged = path + "+";
   core::UniqueFd out = core::open_file(staged.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   if (!out) return false;
-  (void)fchown(out.get(), 0, 0);
-  (void)fchmod(out.get(), original.st_mode & 07777);
+  core::ignore_failure(fchown(out.get(), 0, 0));
+  core::ignore_failure(fchmod(out.get(), original.st_mode & 07777));
   bool ok = core::write_all(out.get(), text) && fsync(out.get()) == 0;
   ok = out.close() && ok;
   if (!ok || rename(staged.c_str(), path.c_str()) != 0) {

@@ -10,7 +10,7 @@ fails the test when a sanitizer reported anything.
 
 The installed programs are taken from $MARLOD_PREFIX (sbin/marlod,
 bin/marlod-site, share/marlod), else from the repository's
-build/asan-prefix.
+build/check-prefix.
 """
 
 import ctypes
@@ -31,7 +31,7 @@ from pathlib import Path
 import pytest
 
 REPO = Path(__file__).resolve().parents[2]
-PREFIX = Path(os.environ.get("MARLOD_PREFIX", REPO / "build" / "asan-prefix"))
+PREFIX = Path(os.environ.get("MARLOD_PREFIX", REPO / "build" / "check-prefix"))
 MARLOD = PREFIX / "sbin" / "marlod"
 SITE_TOOL = PREFIX / "bin" / "marlod-site"
 SHARE = PREFIX / "share" / "marlod"
