@@ -17,6 +17,11 @@ namespace {
 constexpr std::size_t kMaxGlobNames = 21843;
 constexpr std::size_t kMaxGlobBytes = 131068;
 constexpr std::size_t kMaxGlobPath = 8190;
+// Directories one expansion may read. Components that match every entry
+// ("*/*/.*/*/...", with "." and links to parents) multiply the directories
+// to read even when nothing matches in the end: without a bound one LIST
+// argument could keep a session busy for hours.
+constexpr std::size_t kMaxGlobScans = 4096;
 // Brace alternatives multiply; a configuration pattern never needs more.
 constexpr std::size_t kMaxNameAlternatives = 1024;
 
@@ -197,6 +202,10 @@ class Globber {
   // Reads the directory `path` and follows each entry that `component`
   // accepts; `tail` is empty or starts with the '/' after the component.
   void scan(const std::string& path, std::string_view component, std::string_view tail, bool globbed) {
+    if (++scans_ > kMaxGlobScans) {
+      result_.glob_error = "Arguments too long";
+      return;
+    }
     std::unique_ptr<DIR, DirCloser> dir(::opendir(path.empty() ? "." : path.c_str()));
     if (!dir) {
       // Below a matched name an unreadable directory just yields nothing;
@@ -224,6 +233,7 @@ class Globber {
 
   GlobResult& result_;
   std::size_t bytes_ = 0;
+  std::size_t scans_ = 0;
 };
 
 }  // namespace

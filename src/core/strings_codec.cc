@@ -196,6 +196,9 @@ std::string write_strings_source(std::span<const StringRecord> records) {
     out.append(format("@%u\n", {record.number}));
     for (const std::string& line : record.lines) {
       out.append(line);
+      // The reader drops one CR before each LF: a line ending in a CR of
+      // its own gets another, so it reads back whole.
+      if (!line.empty() && line.back() == '\r') out.push_back('\r');
       out.push_back('\n');
     }
     out.push_back('\n');

@@ -186,6 +186,20 @@ TEST_F(GlobTest, UnreadableDirectoryPartOrOverlongPathIsAnError) {
   }
 }
 
+TEST_F(GlobTest, AWordThatWouldReadDirectoriesWithoutEndIsRefused) {
+  // Two links to their own directory: every "*/" level reads it twice as
+  // often, though nothing is ever found.
+  std::filesystem::create_directory("loop");
+  std::filesystem::create_directory_symlink(".", "loop/a");
+  std::filesystem::create_directory_symlink(".", "loop/b");
+  std::string word = "loop";
+  for (int level = 0; level < 13; ++level) word += "/*";
+  const core::GlobResult result = core::glob_expand(word + "/none");
+  EXPECT_STREQ(result.glob_error, "Arguments too long");
+  EXPECT_TRUE(result.names.empty());
+  EXPECT_EQ(core::glob_expand("loop/*/*/*/none").glob_error, nullptr);
+}
+
 TEST_F(GlobTest, TooManyNamesAreRefused) {
   std::filesystem::create_directory("many");
   for (int i = 0; i < 21844; ++i) std::ofstream touch("many/" + std::to_string(i));

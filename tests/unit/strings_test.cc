@@ -236,13 +236,15 @@ TEST(StringsSource, RefusesBadSourcesWithTheirLine) {
 
 TEST(StringsSource, BinaryAndSourceRoundTrip) {
   const std::vector<core::StringRecord> records = {
-      {1, {"one"}}, {300, {"a \\r\\n b", "%s last"}}, {20000, {"@x", "# y"}}};
+      {1, {"one"}}, {300, {"a \\r\\n b", "%s last"}}, {20000, {"@x", "# y"}},
+      // A line of its own CR, or ending in one, reads back with it.
+      {19999, {"\r", "end\r", "x"}}};
   const std::string binary = core::encode_strings(records);
   EXPECT_EQ(binary.substr(0, 12), std::string("\x01\0\0\0\x03\0\0\0\x01\0\0\0", 12));
 
   std::vector<core::StringRecord> decoded;
   ASSERT_EQ(core::decode_strings(binary, false, decoded).status, core::DecodeStatus::Ok);
-  ASSERT_EQ(decoded.size(), 3u);
+  ASSERT_EQ(decoded.size(), 4u);
   EXPECT_EQ(decoded[1].lines, records[1].lines);
 
   std::vector<core::StringRecord> reparsed;
