@@ -1,6 +1,7 @@
 // Showing text files: variants, directives and cookie lines.
 #include "text/text_file.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <cstring>
 #include <memory>
 
+#include "core/file_io.h"
 #include "core/reply.h"
 #include "core/session.h"
 #include "core/strings.h"
@@ -149,13 +151,24 @@ bool run_directive(int code, std::string_view line, Reach& reach, int& count) {
   return false;
 }
 
+// Texts are regular files: a device or a pipe named by an include would
+// never end, or never open.
+FileHandle open_text(const std::string& path) {
+  core::UniqueFd fd = core::open_file(path.c_str(), O_RDONLY | O_NONBLOCK);
+  struct stat status {};
+  if (!fd || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) return nullptr;
+  FileHandle file(::fdopen(fd.get(), "r"));
+  if (file) fd.release();
+  return file;
+}
+
 // Shows a file one level below the file that named it.
 int show_within(int code, const std::string& requested, Reach& reach) {
   if (reach.depth > kMaxIncludeDepth || requested.empty() || requested.size() >= kPathLimit) return 0;
   if (!exists(requested) || reach.files_left <= 0) return 0;
   --reach.files_left;
   const std::string path = choose_variant(requested, core::now());
-  FileHandle file(std::fopen(path.c_str(), "r"));
+  FileHandle file = open_text(path);
   if (!file) return 1;
   struct stat status {};
   const bool have_status = ::fstat(fileno(file.get()), &status) == 0;

@@ -116,6 +116,14 @@ TEST_F(TextFileTest, PlainAndGroupIncludes) {
   EXPECT_EQ(written(), "200- part bob\r\n200- part bob\r\n200- part bob\r\n");
 }
 
+TEST_F(TextFileTest, IncludesOfDevicesAndPipesShowNothing) {
+  const std::string pipe = dir_ + "/text/pipe";
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0644), 0);
+  const std::string path = write("text/main", "top\n%! /dev/zero\n%! " + pipe + "\nend\n");
+  EXPECT_EQ(text::show_text_file(200, path.c_str()), 1);
+  EXPECT_EQ(written(), "200- top\r\n200- end\r\n");
+}
+
 TEST_F(TextFileTest, SelfIncludingFileStops) {
   const std::string path = dir_ + "/text/loop";
   write("text/loop", "again\n%! " + path + "\n");
