@@ -129,14 +129,34 @@ class ProcessSampler:
     """Samples every child of the launcher: per pid every (descriptors,
     resident KiB) seen, in order."""
 
-    def __init__(self, launcher_pid):
+    # A session whose last command opened or moved data may be holding its
+    # data connection (or passive listener) and file: such samples say
+    # nothing about what it keeps.
+    DATA_COMMANDS = ("PASV", "EPSV", "RETR", "STOR", "APPE", "STOU", "LIST", "NLST", "MLSD")
+
+    def __init__(self, launcher_pid, ipc_key=None, slots=0):
         self.launcher_pid = launcher_pid
+        self.ipc_key, self.slots = ipc_key, slots
         self.seen = {}  # pid -> [(fds, rss), ...]
         self.launcher = []
+        self.closed = False
+
+    def close(self):
+        """From here on the clients quit all at once: what sessions hold
+        while they log out under that rush is not growth."""
+        self.closed = True
 
     def sample(self):
+        if self.closed:
+            return
         self.launcher.append(fds_and_rss(self.launcher_pid))
+        moving = set()
+        if self.ipc_key is not None:
+            moving = {pid for _, pid, status in online_slots(self.ipc_key, self.slots) or []
+                      if status[:4].upper() in self.DATA_COMMANDS}
         for pid in children_of(self.launcher_pid):
+            if pid in moving:
+                continue
             now = fds_and_rss(pid)
             if now is not None:
                 self.seen.setdefault(pid, []).append(now)
@@ -147,7 +167,8 @@ class ProcessSampler:
         third of the samples (past the login and the logs a session opens
         once) to the last third. The lowest values leave out what a
         transfer holds only while it runs (its file, its sockets, the
-        mapped file it sends), so growth there is what the session keeps."""
+        mapped file it sends), so growth there is what the session keeps.
+        Samples of a session whose last command moved data are not taken."""
         long_lived = [s for s in self.seen.values() if len(s) >= min_samples]
 
         def floor_growth(field):

@@ -332,11 +332,13 @@ def main():
     deadline = started + args.seconds
     workers = [Worker(i, args, deadline, run_id, i < args.sessions * args.long_lived)
                for i in range(args.sessions)]
-    sampler = site_books.ProcessSampler(args.launcher)
+    sampler = site_books.ProcessSampler(args.launcher, int(args.ipc_key, 16), args.slots)
     stop_sampling = threading.Event()
 
     def sample_loop():
         while not stop_sampling.wait(2.0):
+            if time.monotonic() >= deadline:
+                sampler.close()
             sampler.sample()
     sampling = threading.Thread(target=sample_loop, daemon=True)
     sampling.start()
