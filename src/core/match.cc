@@ -21,7 +21,7 @@ constexpr std::size_t kMaxGlobPath = 8190;
 // ("*/*/.*/*/...", with "." and links to parents) multiply the directories
 // to read even when nothing matches in the end: without a bound one LIST
 // argument could keep a session busy for hours.
-constexpr std::size_t kMaxGlobScans = 4096;
+constexpr std::size_t kMaxGlobScans = 1024;
 // Brace alternatives multiply; a configuration pattern never needs more.
 constexpr std::size_t kMaxNameAlternatives = 1024;
 
