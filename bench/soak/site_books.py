@@ -115,12 +115,19 @@ def children_of(parent):
 
 
 def fds_and_rss(pid):
-    """(open descriptors, resident KiB) of a process, or None once it is gone."""
+    """(open descriptors, resident KiB, what the descriptors are) of a
+    process, or None once it is gone."""
     try:
-        fds = len(os.listdir("/proc/%d/fd" % pid))
+        names = os.listdir("/proc/%d/fd" % pid)
+        targets = []
+        for name in names:
+            try:
+                targets.append("%s:%s" % (name, os.readlink("/proc/%d/fd/%s" % (pid, name))))
+            except OSError:
+                pass
         with open("/proc/%d/status" % pid) as f:
             rss = next(int(line.split()[1]) for line in f if line.startswith("VmRSS:"))
-        return fds, rss
+        return len(names), rss, " ".join(sorted(targets))
     except (OSError, StopIteration):
         return None
 
@@ -175,16 +182,27 @@ class ProcessSampler:
             third = [len(s) // 3 for s in long_lived]
             return [min(v[field] for v in s[-t:]) - min(v[field] for v in s[t:-t])
                     for s, t in zip(long_lived, third)]
+
+        def fd_growth_sample():
+            """What the descriptors were at the raised floor of the process
+            whose descriptor floor grew most, beside the earlier floor."""
+            growth = floor_growth(0)
+            if not growth or max(growth) <= 0:
+                return None
+            s = long_lived[growth.index(max(growth))]
+            t = len(s) // 3
+            return [min(s[t:-t])[2], min(s[-t:])[2]]
         launcher = [s for s in self.launcher if s]
         return {
             "processes_sampled": len(self.seen),
             "long_lived": len(long_lived),
             "max_samples": max((len(s) for s in self.seen.values()), default=0),
-            "fd_max": max((f for s in self.seen.values() for f, _ in s), default=0),
+            "fd_max": max((v[0] for s in self.seen.values() for v in s), default=0),
             "fd_floor_growth_max": max(floor_growth(0), default=0),
+            "fd_floor_growth_sample": fd_growth_sample(),
             "rss_floor_growth_kib_max": max(floor_growth(1), default=0),
             "rss_floor_growth_kib_mean": round(sum(floor_growth(1)) / len(long_lived), 1) if long_lived else 0,
-            "rss_max_kib": max((r for s in self.seen.values() for _, r in s), default=0),
+            "rss_max_kib": max((v[1] for s in self.seen.values() for v in s), default=0),
             "launcher_fds_first_last": (launcher[0][0], launcher[-1][0]) if launcher else None,
             "launcher_rss_kib_first_last": (launcher[0][1], launcher[-1][1]) if launcher else None,
         }
