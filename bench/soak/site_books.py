@@ -137,9 +137,11 @@ class ProcessSampler:
     resident KiB) seen, in order."""
 
     # A session whose last command opened or moved data may be holding its
-    # data connection (or passive listener) and file: such samples say
-    # nothing about what it keeps.
-    DATA_COMMANDS = ("PASV", "EPSV", "RETR", "STOR", "APPE", "STOU", "LIST", "NLST", "MLSD")
+    # data connection (or passive listener) and file, and one building a
+    # top list reads the users directory: such samples say nothing about
+    # what it keeps.
+    BUSY_COMMANDS = ("PASV", "EPSV", "RETR", "STOR", "APPE", "STOU", "LIST", "NLST", "MLSD",
+                     "SITE ALUP")
 
     def __init__(self, launcher_pid, ipc_key=None, slots=0):
         self.launcher_pid = launcher_pid
@@ -157,12 +159,12 @@ class ProcessSampler:
         if self.closed:
             return
         self.launcher.append(fds_and_rss(self.launcher_pid))
-        moving = set()
+        busy = set()
         if self.ipc_key is not None:
-            moving = {pid for _, pid, status in online_slots(self.ipc_key, self.slots) or []
-                      if status[:4].upper() in self.DATA_COMMANDS}
+            busy = {pid for _, pid, status in online_slots(self.ipc_key, self.slots) or []
+                      if status.upper().startswith(self.BUSY_COMMANDS)}
         for pid in children_of(self.launcher_pid):
-            if pid in moving:
+            if pid in busy:
                 continue
             now = fds_and_rss(pid)
             if now is not None:
