@@ -130,19 +130,33 @@ std::string handshake_failure(SSL* ssl, int result, int saved) {
   return "handshake interrupted";
 }
 
+// One step of a handshake: its result, the errno it left and the kind of
+// error OpenSSL makes of it.
+struct HandshakeStep {
+  int result;
+  int saved_errno;
+  int kind;
+  bool done() const { return result == 1; }
+  bool wants_io() const { return kind == SSL_ERROR_WANT_READ || kind == SSL_ERROR_WANT_WRITE; }
+};
+
+HandshakeStep handshake_step(SSL* ssl) {
+  ERR_clear_error();
+  errno = 0;
+  const int result = SSL_do_handshake(ssl);
+  const int saved = errno;
+  return {result, saved, result == 1 ? SSL_ERROR_NONE : SSL_get_error(ssl, result)};
+}
+
 // A handshake on a descriptor used without blocking, bounded in time.
 bool bounded_handshake(SSL* ssl, int fd, int timeout_ms, std::string& error) {
   FlagsGuard non_blocking(fd, true);
   const long long deadline = monotonic_ms() + timeout_ms;
   for (;;) {
-    ERR_clear_error();
-    errno = 0;
-    const int result = SSL_do_handshake(ssl);
-    if (result == 1) return true;
-    const int saved = errno;
-    const int kind = SSL_get_error(ssl, result);
-    if (kind != SSL_ERROR_WANT_READ && kind != SSL_ERROR_WANT_WRITE) {
-      error = handshake_failure(ssl, result, saved);
+    const HandshakeStep step = handshake_step(ssl);
+    if (step.done()) return true;
+    if (!step.wants_io()) {
+      error = handshake_failure(ssl, step.result, step.saved_errno);
       return false;
     }
     const int left = left_until(deadline);
@@ -150,7 +164,7 @@ bool bounded_handshake(SSL* ssl, int fd, int timeout_ms, std::string& error) {
       error = "the peer did not complete the handshake in time";
       return false;
     }
-    pollfd wait_for{fd, static_cast<short>(kind == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT), 0};
+    pollfd wait_for{fd, static_cast<short>(step.kind == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT), 0};
     if (::poll(&wait_for, 1, left) < 0 && errno == EINTR) end_session_if_requested();
   }
 }
@@ -159,18 +173,14 @@ bool bounded_handshake(SSL* ssl, int fd, int timeout_ms, std::string& error) {
 // ending signals interrupt it as they interrupt a read.
 bool unbounded_handshake(SSL* ssl, std::string& error) {
   for (;;) {
-    ERR_clear_error();
-    errno = 0;
-    const int result = SSL_do_handshake(ssl);
-    if (result == 1) return true;
-    const int saved = errno;
-    const int kind = SSL_get_error(ssl, result);
-    if ((kind == SSL_ERROR_WANT_READ || kind == SSL_ERROR_WANT_WRITE) && saved == EINTR) {
+    const HandshakeStep step = handshake_step(ssl);
+    if (step.done()) return true;
+    if (step.wants_io() && step.saved_errno == EINTR) {
       end_session_if_requested();
       check_idle_alarm();
       continue;
     }
-    error = handshake_failure(ssl, result, saved);
+    error = handshake_failure(ssl, step.result, step.saved_errno);
     return false;
   }
 }
