@@ -28,7 +28,10 @@ export PREFIX
 source "$REPO/bench/transfer/marlod_site.sh"
 trap 'set +e; stop_marlod' EXIT  # stop_marlod's wait returns the launcher's status
 
-make_soak_site "$ACCOUNTS" $((SESSIONS + 100)) 100
+# A cut session's process finishes its logout after its client has moved on
+# to the next session; with hundreds of sessions on a few cores that can
+# take a while, so the site admits twice the sessions the clients keep.
+make_soak_site "$ACCOUNTS" $((2 * SESSIONS)) 100
 ulimit -n "$(ulimit -Hn)"  # 500 sessions and their data connections
 # A sanitized build writes its reports into the root's /tmp.
 export MARLOD_LAUNCHER_OPTIONS="-E ASAN_OPTIONS=detect_leaks=0:log_path=/tmp/sanitizer
@@ -38,7 +41,7 @@ start_marlod -i -o
 status=0
 /usr/bin/python3 "$HERE/soak.py" --port "$MARLOD_PORT" --site "$MARLOD_SITE" \
     --launcher "$MARLOD_LAUNCHER_PID" --ipc-key "$MARLOD_IPC_KEY" --users "$ACCOUNTS" \
-    --sessions "$SESSIONS" --slots $((SESSIONS + 200)) --seconds "$SECONDS_TO_RUN" \
+    --sessions "$SESSIONS" --slots $((2 * SESSIONS + 100)) --seconds "$SECONDS_TO_RUN" \
     --report "$REPORT" || status=$?
 # The daemon's error log goes beside the report (the site is removed).
 cp "$MARLOD_SITE/root/ftp-data/logs/error.log" "${REPORT%.json}.error.log" 2>/dev/null || true

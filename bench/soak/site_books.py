@@ -115,8 +115,11 @@ def children_of(parent):
 
 
 def fds_and_rss(pid):
-    """(open descriptors, resident KiB, what the descriptors are) of a
-    process, or None once it is gone."""
+    """(open descriptors, anonymous resident KiB, what the descriptors are)
+    of a process, or None once it is gone. Anonymous memory (heap, stack,
+    buffers) is what a leak grows; pages of the program itself count in
+    the resident size the first time a code path runs, and are not kept
+    state."""
     try:
         names = os.listdir("/proc/%d/fd" % pid)
         targets = []
@@ -126,7 +129,7 @@ def fds_and_rss(pid):
             except OSError:
                 pass
         with open("/proc/%d/status" % pid) as f:
-            rss = next(int(line.split()[1]) for line in f if line.startswith("VmRSS:"))
+            rss = next(int(line.split()[1]) for line in f if line.startswith("RssAnon:"))
         return len(names), rss, " ".join(sorted(targets))
     except (OSError, StopIteration):
         return None
@@ -134,7 +137,7 @@ def fds_and_rss(pid):
 
 class ProcessSampler:
     """Samples every child of the launcher: per pid every (descriptors,
-    resident KiB) seen, in order."""
+    anonymous resident KiB) seen, in order."""
 
     # A session whose last command opened or moved data may be holding its
     # data connection (or passive listener) and file, and one building a
@@ -147,8 +150,19 @@ class ProcessSampler:
         self.launcher_pid = launcher_pid
         self.ipc_key, self.slots = ipc_key, slots
         self.seen = {}  # pid -> [(fds, rss), ...]
+        self.warm = {}  # user -> whether the user's current session has warmed up
+        self.warm_seen = {}  # pid -> [(fds, rss), ...] taken once its session had warmed up
         self.launcher = []
+        self.most_processes = 0
         self.closed = False
+
+    def session_started(self, user):
+        self.warm[user] = False
+
+    def warmed_up(self, user):
+        """The user's session has done one of each operation: the buffers
+        a session makes once are there."""
+        self.warm[user] = True
 
     def close(self):
         """From here on the clients quit all at once: what sessions hold
@@ -159,16 +173,23 @@ class ProcessSampler:
         if self.closed:
             return
         self.launcher.append(fds_and_rss(self.launcher_pid))
-        busy = set()
+        busy, warm = set(), set()
         if self.ipc_key is not None:
-            busy = {pid for _, pid, status in online_slots(self.ipc_key, self.slots) or []
-                      if status.upper().startswith(self.BUSY_COMMANDS)}
-        for pid in children_of(self.launcher_pid):
+            for user, pid, status in online_slots(self.ipc_key, self.slots) or []:
+                if status.upper().startswith(self.BUSY_COMMANDS):
+                    busy.add(pid)
+                if self.warm.get(user):
+                    warm.add(pid)
+        children = children_of(self.launcher_pid)
+        self.most_processes = max(self.most_processes, len(children))
+        for pid in children:
             if pid in busy:
                 continue
             now = fds_and_rss(pid)
             if now is not None:
                 self.seen.setdefault(pid, []).append(now)
+                if pid in warm:
+                    self.warm_seen.setdefault(pid, []).append(now)
 
     def summary(self, min_samples=10):
         """Over the processes sampled at least `min_samples` times: growth
@@ -177,13 +198,17 @@ class ProcessSampler:
         once) to the last third. The lowest values leave out what a
         transfer holds only while it runs (its file, its sockets, the
         mapped file it sends), so growth there is what the session keeps.
-        Samples of a session whose last command moved data are not taken."""
+        Samples of a session whose last command moved data are not taken.
+        Memory is judged over the samples taken after a session warmed up:
+        a session's first upload maps its receive buffer, and without the
+        warm-up that may happen at any point of its life."""
         long_lived = [s for s in self.seen.values() if len(s) >= min_samples]
+        warmed = [s for s in self.warm_seen.values() if len(s) >= min_samples]
 
-        def floor_growth(field):
-            third = [len(s) // 3 for s in long_lived]
+        def floor_growth(field, processes=long_lived):
+            third = [len(s) // 3 for s in processes]
             return [min(v[field] for v in s[-t:]) - min(v[field] for v in s[t:-t])
-                    for s, t in zip(long_lived, third)]
+                    for s, t in zip(processes, third)]
 
         def fd_growth_sample():
             """What the descriptors were at the raised floor of the process
@@ -194,17 +219,27 @@ class ProcessSampler:
             s = long_lived[growth.index(max(growth))]
             t = len(s) // 3
             return [min(s[t:-t])[2], min(s[-t:])[2]]
+        def anon_growth_sample():
+            """The anonymous resident KiB, sample by sample, of the warmed-up
+            process whose floor grew most."""
+            growth = floor_growth(1, warmed)
+            if not growth or max(growth) <= 0:
+                return None
+            return [v[1] for v in warmed[growth.index(max(growth))]]
         launcher = [s for s in self.launcher if s]
         return {
             "processes_sampled": len(self.seen),
+            "most_processes_at_once": self.most_processes,
             "long_lived": len(long_lived),
             "max_samples": max((len(s) for s in self.seen.values()), default=0),
             "fd_max": max((v[0] for s in self.seen.values() for v in s), default=0),
             "fd_floor_growth_max": max(floor_growth(0), default=0),
             "fd_floor_growth_sample": fd_growth_sample(),
-            "rss_floor_growth_kib_max": max(floor_growth(1), default=0),
-            "rss_floor_growth_kib_mean": round(sum(floor_growth(1)) / len(long_lived), 1) if long_lived else 0,
-            "rss_max_kib": max((v[1] for s in self.seen.values() for v in s), default=0),
+            "warmed_up": len(warmed),
+            "anon_floor_growth_kib_max": max(floor_growth(1, warmed), default=0),
+            "anon_floor_growth_kib_mean": round(sum(floor_growth(1, warmed)) / len(warmed), 1) if warmed else 0,
+            "anon_growth_sample": anon_growth_sample(),
+            "anon_max_kib": max((v[1] for s in self.seen.values() for v in s), default=0),
             "launcher_fds_first_last": (launcher[0][0], launcher[-1][0]) if launcher else None,
-            "launcher_rss_kib_first_last": (launcher[0][1], launcher[-1][1]) if launcher else None,
+            "launcher_anon_kib_first_last": (launcher[0][1], launcher[-1][1]) if launcher else None,
         }

@@ -3,11 +3,11 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <memory>
 #include <string>
 
 #include "core/control_reader.h"
@@ -34,7 +34,7 @@ class ReceiveLoop {
         area_(online::governing_speed_limit(path.c_str(), online::Direction::Upload)),
         throttled_(own_limit_ != 0 || area_.pattern != nullptr),
         chunk_(throttled_ ? kThrottledReceiveChunk : kReceiveChunk),
-        buffer_(new char[chunk_]) {}
+        buffer_(receive_buffer()) {}
 
   ReceiveResult run(bool ascii);
 
@@ -56,7 +56,7 @@ class ReceiveLoop {
   online::AreaLimit area_;
   bool throttled_;
   std::size_t chunk_;
-  std::unique_ptr<char[]> buffer_;
+  char* buffer_;
   ReceiveResult result_;
 };
 
@@ -80,7 +80,7 @@ bool ReceiveLoop::wait_readable() {
 
 ssize_t ReceiveLoop::read_chunk() {
   for (;;) {
-    const ssize_t got = core::stream_read(in_, buffer_.get(), chunk_);
+    const ssize_t got = core::stream_read(in_, buffer_, chunk_);
     if (got >= 0) return got;
     if (errno == EAGAIN || errno == EWOULDBLOCK) {
       if (!wait_readable()) break;
@@ -130,6 +130,11 @@ bool ReceiveLoop::after_chunk(std::size_t received) {
 }
 
 ReceiveResult ReceiveLoop::run(bool ascii) {
+  if (buffer_ == nullptr) {
+    result_.outcome = ReceiveResult::OutputError;
+    result_.error = ENOMEM;
+    return result_;
+  }
   AsciiReceiver converter;
   std::string converted;
   for (;;) {
@@ -146,11 +151,11 @@ ReceiveResult ReceiveLoop::run(bool ascii) {
     const std::size_t size = static_cast<std::size_t>(got);
     if (ascii) {
       converted.clear();
-      converter.convert(buffer_.get(), size, converted);
+      converter.convert(buffer_, size, converted);
       if (!write_all(converted.data(), converted.size())) break;
     } else {
-      if (!write_all(buffer_.get(), size)) break;
-      if (crc_ != nullptr) *crc_ = crc_update(*crc_, buffer_.get(), size);
+      if (!write_all(buffer_, size)) break;
+      if (crc_ != nullptr) *crc_ = crc_update(*crc_, buffer_, size);
     }
     if (!after_chunk(size)) break;
   }
@@ -159,6 +164,16 @@ ReceiveResult ReceiveLoop::run(bool ascii) {
 }
 
 }  // namespace
+
+char* receive_buffer() {
+  static char* buffer = nullptr;
+  if (buffer == nullptr) {
+    void* mapped = ::mmap(nullptr, kReceiveChunk, PROT_READ | PROT_WRITE,
+                          MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+    if (mapped != MAP_FAILED) buffer = static_cast<char*>(mapped);
+  }
+  return buffer;
+}
 
 ReceiveResult receive_data(int in, int out, const std::string& path, bool ascii, uint32_t* crc) {
   rearm_transfer_alarm();

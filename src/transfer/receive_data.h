@@ -17,6 +17,13 @@ namespace transfer {
 inline constexpr std::size_t kReceiveChunk = 1 << 20;
 inline constexpr std::size_t kThrottledReceiveChunk = 64 << 10;
 
+// The session's one receive buffer of kReceiveChunk bytes, mapped and
+// faulted in at its first use and kept: every upload (and every CRC of a
+// resumed file's first part) reads into the same memory, so the session
+// pays for its pages once, and its memory does not creep up with the
+// largest read it happened to see. Null when no memory could be had.
+char* receive_buffer();
+
 struct ReceiveResult {
   enum Outcome { Done, InputError, OutputError, Aborted } outcome = Done;
   int error = 0;                // errno of an input or output error

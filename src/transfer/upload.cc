@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <memory>
 #include <string>
 
 #include "config/access_rules.h"
@@ -216,14 +215,15 @@ bool may_store(Target& target, StoreMode mode, bool unique) {
 
 // Adds what a resumed file holds already to the upload's CRC.
 bool crc_of_existing_part(Upload& upload) {
-  std::unique_ptr<char[]> block(new char[kReceiveChunk]);
+  char* block = receive_buffer();
+  if (block == nullptr) return false;
   off_t at = 0;
   for (;;) {
-    const ssize_t got = ::pread(upload.file.get(), block.get(), kReceiveChunk, at);
+    const ssize_t got = ::pread(upload.file.get(), block, kReceiveChunk, at);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) return false;
     if (got == 0) return true;
-    upload.crc = crc_update(upload.crc, block.get(), static_cast<std::size_t>(got));
+    upload.crc = crc_update(upload.crc, block, static_cast<std::size_t>(got));
     at += got;
   }
 }
