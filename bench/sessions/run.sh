@@ -1,6 +1,8 @@
 #!/bin/bash
 # The session benchmark: connect, USER, PASS, PWD, QUIT, 300 sessions one at
-# a time and 8 in parallel, against marlod under systemd-socket-activate and
+# a time, 8 in parallel all of one account, and 8 in parallel over 8
+# accounts (each client thread its own), against marlod under
+# systemd-socket-activate and
 # against vsftpd, pure-ftpd and proftpd from Debian, side by side in one
 # sitting on loopback ports. Uses the bench kit beside the project (its
 # peers, its test user bench/benchpw and its ftpbench.py).
@@ -8,7 +10,9 @@
 #   bench/sessions/run.sh [RESULTS_FILE]
 #
 # MARLOD_PREFIX: an installed release build (default: built here into
-# build-bench/). N (300), PARALLEL ("1 8"), MARLOD_PORT (2204), KIT;
+# build-bench/). N (300), PARALLEL ("1 8 8x8": P in parallel, PxK over K
+# accounts bench1..benchK, made here for marlod and as system users for the
+# peers, with the password and home of bench), MARLOD_PORT (2204), KIT;
 # the peers listen on 2211-2213 (VSFTPD_PORT, PUREFTPD_PORT, PROFTPD_PORT).
 # Prepare the peers and the user once: $KIT/peers.sh prepare; $KIT/make_tree.sh
 set -euo pipefail
@@ -17,7 +21,8 @@ HERE=$(cd "$(dirname "$0")" && pwd)
 REPO=$(cd "$HERE/../.." && pwd)
 KIT=${KIT:-$REPO/../shared/bench-kit}
 N=${N:-300}
-PARALLEL=${PARALLEL:-"1 8"}
+PARALLEL=${PARALLEL:-"1 8 8x8"}
+ACCOUNTS=8
 MARLOD_PORT=${MARLOD_PORT:-2204}
 RESULTS=${1:-/tmp/marlod-sessions-$(date +%Y%m%d-%H%M%S).txt}
 PEER_NAMES="vsftpd pure-ftpd proftpd"
@@ -68,6 +73,14 @@ trap cleanup EXIT
     --ipc-key "$IPC_KEY" --share "$MARLOD_PREFIX/share/marlod" >/dev/null
 "$MARLOD_PREFIX/bin/marlod-site" adduser "$WORK/marlod.conf" bench benchpw --ip '*@*' >/dev/null
 sed -i 's/^LOGINS .*/LOGINS 0 0 -1 -1/' "$WORK/root/ftp-data/users/bench"
+for i in $(seq "$ACCOUNTS"); do
+    "$MARLOD_PREFIX/bin/marlod-site" adduser "$WORK/marlod.conf" "bench$i" benchpw --ip '*@*' >/dev/null
+    # The peers' accounts: system users beside bench, with its home.
+    if ! id "bench$i" >/dev/null 2>&1; then
+        useradd -d "$(getent passwd bench | cut -d: -f6)" -M -s /bin/sh "bench$i"
+        echo "bench$i:benchpw" | chpasswd -c SHA512
+    fi
+done
 sed -i 's/^max_users .*/max_users 50 10/' "$WORK/marlod.conf"
 
 # -n 0 -I: no reverse lookups and no ident queries, as the peers are set up.
@@ -87,9 +100,11 @@ for peer in $PEER_NAMES; do
     fi
 done
 
-measure() {  # port par count -> the kit's report
-    /usr/bin/python3 "$HERE/sessions.py" "$KIT" --port "$1" sessions --n "$3" --par "$2" \
-        --max-seconds 300
+measure() {  # port mode count -> the kit's report (mode: P, or PxK over K accounts)
+    local par=${2%x*} accounts=0
+    [[ $2 == *x* ]] && accounts=${2#*x}
+    SESSION_ACCOUNTS=$accounts /usr/bin/python3 "$HERE/sessions.py" "$KIT" --port "$1" \
+        sessions --n "$3" --par "$par" --max-seconds 300
 }
 
 {
@@ -113,31 +128,38 @@ for server in marlod $PEER_NAMES; do
     measure "${PEER_PORT[$server]:-$MARLOD_PORT}" 1 20 >/dev/null || true
 done
 
-declare -A RATE
+declare -A RATE P99
 for par in $PARALLEL; do
     for server in marlod $PEER_NAMES; do
         port=${PEER_PORT[$server]:-$MARLOD_PORT}
         report=$(measure "$port" "$par" "$N" || true)
         rate=$(sed -n 's/^  sessions\/s: //p' <<<"$report")
+        p99=$(sed -n 's/^  latency ms: .*p99 \([0-9.]*\).*/\1/p' <<<"$report")
         RATE[$server.$par]=${rate:-0}
+        P99[$server.$par]=${p99:-0}
         { echo "## $server par=$par"; echo "$report"; } | tee -a "$RESULTS"
     done
 done
 
-{
+table() {  # TITLE ARRAY BEST (max or min): one row per mode, marlod against the best peer
+    local -n values=$2
     echo
-    echo "# sessions/s (N=$N)"
+    echo "# $1 (N=$N)"
     printf '%-10s' "par"; for server in marlod $PEER_NAMES; do printf '%12s' "$server"; done
     printf '%14s\n' "marlod/best"
     for par in $PARALLEL; do
         printf '%-10s' "$par"
-        best=0
+        local peers=()
         for server in marlod $PEER_NAMES; do
-            printf '%12s' "${RATE[$server.$par]}"
-            [ "$server" = marlod ] && continue
-            best=$(python3 -c "print(max($best, ${RATE[$server.$par]}))")
+            printf '%12s' "${values[$server.$par]}"
+            [ "$server" = marlod ] || peers+=("${values[$server.$par]}")
         done
-        python3 -c "print('%14.2f' % (${RATE[marlod.$par]} / $best if $best else 0))"
+        python3 -c "import sys; best = $3(map(float, sys.argv[2:])); print('%14.2f' % (float(sys.argv[1]) / best if best else 0))" \
+            "${values[marlod.$par]}" "${peers[@]}"
     done
+}
+{
+    table "sessions/s" RATE max
+    table "p99 session latency, ms (lower is better)" P99 min
 } | tee -a "$RESULTS"
 echo "results: $RESULTS"

@@ -5,6 +5,8 @@
 #   - a 1 GiB download with curl from the page cache (MB/s, median of 5),
 #   - 50 downloads of a 1 MiB file (MB/s, median),
 #   - LIST of a directory of 10,000 files (ms, median of 10),
+#   - the kit's mixed workload: 8 clients for 20 s, each looping login,
+#     TYPE I, CWD, LIST, RETR of the 1 MiB file, QUIT (operations/s),
 # and the machine's loopback limit measured with a sendfile sender.
 #
 # marlod comes from $MARLOD_PREFIX (default build-bench/prefix: a Release
@@ -32,6 +34,7 @@ measure() {  # NAME PORT
     "$KIT/curl_retr.sh" 127.0.0.1 "$port" bench benchpw big.bin 5 | sed "s/^/[$name] /"
     "$KIT/ftpbench.py" --port "$port" retr --file small.bin --repeat 50 | sed "s/^/[$name] /"
     "$KIT/ftpbench.py" --port "$port" list --dir many --repeat 10 | sed "s/^/[$name] /"
+    "$KIT/ftpbench.py" --port "$port" mixed --clients 8 --seconds 20 | sed "s/^/[$name] /"
 }
 
 main() {
