@@ -2,12 +2,12 @@
 // certificate chain and the private key are read while the process is still
 // root and outside the site (before the change of root); from then on they
 // exist only in this process's memory. They are parsed, and the context is
-// made, on the first AUTH: a clear session pays two small reads for TLS.
+// made, on the first AUTH: a clear session of a TLS site pays two small
+// reads and the loading of the TLS engine (core/tls_engine.h); a site
+// without TLS pays nothing.
 #pragma once
 
 #include <string>
-
-struct ssl_ctx_st;
 
 namespace core {
 
@@ -21,21 +21,18 @@ struct TlsSettings {
   std::string site_name;
 };
 
-// Reads the certificate chain and the key files. False with `error` when
-// one cannot be read; TLS then stays off.
+// Reads the certificate chain and the key files and loads the TLS engine.
+// False with `error` when a file cannot be read or the engine cannot be
+// loaded; TLS then stays off.
 bool load_tls_credentials(const TlsSettings& settings, std::string& error);
 
 // True once credentials are loaded: AUTH can be offered.
 bool tls_configured();
 
-// The process's context (server and client roles, one session cache), made
-// on first use from the credentials, which must parse and belong together;
-// nullptr when TLS is not configured or the context cannot be made
-// (`error` says why; later calls fail the same way).
-ssl_ctx_st* tls_context(std::string& error);
-
-// The last OpenSSL error as text ("unknown" when the queue is empty); the
-// queue is emptied.
-std::string tls_error_text();
+// True when the process's context (server and client roles, one session
+// cache) is made or can be made now from the credentials, which must parse
+// and belong together; false when TLS is not configured or the context
+// cannot be made (`error` says why; later calls fail the same way).
+bool tls_context_ready(std::string& error);
 
 }  // namespace core

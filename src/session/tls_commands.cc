@@ -43,7 +43,7 @@ int auth(const CommandArgs& args) {
     return 1;
   }
   std::string error;
-  if (!core::tls_configured() || core::tls_context(error) == nullptr) {
+  if (!core::tls_configured() || !core::tls_context_ready(error)) {
     if (!error.empty()) core::error_log("TLS cannot start: %s", error);
     core::reply(431, "TLS is not available on this site.");
     return 1;

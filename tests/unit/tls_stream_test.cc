@@ -19,6 +19,7 @@
 
 #include "core/file_io.h"
 #include "core/tls_context.h"
+#include "core/tls_engine.h"
 #include "core/tls_stream.h"
 
 namespace {
@@ -36,6 +37,7 @@ class TlsStreamTest : public ::testing::Test {
                                 "-subj /CN=test -keyout " + (*dir_ / "key.pem").string() + " -out " +
                                 (*dir_ / "cert.pem").string() + " 2>/dev/null";
     ASSERT_EQ(std::system(command.c_str()), 0);
+    core::install_tls_engine(marlod_tls_engine());
     core::TlsSettings settings;
     settings.certificate_path = (*dir_ / "cert.pem").string();
     settings.key_path = (*dir_ / "key.pem").string();
