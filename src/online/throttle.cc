@@ -5,7 +5,6 @@
 #include <time.h>
 
 #include <cerrno>
-#include <cmath>
 #include <cstdlib>
 #include <string>
 
@@ -29,7 +28,8 @@ int64_t pause_against(const BandwidthLoad& load, long limit) {
   if (limit <= 0) return 0;
   const double due = load.own_bytes / static_cast<double>(limit);
   const double pause = due - load.own_elapsed;
-  return pause > 0 ? std::llround(pause * 1000000.0) : 0;
+  // Rounded to the nearest microsecond (the pause is positive here).
+  return pause > 0 ? static_cast<int64_t>(pause * 1000000.0 + 0.5) : 0;
 }
 
 }  // namespace
