@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 
 namespace core {
 
@@ -45,6 +46,17 @@ bool write_all(int fd, std::string_view data) {
     data.remove_prefix(static_cast<std::size_t>(n));
   }
   return true;
+}
+
+bool replace_file(const std::string& staged, const std::string& path) {
+  if (::renameat2(AT_FDCWD, staged.c_str(), AT_FDCWD, path.c_str(), RENAME_EXCHANGE) == 0) {
+    // The old text is of no use to anyone; left behind, it is only a stray
+    // file like one of a killed writer.
+    ignore_failure(::unlink(staged.c_str()));
+    return true;
+  }
+  // No `path` yet, or a file system without exchange.
+  return ::rename(staged.c_str(), path.c_str()) == 0;
 }
 
 bool lock_file(int fd, int operation) {

@@ -25,6 +25,15 @@ bool read_file(const char* path, std::string& out);
 // Writes the whole buffer; false on any error or short write.
 bool write_all(int fd, std::string_view data);
 
+// Puts the whole file `staged` in place of `path` (rename(2) semantics:
+// `staged` is gone afterwards, `path` never missing). An existing `path` is
+// exchanged with `staged`, then the old text under the staged name is
+// unlinked: a rename over an existing file makes ext4 start writing the new
+// one out at once (about 250 microseconds here, against 15). A process
+// killed between the two leaves the old text under the staged name. False
+// with errno; `staged` is then left as it was.
+bool replace_file(const std::string& staged, const std::string& path);
+
 // flock(2) retried on EINTR: true once the lock is held.
 bool lock_file(int fd, int operation);
 

@@ -78,7 +78,7 @@ ListStatus rewrite(const std::string& path, std::span<const ListEntry> entries,
     (void)::unlink(temporary.c_str());
     return ListStatus::CannotWrite;
   }
-  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+  if (!core::replace_file(temporary, path)) {
     core::error_log("Unable to rename %s to %s: error %d", temporary, path, errno);
     (void)::unlink(temporary.c_str());
     return ListStatus::CannotWrite;

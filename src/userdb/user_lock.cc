@@ -105,18 +105,20 @@ bool owner_alive(const std::string& owner) {
   return pid > 0 && (kill(pid, 0) == 0 || errno != ESRCH);
 }
 
-// A writer killed between making its new userfiles and renaming them into
+// A writer killed between making its new userfiles and putting them in
 // place leaves them as "%s.%u" (userfile path, its process id); nobody else
 // would ever remove them. A file that has its final mode was written in
-// full (the mode goes on after the text). When every file the dead writer
-// left is whole, its change is completed; otherwise none of it is kept, so
-// the two userfiles of a GIVE change together or not at all. The caller
-// holds root.
+// full (the mode goes on after the text); one with the sticky bit is an
+// old text already replaced (see the commit in userfile.cc) and is dropped.
+// When every new file the dead writer left is whole, its change is
+// completed; otherwise none of it is kept, so the two userfiles of a GIVE
+// change together or not at all. The caller holds root.
 void settle_dead_writers_files(const std::string& owner) {
   if (owner_pid(owner) <= 0 || owner_alive(owner)) return;
   const std::string directory = userfile_path("");
   const std::string suffix = "." + owner;
   std::vector<std::string> left;
+  std::vector<bool> replaced;
   bool all_whole = true;
   std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(directory.c_str()), closedir);
   if (!dir) return;
@@ -127,11 +129,13 @@ void settle_dead_writers_files(const std::string& owner) {
     const std::string path = directory + std::string(name);
     if (lstat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) continue;
     left.push_back(path);
+    replaced.push_back((status.st_mode & S_ISVTX) != 0);
     if ((status.st_mode & 0044) == 0) all_whole = false;  // still the 0600 it was made with
   }
-  for (const std::string& path : left) {
+  for (std::size_t i = 0; i < left.size(); ++i) {
+    const std::string& path = left[i];
     const std::string userfile = path.substr(0, path.size() - suffix.size());
-    if (all_whole && rename(path.c_str(), userfile.c_str()) == 0) {
+    if (all_whole && !replaced[i] && rename(path.c_str(), userfile.c_str()) == 0) {
       core::error_log("Completed the userfile %s that process %s left unfinished", userfile, owner);
     } else {
       (void)unlink(path.c_str());

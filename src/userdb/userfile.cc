@@ -124,7 +124,7 @@ bool keep_attributes(const std::string& path, KeptAttributes& kept) {
   }
   kept.owner = st.st_uid;
   kept.group = st.st_gid;
-  kept.mode = st.st_mode & 07777;
+  kept.mode = st.st_mode & 07777 & ~S_ISVTX;  // the sticky bit marks a replaced text
   if ((kept.mode & 0644) != 0644) {
     core::error_log("Permissions on userfile %s were %o instead of 644 or better",
                     path, static_cast<unsigned>(st.st_mode & 0777));
@@ -142,6 +142,7 @@ namespace {
 struct StagedUserfile {
   std::string temporary;
   std::string path;
+  mode_t mode = 0644;
   bool skipped = false;  // the anonymous rule: nothing to write
 };
 
@@ -170,6 +171,7 @@ bool stage_userfile(const core::UserRecord& record, StagedUserfile& staged) {
   staged.path = userfile_path(record.name);
   KeptAttributes kept;
   if (!keep_attributes(staged.path, kept)) return false;
+  staged.mode = kept.mode;
 
   core::PrivilegeBracket privileged;
   staged.temporary = staged.path + "." + std::to_string(static_cast<unsigned>(getpid()));
@@ -200,11 +202,16 @@ void discard_staged(const StagedUserfile& staged) {
   (void)unlink(staged.temporary.c_str());
 }
 
-// The rename that puts the staged file in place; the caller holds root.
+// Puts the staged file in place; the caller holds root. The text being
+// replaced is first marked with the sticky bit (no userfile keeps it): it
+// is exchanged out under the staged name, and a writer killed before
+// removing it must leave it as an old text, never to be completed.
 bool commit_staged(const StagedUserfile& staged) {
   if (staged.skipped) return true;
-  if (rename(staged.temporary.c_str(), staged.path.c_str()) == 0) return true;
+  core::ignore_failure(chmod(staged.path.c_str(), staged.mode | S_ISVTX));  // fails for a new user
+  if (core::replace_file(staged.temporary, staged.path)) return true;
   core::error_log("Couldn't update userfile for %s, rename error is %d", staged.path, errno);
+  core::ignore_failure(chmod(staged.path.c_str(), staged.mode));
   (void)unlink(staged.temporary.c_str());
   return false;
 }

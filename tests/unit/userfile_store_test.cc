@@ -185,27 +185,40 @@ TEST_F(UserfileStore, ALockLeftByADeadProcessIsForcedOpenOnceWithAWarning) {
   userdb::unlock_user("bob");
 }
 
-// A writer killed before its renames leaves its new userfiles beside the
-// old ones. Forcing its lock completes its change when every file it left
-// got its final mode (was written in full), and drops all of them when one
-// did not; another process's files stay.
+// A writer killed before putting its new userfiles in place leaves them
+// beside the old ones. Forcing its lock completes its change when every
+// new file it left got its final mode (was written in full), and drops all
+// of them when one did not. A file with the sticky bit is an old text the
+// writer had already exchanged for its new one: it is dropped, never put
+// back. Another process's files stay.
 TEST_F(UserfileStore, ForcingADeadWritersLockCompletesItsChangeOnlyWhenAllItsFilesAreWhole) {
-  for (const bool all_whole : {true, false}) {
-    write_file(user_path("ann"), "CREDITS 100\n");
+  const struct {
+    bool ann_whole;
+    bool ann_exchanged;  // ann's new text is in place, the old one left behind
+    const char* ann_after;
+    const char* bob_after;
+  } cases[] = {
+      {true, false, "CREDITS 93\n", "CREDITS 107\n"},
+      {false, false, "CREDITS 100\n", "CREDITS 100\n"},
+      {true, true, "CREDITS 93\n", "CREDITS 107\n"},
+  };
+  for (const auto& c : cases) {
+    write_file(user_path("ann"), c.ann_exchanged ? "CREDITS 93\n" : "CREDITS 100\n");
     write_file(user_path("bob"), "CREDITS 100\n");
     pid_t child = fork();
     if (child == 0) _exit(0);
     waitpid(child, nullptr, 0);
     const std::string dead = "." + std::to_string(child);
     write_file(user_path("bob.lock"), std::to_string(child));
-    write_file(user_path("ann" + dead), "CREDITS 93\n");
+    write_file(user_path("ann" + dead), c.ann_exchanged ? "CREDITS 100\n" : "CREDITS 93\n");
     write_file(user_path("bob" + dead), "CREDITS 107\n");
-    ASSERT_EQ(chmod(user_path("ann" + dead).c_str(), all_whole ? 0644 : 0600), 0);
+    const mode_t ann_mode = c.ann_exchanged ? 01644 : c.ann_whole ? 0644 : 0600;
+    ASSERT_EQ(chmod(user_path("ann" + dead).c_str(), ann_mode), 0);
     write_file(user_path("bob.1"), "CREDITS 5\n");  // init's: a live writer's
     ASSERT_EQ(userdb::lock_and_load_user("bob"), 0);
     userdb::unlock_user("bob");
-    EXPECT_EQ(read_file(user_path("ann")), all_whole ? "CREDITS 93\n" : "CREDITS 100\n");
-    EXPECT_EQ(read_file(user_path("bob")), all_whole ? "CREDITS 107\n" : "CREDITS 100\n");
+    EXPECT_EQ(read_file(user_path("ann")), c.ann_after) << ann_mode;
+    EXPECT_EQ(read_file(user_path("bob")), c.bob_after) << ann_mode;
     EXPECT_FALSE(stdfs::exists(user_path("ann" + dead)));
     EXPECT_FALSE(stdfs::exists(user_path("bob" + dead)));
     EXPECT_TRUE(stdfs::exists(user_path("bob.1")));
