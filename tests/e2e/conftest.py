@@ -195,10 +195,14 @@ class Site:
         # possibly after the change of root: the same absolute path must lead
         # to the same directory both inside and outside the root.
         # Links left by an interrupted run point nowhere once pytest has
-        # pruned its old temporary directories.
+        # pruned its old temporary directories. Another worker may be
+        # removing the same link.
         for stale in glob.glob("/tmp/marlod-sanitizer-*"):
             if os.path.islink(stale) and not os.path.exists(stale):
-                os.unlink(stale)
+                try:
+                    os.unlink(stale)
+                except FileNotFoundError:
+                    pass
         name = "marlod-sanitizer-" + uuid.uuid4().hex[:12]
         self.sanitizer_dir = self.root / "tmp" / name
         self.sanitizer_dir.mkdir(parents=True)
