@@ -56,6 +56,20 @@ void detach(int fd) {
   }
 }
 
+// The session a stream call on `fd` goes through, with OpenSSL's error
+// queue and errno cleared for it; nullptr (errno EBADF) for a descriptor
+// without one, which the callers never pass.
+Attachment* start_stream_call(int fd) {
+  Attachment* a = find(fd);
+  if (a == nullptr) {
+    errno = EBADF;
+    return nullptr;
+  }
+  ERR_clear_error();
+  errno = 0;
+  return a;
+}
+
 // Restores a descriptor's status flags when the scope ends.
 class FlagsGuard {
  public:
@@ -263,16 +277,9 @@ bool end(int fd, bool wait_for_peer, int timeout_ms) {
 
 void drop(int fd) { detach(fd); }
 
-// The stream calls below are made for descriptors with a session only.
-
 ssize_t read(int fd, void* buffer, std::size_t size) {
-  Attachment* a = find(fd);
-  if (a == nullptr) {
-    errno = EBADF;
-    return -1;
-  }
-  ERR_clear_error();
-  errno = 0;
+  Attachment* a = start_stream_call(fd);
+  if (a == nullptr) return -1;
   // A record holds at most 16 KiB: the records already received go out
   // together, so that a large buffer is filled as for a clear connection.
   // An error after some data is met again by the next read.
@@ -294,26 +301,16 @@ ssize_t read(int fd, void* buffer, std::size_t size) {
 }
 
 ssize_t write(int fd, const void* data, std::size_t size) {
-  Attachment* a = find(fd);
-  if (a == nullptr) {
-    errno = EBADF;
-    return -1;
-  }
-  ERR_clear_error();
-  errno = 0;
+  Attachment* a = start_stream_call(fd);
+  if (a == nullptr) return -1;
   const int sent = SSL_write(a->ssl, data, static_cast<int>(std::min<std::size_t>(size, INT_MAX)));
   if (sent > 0) return sent;
   return failure(*a, sent, errno);
 }
 
 ssize_t sendfile(int out_fd, int in_fd, off_t* offset, std::size_t count) {
-  Attachment* a = find(out_fd);
-  if (a == nullptr) {
-    errno = EBADF;
-    return -1;
-  }
-  ERR_clear_error();
-  errno = 0;
+  Attachment* a = start_stream_call(out_fd);
+  if (a == nullptr) return -1;
   if (BIO_get_ktls_send(SSL_get_wbio(a->ssl)) == 1) {
     const ossl_ssize_t sent = SSL_sendfile(a->ssl, in_fd, *offset, count, 0);
     if (sent > 0) {
