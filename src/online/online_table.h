@@ -44,7 +44,9 @@ void end_own_transfer();
 
 // --- The table.
 
-// Frees the own slot; the last process attached removes the segment.
+// Frees the own slot; the last process attached marks the segment for
+// removal. For a process about to end: the table stays mapped until its
+// exit detaches it.
 void online_release();
 
 // Every slot, free ones included; empty before online_attach.
