@@ -117,8 +117,11 @@ void settle_dead_writers_files(const std::string& owner) {
   if (owner_pid(owner) <= 0 || owner_alive(owner)) return;
   const std::string directory = userfile_path("");
   const std::string suffix = "." + owner;
-  std::vector<std::string> left;
-  std::vector<bool> replaced;
+  struct LeftFile {
+    std::string path;
+    bool replaced;  // an old text, exchanged out
+  };
+  std::vector<LeftFile> left;
   bool all_whole = true;
   std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(directory.c_str()), closedir);
   if (!dir) return;
@@ -128,14 +131,13 @@ void settle_dead_writers_files(const std::string& owner) {
     struct stat status{};
     const std::string path = directory + std::string(name);
     if (lstat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) continue;
-    left.push_back(path);
-    replaced.push_back((status.st_mode & S_ISVTX) != 0);
+    left.push_back({path, (status.st_mode & S_ISVTX) != 0});
     if ((status.st_mode & 0044) == 0) all_whole = false;  // still the 0600 it was made with
   }
-  for (std::size_t i = 0; i < left.size(); ++i) {
-    const std::string& path = left[i];
+  for (const LeftFile& file : left) {
+    const std::string& path = file.path;
     const std::string userfile = path.substr(0, path.size() - suffix.size());
-    if (all_whole && !replaced[i] && rename(path.c_str(), userfile.c_str()) == 0) {
+    if (all_whole && !file.replaced && rename(path.c_str(), userfile.c_str()) == 0) {
       core::error_log("Completed the userfile %s that process %s left unfinished", userfile, owner);
     } else {
       (void)unlink(path.c_str());
