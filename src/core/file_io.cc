@@ -9,6 +9,12 @@
 #include <cstdio>
 
 namespace core {
+namespace {
+
+// Larger files (none the daemon reads whole should be) go by the loop.
+constexpr off_t kOneCallReadLimit = off_t{64} << 20;
+
+}  // namespace
 
 UniqueFd open_file(const char* path, int flags, mode_t mode) {
   int fd;
@@ -21,8 +27,20 @@ UniqueFd open_file(const char* path, int flags, mode_t mode) {
 bool read_all(int fd, std::string& out) {
   out.clear();
   struct stat st{};
-  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
-    out.reserve(static_cast<std::size_t>(st.st_size));
+  // A regular file is read in one call of its size and a byte more; a read
+  // that comes back short has met the end. A file that grew meanwhile is
+  // read on in the loop below.
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 && st.st_size < kOneCallReadLimit) {
+    out.resize(static_cast<std::size_t>(st.st_size) + 1);
+    ssize_t n;
+    do {
+      n = ::read(fd, out.data(), out.size());
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) return false;
+    const bool at_end = static_cast<std::size_t>(n) < out.size();
+    out.resize(static_cast<std::size_t>(n));
+    if (at_end) return true;
+  }
   char buffer[8192];
   for (;;) {
     ssize_t n = ::read(fd, buffer, sizeof buffer);

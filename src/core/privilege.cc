@@ -20,14 +20,25 @@ SignalBlock::SignalBlock() { sigprocmask(SIG_BLOCK, &handled_signals(), &previou
 
 SignalBlock::~SignalBlock() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
 
-PrivilegeBracket::PrivilegeBracket() : saved_euid_(geteuid()) {
+namespace {
+// Brackets open in this process; only the outermost one switches.
+int open_brackets = 0;
+}  // namespace
+
+PrivilegeBracket::PrivilegeBracket() : outermost_(open_brackets++ == 0) {
+  if (!outermost_) return;
+  sigprocmask(SIG_BLOCK, &handled_signals(), &previous_signals_);
+  saved_euid_ = geteuid();
   // Without root (a test run) the work inside fails on its own and says so.
   if (saved_euid_ != 0) ignore_failure(::seteuid(0));
 }
 
 PrivilegeBracket::~PrivilegeBracket() {
+  --open_brackets;
+  if (!outermost_) return;
   // A session must never go on with root rights it was not meant to keep.
   if (saved_euid_ != 0 && ::seteuid(saved_euid_) != 0) ::_exit(1);
+  sigprocmask(SIG_SETMASK, &previous_signals_, nullptr);
 }
 
 }  // namespace core

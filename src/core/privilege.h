@@ -25,7 +25,9 @@ class SignalBlock {
 };
 
 // Blocks the handled signals and switches to effective uid 0; restores the
-// previous effective uid and signal mask on scope exit.
+// previous effective uid and signal mask on scope exit. A bracket opened
+// inside another costs nothing: the outermost one does the switching, so
+// a caller may put one bracket around a run of privileged steps.
 class PrivilegeBracket {
  public:
   PrivilegeBracket();
@@ -34,8 +36,9 @@ class PrivilegeBracket {
   PrivilegeBracket& operator=(const PrivilegeBracket&) = delete;
 
  private:
-  SignalBlock signals_;
-  uid_t saved_euid_;
+  bool outermost_;
+  sigset_t previous_signals_;
+  uid_t saved_euid_ = 0;
 };
 
 }  // namespace core

@@ -204,10 +204,9 @@ bool take_user_lock(const char* name) {
   const std::string me = own_pid_text();
   int failures = 0;
   int lost_races = 0;
+  // The lock is tried first and looked at only when it is held: an
+  // account's lock is free far more often than not.
   while (failures < kCreateTries && lost_races < kLostRaces) {
-    if (!wait_for_user_lock(name)) return false;
-    std::string owner;
-    if (read_lock_owner(path, owner) && owner == me) return true;
     int error = 0;
     {
       core::PrivilegeBracket privileged;
@@ -222,6 +221,9 @@ bool take_user_lock(const char* name) {
       }
     }
     if (error == EEXIST) {
+      std::string owner;
+      if (read_lock_owner(path, owner) && owner == me) return true;
+      if (!wait_for_user_lock(name)) return false;
       ++lost_races;
       continue;
     }

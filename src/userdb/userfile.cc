@@ -67,11 +67,6 @@ int read_userfile(const char* name) {
     core::error_log("Err: Userfile for %s could not be opened.", name);
     return 1;
   }
-  struct stat st{};
-  if (fstat(fd.get(), &st) != 0) {
-    core::error_log("Err: Userfile for %s is bad.", name);
-    return 1;
-  }
   std::string text;
   if (!core::read_all(fd.get(), text)) return 1;
 
@@ -82,18 +77,28 @@ int read_userfile(const char* name) {
   return 0;
 }
 
+namespace {
+
+// Fills the work record once no other process is changing the userfile.
+int load_settled_user(const char* name) {
+  if (user_cache_enabled()) return load_user_cached(name);
+  return read_userfile(name);
+}
+
+}  // namespace
+
 int load_user(const char* name) {
   if (!name || !valid_user_name(name)) return 1;
   if (!user_cache_enabled()) (void)wait_for_user_lock(name);
   if (!user_exists(name)) return 1;
-  if (user_cache_enabled()) return load_user_cached(name);
-  return read_userfile(name);
+  return load_settled_user(name);
 }
 
 int lock_and_load_user(const char* name) {
   if (!name || !user_exists(name)) return 1;
   if (!user_cache_enabled() && !take_user_lock(name)) return 1;
-  if (load_user(name) != 0) {
+  // A user removed while this process waited for the lock fails the read.
+  if (load_settled_user(name) != 0) {
     unlock_user(name);
     return 1;
   }
@@ -225,18 +230,19 @@ void follow_own_record(const core::UserRecord& record, const StagedUserfile& sta
 }  // namespace
 
 int write_user(const core::UserRecord& record) {
+  // One bracket for the new file, its exchange and the lock's release.
+  core::PrivilegeBracket privileged;
   StagedUserfile staged;
   bool done = stage_userfile(record, staged);
-  if (done) {
-    core::PrivilegeBracket privileged;
-    done = commit_staged(staged);
-  }
+  if (done) done = commit_staged(staged);
   if (done) follow_own_record(record, staged);
   unlock_user(record.name);
   return done ? 0 : 1;
 }
 
 int write_users_together(const core::UserRecord& first, const core::UserRecord& second) {
+  // One bracket for both new files, their exchanges and the locks' release.
+  core::PrivilegeBracket privileged;
   StagedUserfile staged_first;
   StagedUserfile staged_second;
   bool done = stage_userfile(first, staged_first) && stage_userfile(second, staged_second);
@@ -246,7 +252,6 @@ int write_users_together(const core::UserRecord& first, const core::UserRecord& 
     // Both new files are whole before either rename: a process killed
     // between the renames leaves the other one for whoever forces its
     // stale lock to complete (see the user locks).
-    core::PrivilegeBracket privileged;
     const bool first_done = commit_staged(staged_first);
     done = commit_staged(staged_second) && first_done;
   }
