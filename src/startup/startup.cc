@@ -15,7 +15,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 
 #include "config/config_store.h"
@@ -59,6 +61,14 @@ bool socket_address(int (*query)(int, sockaddr*, socklen_t*), core::NetAddress& 
   if (!address.empty()) return true;
   errno = EAFNOSUPPORT;
   return false;
+}
+
+// The machine's time zone is read once, before the change of root: the
+// site root seldom has an /etc/localtime, and with TZ unset the C library
+// looks for that file again at every mktime.
+void pin_time_zone() {
+  if (getenv("TZ") == nullptr) setenv("TZ", ":/etc/localtime", 0);
+  tzset();
 }
 
 // A failure before the greeting that the client is told about.
@@ -220,6 +230,7 @@ int run(int argc, char** argv, char** envp) {
   // 18-19: data addresses and the TLS credentials, then the change of root.
   set_up_data_addresses(s);
   const std::string tls_problem = load_tls_configuration();
+  pin_time_zone();
   if (::chroot(root) != 0) refuse_with_reply("Chroot failed. Bad rootpath in marlod.conf?", -1);
 
   // 20-21: where the site keeps its data.
