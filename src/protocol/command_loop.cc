@@ -82,7 +82,6 @@ void parse_one_command() {
   // A failure belongs to the command that had it, not to the next one.
   s.command_failed = 0;
   previous_command_ran = false;
-  core::install_idle_timer();
   online::set_own_command_start();
   check_time_limit();
 

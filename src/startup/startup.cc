@@ -23,6 +23,7 @@
 #include "config/config_store.h"
 #include "core/control_reader.h"
 #include "core/fixed_field.h"
+#include "core/idle_alarm.h"
 #include "core/logs.h"
 #include "core/process_title.h"
 #include "core/reply.h"
@@ -256,7 +257,9 @@ int run(int argc, char** argv, char** envp) {
   s.idle_timeout = kPreLoginIdleSeconds;
   ::alarm(kPreLoginIdleSeconds);
 
-  // 27.
+  // 27. SIGALRM now marks the session idle; the ident query, the only
+  // other user of the alarm, puts this handler back when it is done.
+  core::install_idle_timer();
   for (;;) protocol::parse_one_command();
 }
 

@@ -51,10 +51,10 @@ void close_passive_socket() {
 }
 
 // Waits up to the wait limit for the client to connect to the passive
-// socket. A signal (urgent data, the idle alarm) does not shorten the wait.
+// socket (made non-blocking by PASV and EPSV). A signal (urgent data, the
+// idle alarm) does not shorten the wait.
 int accept_passive() {
   const int listener = s().pasv_fd;
-  ::fcntl(listener, F_SETFL, ::fcntl(listener, F_GETFL) | O_NONBLOCK);
   int waited_ms = 0;
   for (;;) {
     sockaddr_storage peer{};

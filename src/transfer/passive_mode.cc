@@ -38,17 +38,30 @@ bool refuse(int& fd) {
   return false;
 }
 
-// Binds `fd` as root to a port of the ranges; false with errno set.
+// Only ports below 1024 need root to bind; any port will do when no
+// ranges are set (port 0).
+bool bind_to(int fd, const core::NetAddress& address) {
+  if (address.port() == 0 || address.port() >= 1024) return ::bind(fd, address.raw(), address.length()) == 0;
+  int error = 0;
+  {
+    core::PrivilegeBracket root;
+    if (::bind(fd, address.raw(), address.length()) == 0) return true;
+    error = errno;
+  }
+  errno = error;
+  return false;
+}
+
+// Binds `fd` to a port of the ranges; false with errno set.
 bool bind_passive_port(int fd, core::NetAddress address) {
   core::Session& s = core::session();
   transfer::PassivePortPicker picker(s.pasv_ranges, s.pasv_next);
-  core::PrivilegeBracket root;
   int attempts = 0;
   bool bound = false;
   int error = 0;
   for (;;) {
     address.set_port(static_cast<uint16_t>(picker.port_to_try(::random())));
-    bound = ::bind(fd, address.raw(), address.length()) == 0;
+    bound = bind_to(fd, address);
     error = bound ? 0 : errno;
     ++attempts;
     picker.after_bind();
@@ -66,7 +79,8 @@ bool bind_passive_port(int fd, core::NetAddress address) {
 bool open_passive_listener(core::NetAddress& bound) {
   core::Session& s = core::session();
   if (s.pasv_fd > 0) ::close(s.pasv_fd);
-  s.pasv_fd = ::socket(s.local_addr.family(), SOCK_STREAM | SOCK_CLOEXEC, 0);
+  // Non-blocking: the accept waits in poll, with its own limit.
+  s.pasv_fd = ::socket(s.local_addr.family(), SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (s.pasv_fd < 0) return refuse(s.pasv_fd);
   // The data socket of the previous transfer may still hold the port in
   // TIME_WAIT; without this a single-port range would refuse every PASV

@@ -116,7 +116,7 @@ bool ReceiveLoop::write_all(const char* data, std::size_t size) {
 }
 
 bool ReceiveLoop::after_chunk(std::size_t received) {
-  rearm_transfer_alarm();
+  keep_transfer_alarm();
   progress().byte_count += static_cast<off_t>(received);
   online::add_own_transfer_bytes(received);
   bool aborted = interrupted_by_signal();

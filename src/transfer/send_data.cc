@@ -64,7 +64,7 @@ class SendLoop {
 };
 
 bool SendLoop::after_chunk(std::size_t moved) {
-  rearm_transfer_alarm();
+  keep_transfer_alarm();
   progress().byte_count += static_cast<off_t>(moved);
   online::add_own_transfer_bytes(moved);
   if (interrupted_by_signal()) return false;

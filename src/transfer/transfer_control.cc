@@ -14,6 +14,7 @@
 #include "core/signals.h"
 #include "core/strings.h"
 #include "transfer/data_connection.h"
+#include "transfer/data_socket.h"
 
 namespace transfer {
 namespace {
@@ -79,9 +80,20 @@ bool interrupted_by_signal() {
   return abort_requested();
 }
 
+namespace {
+timespec alarm_armed_at{};
+}  // namespace
+
 void rearm_transfer_alarm() {
   const int timeout = core::session().idle_timeout;
   ::alarm(timeout > 0 ? static_cast<unsigned>(timeout) : 0);
+  alarm_armed_at = monotonic_now();
+}
+
+void keep_transfer_alarm() {
+  constexpr int kShortTimeoutSeconds = 5;  // these are re-armed every time
+  if (core::session().idle_timeout <= kShortTimeoutSeconds || elapsed_ms(alarm_armed_at) >= 1000)
+    rearm_transfer_alarm();
 }
 
 }  // namespace transfer
