@@ -2,7 +2,6 @@
 // and the start of the logged-in session.
 #include "session/login_admission.h"
 
-#include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -31,6 +30,7 @@
 #include "transfer/status_line.h"
 #include "userdb/groups.h"
 #include "userdb/ident_admission.h"
+#include "userdb/login_groups.h"
 #include "userdb/userfile.h"
 
 namespace session {
@@ -126,7 +126,7 @@ bool admit_user(const std::string& password) {
     refuse(name.c_str(), false);
   }
   online::set_own_groupid(s.gid);
-  ::initgroups(name.c_str(), s.gid);
+  userdb::join_groups(name.c_str(), s.gid);
   if (::seteuid(s.uid) != 0) {
     core::string_reply(550, 507, 0);
     refuse(name.c_str(), false);

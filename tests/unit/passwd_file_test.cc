@@ -7,9 +7,11 @@
 #include <cerrno>
 #include <cstring>
 #include <random>
+#include <vector>
 
 #include "site/user_groups.h"
 #include "userdb/groups.h"
+#include "userdb/login_groups.h"
 #include "userdb/passwd_file.h"
 #include "userdb_site_fixture.h"
 
@@ -75,6 +77,22 @@ TEST(GroupNames, LengthAndCharacters) {
   EXPECT_EQ(userdb::check_group_name(":ab"), GroupNameCheck::BadCharacter);
   EXPECT_EQ(userdb::check_group_name("a\x01"), GroupNameCheck::BadCharacter);
   EXPECT_EQ(userdb::check_group_name("../x"), GroupNameCheck::BadCharacter);
+}
+
+TEST(LoginGroups, TheLoginGroupThenEveryGroupThatListsTheUserOnce) {
+  struct Case {
+    const char* file;
+    std::vector<gid_t> groups;
+  };
+  const Case cases[] = {
+      {"", {100}},
+      {"staff:x:50:bob,ann\nwheel:x:10:ann\nops:x:60:bob", {100, 50, 60}},
+      {"users:x:100:bob\nstaff:x:50:bob\nagain:x:50:bob", {100, 50}},
+      {"# staff:x:50:bob\n\nnogid:x::bob\nbad:x:5x:bob\nshort:x:70", {100}},
+      {"bobby:x:51:bobby,bo\nsite:Site ops:52:0", {100}},
+      {"last:x:53:ann,bob", {100, 53}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(userdb::member_groups(c.file, "bob", 100), c.groups) << c.file;
 }
 
 TEST_F(PasswdFile, UnparsableLinesSurviveAnEditOfAnotherLineByteForByte) {
