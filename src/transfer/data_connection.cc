@@ -3,7 +3,6 @@
 #include "transfer/data_connection.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/ip.h>
 #include <poll.h>
 #include <strings.h>
@@ -59,8 +58,8 @@ int accept_passive() {
   for (;;) {
     sockaddr_storage peer{};
     socklen_t length = sizeof peer;
-    const int fd = ::accept4(listener, reinterpret_cast<sockaddr*>(&peer), &length,
-                             SOCK_NONBLOCK | SOCK_CLOEXEC);
+    // The accepted socket is blocking whatever the listener is.
+    const int fd = ::accept4(listener, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
     if (fd >= 0) {
       const core::NetAddress client =
           core::NetAddress::from_socket(reinterpret_cast<const sockaddr*>(&peer), length);
@@ -68,8 +67,6 @@ int accept_passive() {
         ::close(fd);
         return -2;
       }
-      // The accepted socket is used blocking, like the listener.
-      ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
       return fd;
     }
     if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return -1;
@@ -92,7 +89,7 @@ int open_passive(const char* name, off_t size) {
   }
   close_passive_socket();
   s().data_fd = fd;
-  set_throughput_tos(fd);
+  // The type of service comes with the accepted socket from the listener.
   begin_data_connection();
   opening_reply(name, size);
   return fd;
