@@ -15,6 +15,10 @@ bool in_hidden_directory(const OnlineEntry& entry) {
 }
 
 bool user_is_hidden(std::string_view username) {
+  // Without a hideuser rule nobody is hidden, and no userfile is read: a
+  // login counts every session online this way.
+  const config::ConfigEntry* cursor = nullptr;
+  if (config::next_config("hideuser", cursor) == nullptr) return false;
   core::UserRecord user;
   // Read without waiting on the user's lock: a WHO never stalls behind
   // another session's userfile edit.
