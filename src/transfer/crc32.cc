@@ -12,6 +12,7 @@
 #include <zlib.h>
 
 #if defined(__x86_64__)
+#include <cpuid.h>
 #include <immintrin.h>
 #endif
 
@@ -81,10 +82,14 @@ uint32_t folded_update(uint32_t crc, const unsigned char* p, std::size_t n) {
   return zlib_update(zlib_update(0, last, sizeof last), p, n);
 }
 
+// Asked with cpuid on first use: the compiler's own feature check would
+// link a start-up routine that asks the processor in every process, and
+// only uploads need the answer.
 bool cpu_folds() {
   static const bool folds = [] {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) return false;
+    return (ecx & bit_PCLMUL) != 0 && (ecx & bit_SSE4_1) != 0;
   }();
   return folds;
 }
