@@ -37,8 +37,14 @@ struct FileIdentity {
   bool operator==(const FileIdentity&) const = default;
 };
 
+// Argument lists are packed one after another into blocks that never move.
+constexpr std::size_t kArgumentBlock = 1024;
+static_assert(kArgumentBlock >= kMaxArgs);
+
 struct Store {
   std::deque<ConfigEntry> entries;  // a deque keeps entry addresses stable
+  std::vector<std::unique_ptr<const char*[]>> argument_blocks;
+  std::size_t argument_block_used = kArgumentBlock;
   ConfigEntry* head = nullptr;
   ConfigEntry* tail = nullptr;
   std::vector<std::unique_ptr<char[]>> buffers;  // the file texts entries point into
@@ -107,22 +113,46 @@ void append(ConfigEntry& entry) {
   s.tail = &entry;
 }
 
+// Room for `count` argument pointers that stay where they are.
+const char** argument_room(std::size_t count) {
+  Store& s = store();
+  if (s.argument_block_used + count > kArgumentBlock) {
+    s.argument_blocks.push_back(std::make_unique<const char*[]>(kArgumentBlock));
+    s.argument_block_used = 0;
+  }
+  const char** room = s.argument_blocks.back().get() + s.argument_block_used;
+  s.argument_block_used += count;
+  return room;
+}
+
 void add_entry(const char* keyword, char* cursor) {
+  const char* words[kMaxArgs];
+  int count = 0;
+  while (char* word = next_word(cursor)) {
+    if (count == kMaxArgs) {
+      std::string message = "Too many args (>" + std::to_string(kMaxArgs - 1) + ") in config file: ";
+      message += keyword;
+      for (int shown = 0; shown < 4; ++shown) {
+        message += ' ';
+        message += words[shown];
+      }
+      log_error(message + " ...");
+      break;
+    }
+    rewrite_placeholders(word);
+    words[count++] = word;
+  }
+
   ConfigEntry& entry = store().entries.emplace_back();
   const std::size_t length = std::strlen(keyword);
   const std::size_t kept = std::min(length, sizeof entry.keyword - 1);
   std::memcpy(entry.keyword, keyword, kept);
   entry.keyword_cut = length >= sizeof entry.keyword;
-
-  int count = 0;
-  while (char* word = next_word(cursor)) {
-    if (count == kMaxArgs) {
-      log_error("Too many args (>" + std::to_string(kMaxArgs - 1) + ") in config file: " + keyword + " " +
-                entry.args[0] + " " + entry.args[1] + " " + entry.args[2] + " " + entry.args[3] + " ...");
-      break;
-    }
-    rewrite_placeholders(word);
-    entry.args[count++] = word;
+  if (count > 0) {
+    const char** room = argument_room(static_cast<std::size_t>(count));
+    std::copy(words, words + count, room);
+    entry.args = room;
+    entry.arg_count = count;
   }
   append(entry);
 }
@@ -275,13 +305,15 @@ const ConfigEntry* next_config(const char* key, const ConfigEntry*& cursor) {
 const char* config_value(const char* key) {
   const ConfigEntry* cursor = nullptr;
   const ConfigEntry* entry = next_config(key, cursor);
-  return entry ? entry->args[0] : nullptr;
+  return entry ? entry->arg(1) : nullptr;
 }
 
 void clear_config() {
   Store& s = store();
   s.head = s.tail = nullptr;
   s.entries.clear();
+  s.argument_blocks.clear();
+  s.argument_block_used = kArgumentBlock;
   s.buffers.clear();
 }
 

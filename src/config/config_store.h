@@ -12,12 +12,15 @@ inline constexpr int kMaxArgs = 50;
 struct ConfigEntry {
   ConfigEntry* next = nullptr;
   char keyword[20] = {};
-  const char* args[kMaxArgs] = {};  // args[0] is the first argument
   // The keyword had 20 or more characters and was cut: it matches no key.
   bool keyword_cut = false;
+  // The arguments, args[0] the first. A line keeps only the pointers it
+  // has: a site's few hundred lines are read by every process it starts.
+  int arg_count = 0;
+  const char* const* args = nullptr;
 
   // The n-th argument counting from 1 (arg(1) is the first), or nullptr.
-  const char* arg(int n) const { return n >= 1 && n <= kMaxArgs ? args[n - 1] : nullptr; }
+  const char* arg(int n) const { return n >= 1 && n <= arg_count ? args[n - 1] : nullptr; }
 };
 
 // The client's dotted address, which `ifip` masks are matched against; set
