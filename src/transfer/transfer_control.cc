@@ -91,9 +91,12 @@ void rearm_transfer_alarm() {
 }
 
 void keep_transfer_alarm() {
-  constexpr int kShortTimeoutSeconds = 5;  // these are re-armed every time
-  if (core::session().idle_timeout <= kShortTimeoutSeconds || elapsed_ms(alarm_armed_at) >= 1000)
-    rearm_transfer_alarm();
+  // A time-out of a few seconds is re-armed after every chunk; without one
+  // there is nothing to re-arm.
+  constexpr int kShortTimeoutSeconds = 5;
+  const int timeout = core::session().idle_timeout;
+  if (timeout <= 0) return;
+  if (timeout <= kShortTimeoutSeconds || elapsed_ms(alarm_armed_at) >= 1000) rearm_transfer_alarm();
 }
 
 }  // namespace transfer

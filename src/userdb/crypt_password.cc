@@ -4,7 +4,6 @@
 #include <crypt.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <ctime>
 #include <memory>
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <charconv>
 #include <string>
+#include <string_view>
 
 #include "core/file_io.h"
 
