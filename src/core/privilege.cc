@@ -27,7 +27,7 @@ int open_brackets = 0;
 
 PrivilegeBracket::PrivilegeBracket() : outermost_(open_brackets++ == 0) {
   if (!outermost_) return;
-  sigprocmask(SIG_BLOCK, &handled_signals(), &previous_signals_);
+  signals_.emplace();
   saved_euid_ = geteuid();
   // Without root (a test run) the work inside fails on its own and says so.
   if (saved_euid_ != 0) ignore_failure(::seteuid(0));
@@ -38,7 +38,7 @@ PrivilegeBracket::~PrivilegeBracket() {
   if (!outermost_) return;
   // A session must never go on with root rights it was not meant to keep.
   if (saved_euid_ != 0 && ::seteuid(saved_euid_) != 0) ::_exit(1);
-  sigprocmask(SIG_SETMASK, &previous_signals_, nullptr);
+  // The signals are unblocked when signals_ ends, after the uid is back.
 }
 
 }  // namespace core

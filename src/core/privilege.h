@@ -6,6 +6,8 @@
 #include <signal.h>
 #include <sys/types.h>
 
+#include <optional>
+
 namespace core {
 
 // The set of signals the server installs handlers for (start-up fills it).
@@ -37,7 +39,7 @@ class PrivilegeBracket {
 
  private:
   bool outermost_;
-  sigset_t previous_signals_;
+  std::optional<SignalBlock> signals_;  // the outermost bracket's only
   uid_t saved_euid_ = 0;
 };
 
