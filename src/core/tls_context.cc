@@ -39,8 +39,18 @@ bool load_tls_credentials(const TlsSettings& settings, std::string& error) {
     return false;
   }
   const TlsEngine* engine = tls_engine();
-  engine->attach_host(TlsHost{end_session_if_requested, check_idle_alarm});
-  engine->set_credentials(settings, chain_text, key_text);
+  const TlsHost host{end_session_if_requested, check_idle_alarm};
+  engine->attach_host(&host);
+  const TlsCredentials credentials{settings.certificate_path.c_str(),
+                                   settings.key_path.c_str(),
+                                   settings.ciphers.c_str(),
+                                   settings.tls13_only,
+                                   settings.site_name.c_str(),
+                                   chain_text.data(),
+                                   chain_text.size(),
+                                   key_text.data(),
+                                   key_text.size()};
+  engine->set_credentials(&credentials);
   wipe(key_text);
   credentials_loaded = true;
   return true;
@@ -53,7 +63,10 @@ bool tls_context_ready(std::string& error) {
     error = "TLS is not configured";
     return false;
   }
-  return tls_engine()->context_ready(error);
+  char reason[kTlsErrorSize];
+  if (tls_engine()->context_ready(reason, sizeof reason)) return true;
+  error = reason;
+  return false;
 }
 
 }  // namespace core

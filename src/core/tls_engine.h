@@ -27,27 +27,48 @@ struct TlsHost {
   void (*check_idle_alarm)();
 };
 
+// The site's credentials as read from their files before the change of
+// root; the engine copies what it keeps.
+struct TlsCredentials {
+  const char* certificate_path;
+  const char* key_path;  // "" when the key is in the certificate file
+  const char* ciphers;   // "" for the built-in list
+  bool tls13_only;
+  const char* site_name;
+  const char* chain_text;
+  std::size_t chain_length;
+  const char* key_text;
+  std::size_t key_length;
+};
+
 // Changes whenever a member is added, removed or changes its meaning: a
 // module of another version is refused.
-constexpr int kTlsEngineVersion = 1;
+constexpr int kTlsEngineVersion = 2;
 
+// Room for an error text or a description from the engine.
+constexpr std::size_t kTlsErrorSize = 512;
+
+// The table speaks C across the border: texts as C strings and buffers,
+// failures as explicit error numbers. A statically linked daemon loads the
+// module onto a C library of the module's own, so the two share neither a
+// heap nor errno.
 struct TlsEngine {
   int version;
-  void (*attach_host)(const TlsHost& host);
-  // The credentials as read from their files before the change of root;
-  // the engine keeps the key text until the context holds the key.
-  void (*set_credentials)(const TlsSettings& settings, std::string& chain_text, std::string& key_text);
-  // Makes the context on first use (see tls_context_ready).
-  bool (*context_ready)(std::string& error);
-  std::string (*error_text)();
-  bool (*start)(int fd, int write_fd, TlsRole role, TlsUse use, int timeout_ms, std::string& error);
+  void (*attach_host)(const TlsHost* host);
+  void (*set_credentials)(const TlsCredentials* credentials);
+  // Makes the context on first use (see tls_context_ready); false with the
+  // reason in `error`.
+  bool (*context_ready)(char* error, std::size_t error_size);
+  bool (*start)(int fd, int write_fd, TlsRole role, TlsUse use, int timeout_ms, char* error,
+                std::size_t error_size);
   bool (*attached)(int fd);
   bool (*resumed)(int fd);
-  std::string (*description)(int fd);
+  void (*description)(int fd, char* text, std::size_t text_size);
   bool (*kernel_send)(int fd);
   bool (*end)(int fd, bool wait_for_peer, int timeout_ms);
   void (*drop)(int fd);
-  // The stream calls of tls_stream.h, for a descriptor with a session.
+  // The stream calls of tls_stream.h, for a descriptor with a session:
+  // bytes moved, or minus the error number.
   ssize_t (*read)(int fd, void* buffer, std::size_t size);
   ssize_t (*write)(int fd, const void* data, std::size_t size);
   ssize_t (*sendfile)(int out_fd, int in_fd, off_t* offset, std::size_t count);

@@ -60,6 +60,14 @@ void skip_tls_records(int fd) {
   }
 }
 
+// A stream call's result as read(2) gives it: the engine reports a failure
+// as minus its error number.
+ssize_t as_system_call(ssize_t result) {
+  if (result >= 0) return result;
+  errno = static_cast<int>(-result);
+  return -1;
+}
+
 }  // namespace
 
 const TlsEngine* tls_engine() { return installed_engine(); }
@@ -72,7 +80,10 @@ bool tls_start(int fd, int write_fd, TlsRole role, TlsUse use, int timeout_ms, s
     error = "TLS is not configured";
     return false;
   }
-  return engine->start(fd, write_fd, role, use, timeout_ms, error);
+  char reason[kTlsErrorSize];
+  if (engine->start(fd, write_fd, role, use, timeout_ms, reason, sizeof reason)) return true;
+  error = reason;
+  return false;
 }
 
 bool tls_active(int fd) { return engine_of(fd) != nullptr; }
@@ -84,7 +95,10 @@ bool tls_resumed(int fd) {
 
 std::string tls_description(int fd) {
   const TlsEngine* engine = engine_of(fd);
-  return engine != nullptr ? engine->description(fd) : "clear";
+  if (engine == nullptr) return "clear";
+  char text[kTlsErrorSize];
+  engine->description(fd, text, sizeof text);
+  return text;
 }
 
 bool tls_kernel_send(int fd) {
@@ -109,19 +123,19 @@ ssize_t stream_read(int fd, void* buffer, std::size_t size) {
     expected.erase(it);
     skip_tls_records(fd);
   }
-  if (const TlsEngine* engine = engine_of(fd)) return engine->read(fd, buffer, size);
+  if (const TlsEngine* engine = engine_of(fd)) return as_system_call(engine->read(fd, buffer, size));
   return ::read(fd, buffer, size);
 }
 
 ssize_t stream_write(int fd, const void* data, std::size_t size) {
-  if (const TlsEngine* engine = engine_of(fd)) return engine->write(fd, data, size);
+  if (const TlsEngine* engine = engine_of(fd)) return as_system_call(engine->write(fd, data, size));
   const ssize_t sent = ::send(fd, data, size, MSG_NOSIGNAL);
   if (sent < 0 && errno == ENOTSOCK) return ::write(fd, data, size);
   return sent;
 }
 
 ssize_t stream_sendfile(int out_fd, int in_fd, off_t* offset, std::size_t count) {
-  if (const TlsEngine* engine = engine_of(out_fd)) return engine->sendfile(out_fd, in_fd, offset, count);
+  if (const TlsEngine* engine = engine_of(out_fd)) return as_system_call(engine->sendfile(out_fd, in_fd, offset, count));
   return ::sendfile(out_fd, in_fd, offset, count);
 }
 
