@@ -19,6 +19,7 @@
 #include "site/bulletin_commands.h"
 #include "transfer/download.h"
 #include "transfer/upload.h"
+#include "userdb/user_lock.h"
 
 namespace session {
 namespace {
@@ -68,6 +69,7 @@ void dologout(int status) {
   if (s.data_fd >= 0) ::close(s.data_fd);
   if (s.pasv_fd >= 0) ::close(s.pasv_fd);
   release_user_lock_at_logout();
+  userdb::remove_lock_seed();
   // Last, once everything is saved: the peer may be gone already.
   core::close_protected_control();
 

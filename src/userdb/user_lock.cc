@@ -1,7 +1,14 @@
-// Per-user lock files. The lock is created exclusively, so two processes
+// Per-user lock files. The lock is made exclusively, so two processes
 // that find the user unlocked at the same moment cannot both take it: the
 // loser goes back to waiting. Waiters sleep until the kernel reports a
 // removal in the users directory, never longer than the stale limit.
+//
+// A process makes its lock files as links to a file of its own, its lock
+// seed, which holds its process id just as a lock file does. A link makes
+// no inode: on a file system that passes over recently freed inodes when
+// it makes one (ext4 without a journal), a new file for every lock was the
+// dearest step of booking a transfer. Where links cannot be made the lock
+// file is created as a file of its own.
 #include "userdb/user_lock.h"
 
 #include <dirent.h>
@@ -47,6 +54,91 @@ constexpr int kLostRaces = 1000;
 std::string lock_path_of(const char* name) { return userfile_path(name) + ".lock"; }
 
 std::string own_pid_text() { return std::to_string(static_cast<long>(getpid())); }
+
+// The seed of process `pid`. Its name ends in ".lock" and is longer than
+// any user's lock file name, so walks of the users directory pass over it
+// as they pass over locks, and it is never taken for a user's lock.
+constexpr const char* kSeedPrefix = ".marlod-lock-seed-of-process-";
+
+std::string seed_path_of(const std::string& pid_text) { return userfile_path("") + kSeedPrefix + pid_text + ".lock"; }
+
+// This process's seed, made on its first lock. A forked child has a seed
+// of its own, never its parent's.
+class LockSeed {
+ public:
+  // True when the seed exists (made now if need be); the caller holds root.
+  bool ready() {
+    const pid_t me = getpid();
+    const std::string path = seed_path_of(std::to_string(static_cast<long>(me)));
+    if (owner_ == me && path == path_) return usable_;
+    owner_ = me;
+    path_ = path;
+    // A seed of a dead process that had our process id goes first.
+    (void)unlink(path_.c_str());
+    core::UniqueFd fd = core::open_file(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0644);
+    struct stat status{};
+    usable_ = fd && core::write_all(fd.get(), own_pid_text()) && fstat(fd.get(), &status) == 0 && fd.close();
+    if (!usable_) {
+      (void)unlink(path_.c_str());
+      return false;
+    }
+    device_ = status.st_dev;
+    inode_ = status.st_ino;
+    return true;
+  }
+
+  // Links cannot be made here (another file system, no hard links): locks
+  // are created as files of their own from now on.
+  void give_up() {
+    (void)unlink(path_.c_str());
+    usable_ = false;
+  }
+
+  // True when the lock file at `lock_path` is a link to this seed.
+  bool holds(const std::string& lock_path) const {
+    if (owner_ != getpid() || !usable_) return false;
+    struct stat status{};
+    return lstat(lock_path.c_str(), &status) == 0 && status.st_dev == device_ && status.st_ino == inode_;
+  }
+
+  const std::string& path() const { return path_; }
+
+  void remove() {
+    if (owner_ != getpid() || !usable_) return;
+    core::PrivilegeBracket privileged;
+    (void)unlink(path_.c_str());
+    usable_ = false;
+  }
+
+ private:
+  pid_t owner_ = 0;
+  bool usable_ = false;
+  std::string path_;
+  dev_t device_ = 0;
+  ino_t inode_ = 0;
+};
+
+LockSeed& lock_seed() {
+  static LockSeed seed;
+  return seed;
+}
+
+// Makes the lock file at `path` holding our process id: 0, or the error
+// number (EEXIST: the lock is held). The caller holds root.
+int make_lock_file(const std::string& path, const std::string& me) {
+  LockSeed& seed = lock_seed();
+  if (seed.ready()) {
+    if (link(seed.path().c_str(), path.c_str()) == 0) return 0;
+    if (errno == EEXIST) return EEXIST;
+    seed.give_up();
+  }
+  core::UniqueFd fd = core::open_file(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+  if (!fd) return errno;
+  if (core::write_all(fd.get(), me) && fd.close()) return 0;
+  fd.reset();
+  (void)unlink(path.c_str());
+  return EIO;
+}
 
 void sleep_ns(long ns) {
   struct timespec request{ns / 1000000000L, ns % 1000000000L};
@@ -145,6 +237,21 @@ void settle_dead_writers_files(const std::string& owner) {
   }
 }
 
+// A process killed outright leaves its seed behind; they go whenever a
+// dead process's lock is forced open. The caller holds root.
+void remove_dead_processes_seeds() {
+  const std::string directory = userfile_path("");
+  const std::string_view prefix = kSeedPrefix;
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(directory.c_str()), closedir);
+  if (!dir) return;
+  while (const dirent* entry = readdir(dir.get())) {
+    std::string_view name = entry->d_name;
+    if (name.size() <= prefix.size() + 5 || name.substr(0, prefix.size()) != prefix) continue;
+    const std::string pid(name.substr(prefix.size(), name.size() - prefix.size() - 5));
+    if (owner_pid(pid) > 0 && !owner_alive(pid)) (void)unlink((directory + std::string(name)).c_str());
+  }
+}
+
 }  // namespace
 
 bool read_lock_owner(const std::string& lock_path, std::string& owner) {
@@ -192,6 +299,7 @@ bool wait_for_user_lock(const char* name) {
     core::error_log(" --> WARNING: Forcing unlock for %s! <--- ", name);
     // Before the lock goes: the next owner must read the settled file.
     settle_dead_writers_files(owner);
+    remove_dead_processes_seeds();
     // A lock that cannot be removed (a directory in its place, a
     // read-only users directory) would make every taker wait forever.
     if (unlink(path.c_str()) != 0 && errno != ENOENT) return false;
@@ -210,16 +318,9 @@ bool take_user_lock(const char* name) {
     int error = 0;
     {
       core::PrivilegeBracket privileged;
-      core::UniqueFd fd = core::open_file(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
-      if (fd) {
-        if (core::write_all(fd.get(), me) && fd.close()) return true;
-        error = EIO;
-        fd.reset();
-        (void)unlink(path.c_str());
-      } else {
-        error = errno;
-      }
+      error = make_lock_file(path, me);
     }
+    if (error == 0) return true;
     if (error == EEXIST) {
       std::string owner;
       if (read_lock_owner(path, owner) && owner == me) return true;
@@ -236,10 +337,14 @@ bool take_user_lock(const char* name) {
 // stall, the file may by now be another process's lock.
 void release_user_lock(const char* name) {
   const std::string path = lock_path_of(name);
-  std::string owner;
-  if (!read_lock_owner(path, owner) || owner != own_pid_text()) return;
+  if (!lock_seed().holds(path)) {
+    std::string owner;
+    if (!read_lock_owner(path, owner) || owner != own_pid_text()) return;
+  }
   core::PrivilegeBracket privileged;
   (void)unlink(path.c_str());
 }
+
+void remove_lock_seed() { lock_seed().remove(); }
 
 }  // namespace userdb

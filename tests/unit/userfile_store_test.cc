@@ -163,14 +163,22 @@ TEST_F(UserfileStore, OnlyTheAnonymousSessionUsersOwnRecordStaysUnwritten) {
   }
 }
 
+// The lock file is a second name of the process's lock seed, which holds
+// the same text and outlives the lock until the process ends.
 TEST_F(UserfileStore, LockFileHoldsTheProcessIdAndIsRemovedOnUnlock) {
   write_file(user_path("bob"), "FLAGS 1\n");
+  const std::string pid = std::to_string(getpid());
+  const std::string seed = user_path(".marlod-lock-seed-of-process-" + pid + ".lock");
   ASSERT_EQ(userdb::lock_and_load_user("bob"), 0);
-  EXPECT_EQ(read_file(user_path("bob.lock")), std::to_string(getpid()));
+  EXPECT_EQ(read_file(user_path("bob.lock")), pid);
+  EXPECT_TRUE(stdfs::equivalent(user_path("bob.lock"), seed));
   // Our own lock does not make us wait.
   EXPECT_EQ(userdb::load_user("bob"), 0);
   userdb::unlock_user("bob");
   EXPECT_FALSE(stdfs::exists(user_path("bob.lock")));
+  EXPECT_EQ(read_file(seed), pid);
+  userdb::remove_lock_seed();
+  EXPECT_FALSE(stdfs::exists(seed));
 }
 
 TEST_F(UserfileStore, ALockLeftByADeadProcessIsForcedOpenOnceWithAWarning) {
@@ -178,10 +186,13 @@ TEST_F(UserfileStore, ALockLeftByADeadProcessIsForcedOpenOnceWithAWarning) {
   pid_t child = fork();
   if (child == 0) _exit(0);
   waitpid(child, nullptr, 0);
-  write_file(user_path("bob.lock"), std::to_string(child));
+  const std::string dead_seed = user_path(".marlod-lock-seed-of-process-" + std::to_string(child) + ".lock");
+  write_file(dead_seed, std::to_string(child));
+  ASSERT_EQ(link(dead_seed.c_str(), user_path("bob.lock").c_str()), 0);
   ASSERT_EQ(userdb::lock_and_load_user("bob"), 0);
   EXPECT_EQ(read_file(user_path("bob.lock")), std::to_string(getpid()));
   EXPECT_EQ(count_lines_containing(error_log(), " --> WARNING: Forcing unlock for bob! <--- "), 1);
+  EXPECT_FALSE(stdfs::exists(dead_seed));
   userdb::unlock_user("bob");
 }
 
@@ -246,8 +257,11 @@ TEST_F(UserfileStore, TwoRecordsWrittenTogetherChangeBothOrNeither) {
     const char* bob_credits = second_writable ? "CREDITS 140 \n" : "CREDITS 100\n";
     EXPECT_NE(read_file(user_path("ann")).find(ann_credits), std::string::npos) << second_writable;
     EXPECT_NE(read_file(user_path("bob")).find(bob_credits), std::string::npos) << second_writable;
+    const std::string seed = ".marlod-lock-seed-of-process-" + std::to_string(getpid()) + ".lock";
     for (const auto& entry : stdfs::directory_iterator(user_path("")))
-      EXPECT_TRUE(entry.path().filename() == "ann" || entry.path().filename() == "bob") << entry.path();
+      EXPECT_TRUE(entry.path().filename() == "ann" || entry.path().filename() == "bob" ||
+                  entry.path().filename() == seed)
+          << entry.path();
   }
 }
 
