@@ -158,8 +158,8 @@ def timed_login(name):
 
 
 REPORTED_STRAYS = set()
-# A process's own file that its lock files are links to (it ends in .lock).
-LOCK_SEED_PREFIX = ".marlod-lock-seed-of-process-"
+# A process's own files (its lock seed, its spare userfiles) end in .lock too.
+PROCESS_FILE_PREFIX = ".marlod-process-"
 
 
 def check_files(users_dir, known):
@@ -233,7 +233,7 @@ def run_round(number, rng, users_dir, known, tally):
         problems.append("%d sessions broke for one kill: %s" % (len(broken), [s.broken for s in broken]))
 
     tally["locks_left"] += sum(1 for entry in os.listdir(users_dir)
-                               if entry.endswith(".lock") and not entry.startswith(LOCK_SEED_PREFIX))
+                               if entry.endswith(".lock") and not entry.startswith(PROCESS_FILE_PREFIX))
     slowest = 0.0
     for name in names:
         try:

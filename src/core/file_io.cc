@@ -66,15 +66,19 @@ bool write_all(int fd, std::string_view data) {
   return true;
 }
 
-bool replace_file(const std::string& staged, const std::string& path) {
-  if (::renameat2(AT_FDCWD, staged.c_str(), AT_FDCWD, path.c_str(), RENAME_EXCHANGE) == 0) {
-    // The old text is of no use to anyone; left behind, it is only a stray
-    // file like one of a killed writer.
-    ignore_failure(::unlink(staged.c_str()));
-    return true;
-  }
+bool replace_file_keeping_old(const std::string& staged, const std::string& path, bool& old_kept) {
+  old_kept = ::renameat2(AT_FDCWD, staged.c_str(), AT_FDCWD, path.c_str(), RENAME_EXCHANGE) == 0;
   // No `path` yet, or a file system without exchange.
-  return ::rename(staged.c_str(), path.c_str()) == 0;
+  return old_kept || ::rename(staged.c_str(), path.c_str()) == 0;
+}
+
+bool replace_file(const std::string& staged, const std::string& path) {
+  bool old_kept = false;
+  if (!replace_file_keeping_old(staged, path, old_kept)) return false;
+  // The old text is of no use to anyone; left behind, it is only a stray
+  // file like one of a killed writer.
+  if (old_kept) ignore_failure(::unlink(staged.c_str()));
+  return true;
 }
 
 bool lock_file(int fd, int operation) {

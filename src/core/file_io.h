@@ -33,6 +33,9 @@ bool write_all(int fd, std::string_view data);
 // killed between the two leaves the old text under the staged name. False
 // with errno; `staged` is then left as it was.
 bool replace_file(const std::string& staged, const std::string& path);
+// As replace_file, but an old text exchanged out stays under the staged
+// name for the caller to use again (`old_kept` says whether there is one).
+bool replace_file_keeping_old(const std::string& staged, const std::string& path, bool& old_kept);
 
 // flock(2) retried on EINTR: true once the lock is held.
 bool lock_file(int fd, int operation);

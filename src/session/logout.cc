@@ -19,7 +19,7 @@
 #include "site/bulletin_commands.h"
 #include "transfer/download.h"
 #include "transfer/upload.h"
-#include "userdb/user_lock.h"
+#include "userdb/process_files.h"
 
 namespace session {
 namespace {
@@ -69,7 +69,7 @@ void dologout(int status) {
   if (s.data_fd >= 0) ::close(s.data_fd);
   if (s.pasv_fd >= 0) ::close(s.pasv_fd);
   release_user_lock_at_logout();
-  userdb::remove_lock_seed();
+  userdb::remove_process_files();
   // Last, once everything is saved: the peer may be gone already.
   core::close_protected_control();
 

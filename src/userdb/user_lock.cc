@@ -3,12 +3,9 @@
 // loser goes back to waiting. Waiters sleep until the kernel reports a
 // removal in the users directory, never longer than the stale limit.
 //
-// A process makes its lock files as links to a file of its own, its lock
-// seed, which holds its process id just as a lock file does. A link makes
-// no inode: on a file system that passes over recently freed inodes when
-// it makes one (ext4 without a journal), a new file for every lock was the
-// dearest step of booking a transfer. Where links cannot be made the lock
-// file is created as a file of its own.
+// A process makes its lock files as links to its lock seed (see
+// process_files.h), which holds its process id just as a lock file does;
+// where links cannot be made the lock file is created as a file of its own.
 #include "userdb/user_lock.h"
 
 #include <dirent.h>
@@ -30,6 +27,7 @@
 #include "core/file_io.h"
 #include "core/logs.h"
 #include "core/privilege.h"
+#include "userdb/process_files.h"
 #include "userdb/userfile.h"
 
 namespace userdb {
@@ -55,13 +53,6 @@ std::string lock_path_of(const char* name) { return userfile_path(name) + ".lock
 
 std::string own_pid_text() { return std::to_string(static_cast<long>(getpid())); }
 
-// The seed of process `pid`. Its name ends in ".lock" and is longer than
-// any user's lock file name, so walks of the users directory pass over it
-// as they pass over locks, and it is never taken for a user's lock.
-constexpr const char* kSeedPrefix = ".marlod-lock-seed-of-process-";
-
-std::string seed_path_of(const std::string& pid_text) { return userfile_path("") + kSeedPrefix + pid_text + ".lock"; }
-
 // This process's seed, made on its first lock. A forked child has a seed
 // of its own, never its parent's.
 class LockSeed {
@@ -69,7 +60,7 @@ class LockSeed {
   // True when the seed exists (made now if need be); the caller holds root.
   bool ready() {
     const pid_t me = getpid();
-    const std::string path = seed_path_of(std::to_string(static_cast<long>(me)));
+    const std::string path = process_file_path("lock-seed");
     if (owner_ == me && path == path_) return usable_;
     owner_ = me;
     path_ = path;
@@ -87,11 +78,15 @@ class LockSeed {
     return true;
   }
 
-  // Links cannot be made here (another file system, no hard links): locks
-  // are created as files of their own from now on.
-  void give_up() {
+  // The link failed with `error`. A seed removed under us is made again
+  // for the next lock; where links cannot be made (another file system,
+  // no hard links) locks are created as files of their own from now on.
+  void give_up(int error) {
     (void)unlink(path_.c_str());
-    usable_ = false;
+    if (error == ENOENT)
+      owner_ = 0;
+    else
+      usable_ = false;
   }
 
   // True when the lock file at `lock_path` is a link to this seed.
@@ -102,13 +97,6 @@ class LockSeed {
   }
 
   const std::string& path() const { return path_; }
-
-  void remove() {
-    if (owner_ != getpid() || !usable_) return;
-    core::PrivilegeBracket privileged;
-    (void)unlink(path_.c_str());
-    usable_ = false;
-  }
 
  private:
   pid_t owner_ = 0;
@@ -130,7 +118,7 @@ int make_lock_file(const std::string& path, const std::string& me) {
   if (seed.ready()) {
     if (link(seed.path().c_str(), path.c_str()) == 0) return 0;
     if (errno == EEXIST) return EEXIST;
-    seed.give_up();
+    seed.give_up(errno);
   }
   core::UniqueFd fd = core::open_file(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
   if (!fd) return errno;
@@ -237,21 +225,6 @@ void settle_dead_writers_files(const std::string& owner) {
   }
 }
 
-// A process killed outright leaves its seed behind; they go whenever a
-// dead process's lock is forced open. The caller holds root.
-void remove_dead_processes_seeds() {
-  const std::string directory = userfile_path("");
-  const std::string_view prefix = kSeedPrefix;
-  std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(directory.c_str()), closedir);
-  if (!dir) return;
-  while (const dirent* entry = readdir(dir.get())) {
-    std::string_view name = entry->d_name;
-    if (name.size() <= prefix.size() + 5 || name.substr(0, prefix.size()) != prefix) continue;
-    const std::string pid(name.substr(prefix.size(), name.size() - prefix.size() - 5));
-    if (owner_pid(pid) > 0 && !owner_alive(pid)) (void)unlink((directory + std::string(name)).c_str());
-  }
-}
-
 }  // namespace
 
 bool read_lock_owner(const std::string& lock_path, std::string& owner) {
@@ -299,7 +272,7 @@ bool wait_for_user_lock(const char* name) {
     core::error_log(" --> WARNING: Forcing unlock for %s! <--- ", name);
     // Before the lock goes: the next owner must read the settled file.
     settle_dead_writers_files(owner);
-    remove_dead_processes_seeds();
+    remove_dead_processes_files();
     // A lock that cannot be removed (a directory in its place, a
     // read-only users directory) would make every taker wait forever.
     if (unlink(path.c_str()) != 0 && errno != ENOENT) return false;
@@ -344,7 +317,5 @@ void release_user_lock(const char* name) {
   core::PrivilegeBracket privileged;
   (void)unlink(path.c_str());
 }
-
-void remove_lock_seed() { lock_seed().remove(); }
 
 }  // namespace userdb

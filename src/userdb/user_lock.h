@@ -16,9 +16,6 @@ bool wait_for_user_lock(const char* name);
 bool take_user_lock(const char* name);
 // Removes the user's lock file.
 void release_user_lock(const char* name);
-// Removes this process's lock seed (user_lock.cc), at the end of a
-// process that took locks.
-void remove_lock_seed();
 
 // The lock file's owner text (its first line, at most 50 characters), or
 // false when there is no lock file.

@@ -14,6 +14,7 @@
 #include "core/logs.h"
 #include "core/privilege.h"
 #include "core/session.h"
+#include "userdb/process_files.h"
 #include "userdb/user_cache.h"
 #include "userdb/user_lock.h"
 
@@ -160,6 +161,73 @@ bool left_unwritten(const core::UserRecord& record) {
          core::has_flag(record.flags, core::flag::kAnonymous);
 }
 
+// Old texts this process exchanged out, kept as its spare userfiles (see
+// process_files.h) to be written over by its next ones. Two, since a GIVE
+// writes two userfiles at once. A forked child starts without any.
+class SpareUserfiles {
+ public:
+  // Moves a spare to `staged_path`; false when there is none. The caller
+  // holds root.
+  bool take(const std::string& staged_path) {
+    refresh();
+    for (Spare& spare : spares_) {
+      if (!spare.held) continue;
+      spare.held = false;
+      if (rename(spare.path.c_str(), staged_path.c_str()) == 0) return true;
+    }
+    return false;
+  }
+
+  // Keeps the old text at `staged_path` as a spare, or removes it when
+  // both are held. The caller holds root.
+  void keep(const std::string& staged_path) {
+    refresh();
+    for (Spare& spare : spares_) {
+      if (spare.held) continue;
+      spare.held = rename(staged_path.c_str(), spare.path.c_str()) == 0;
+      if (spare.held) return;
+    }
+    (void)unlink(staged_path.c_str());
+  }
+
+ private:
+  struct Spare {
+    std::string path;
+    bool held = false;
+  };
+
+  void refresh() {
+    const pid_t me = getpid();
+    std::string first = process_file_path("spare-1");
+    if (owner_ == me && first == spares_[0].path) return;
+    owner_ = me;
+    spares_[0] = {std::move(first), false};
+    spares_[1] = {process_file_path("spare-2"), false};
+  }
+
+  pid_t owner_ = 0;
+  Spare spares_[2];
+};
+
+SpareUserfiles& spare_userfiles() {
+  static SpareUserfiles spares;
+  return spares;
+}
+
+// Opens "%s.%u" (userfile path, process id) for a new text: a spare moved
+// there and marked as being written (0600) before its text changes, or a
+// new file. `reused` says which.
+core::UniqueFd open_staged(const std::string& temporary, bool& reused) {
+  reused = spare_userfiles().take(temporary);
+  if (reused) {
+    core::UniqueFd fd = core::open_file(temporary.c_str(), O_WRONLY | O_NOFOLLOW);
+    if (fd && fchmod(fd.get(), 0600) == 0) return fd;
+    reused = false;
+    (void)unlink(temporary.c_str());
+  }
+  return core::open_file(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+}
+
 // Writes the record's text to "%s.%u" (userfile path, process id) with the
 // userfile's owner and mode; false after logging why not (nothing is left
 // behind then).
@@ -180,12 +248,16 @@ bool stage_userfile(const core::UserRecord& record, StagedUserfile& staged) {
 
   core::PrivilegeBracket privileged;
   staged.temporary = staged.path + "." + std::to_string(static_cast<unsigned>(getpid()));
-  core::UniqueFd fd = core::open_file(staged.temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  bool reused = false;
+  core::UniqueFd fd = open_staged(staged.temporary, reused);
   if (!fd) {
     core::error_log("Unable to create userfile %s", staged.temporary);
     return false;
   }
-  const bool written = core::write_all(fd.get(), text);
+  // A spare is cut to the new text's length after it, never to nothing
+  // first: ext4 writes out at its close a file that was cut to nothing.
+  const bool written =
+      core::write_all(fd.get(), text) && (!reused || ftruncate(fd.get(), static_cast<off_t>(text.size())) == 0);
   // Owner and mode go on before the rename: a reader that opens the name
   // never meets the temporary file's 0600. The mode goes on after the text,
   // so a file left by a killed writer tells whether it was written in full.
@@ -210,11 +282,16 @@ void discard_staged(const StagedUserfile& staged) {
 // Puts the staged file in place; the caller holds root. The text being
 // replaced is first marked with the sticky bit (no userfile keeps it): it
 // is exchanged out under the staged name, and a writer killed before
-// removing it must leave it as an old text, never to be completed.
+// moving it to the spares must leave it as an old text, never to be
+// completed.
 bool commit_staged(const StagedUserfile& staged) {
   if (staged.skipped) return true;
   core::ignore_failure(chmod(staged.path.c_str(), staged.mode | S_ISVTX));  // fails for a new user
-  if (core::replace_file(staged.temporary, staged.path)) return true;
+  bool old_kept = false;
+  if (core::replace_file_keeping_old(staged.temporary, staged.path, old_kept)) {
+    if (old_kept) spare_userfiles().keep(staged.temporary);
+    return true;
+  }
   core::error_log("Couldn't update userfile for %s, rename error is %d", staged.path, errno);
   core::ignore_failure(chmod(staged.path.c_str(), staged.mode));
   (void)unlink(staged.temporary.c_str());

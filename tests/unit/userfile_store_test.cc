@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "userdb/user_directory.h"
+#include "userdb/process_files.h"
 #include "userdb/user_lock.h"
 #include "userdb/userfile.h"
 #include "userdb_site_fixture.h"
@@ -96,6 +97,34 @@ TEST_F(UserfileStore, WriteKeepsOwnerAndRepairsAModeBelow0644) {
   EXPECT_EQ(st.st_mode & 07777, 0664u);
 }
 
+// A write keeps the old text it exchanged out as a spare and writes a later
+// userfile over it: whatever the old text's length, the new file holds
+// exactly the new text, with the userfile's owner and mode.
+TEST_F(UserfileStore, ASpareIsWrittenOverWithExactlyTheNewText) {
+  write_file(user_path("bob"), "FLAGS 1\n");
+  ASSERT_EQ(chown(user_path("bob").c_str(), 1234, 567), 0);
+  const std::string spare = user_path(".marlod-process-" + std::to_string(getpid()) + "-spare-1.lock");
+  const auto inode_of = [](const std::string& path) {
+    struct stat st{};
+    return stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+  };
+  for (const char* tagline : {"a tagline longer than any before it", "short", "", "medium length"}) {
+    ASSERT_EQ(userdb::lock_and_load_user("bob"), 0);
+    std::strcpy(userdb::work_user().tagline, tagline);
+    const ino_t spare_inode = inode_of(spare);
+    ASSERT_EQ(userdb::write_user(userdb::work_user()), 0);
+    if (spare_inode != 0) EXPECT_EQ(inode_of(user_path("bob")), spare_inode) << tagline;
+    EXPECT_EQ(read_file(user_path("bob")), userdb::format_userfile(userdb::work_user(), userdb::userfile_section_count()))
+        << tagline;
+    struct stat st{};
+    ASSERT_EQ(stat(user_path("bob").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0644u);
+    EXPECT_EQ(st.st_uid, 1234u);
+    EXPECT_EQ(st.st_gid, 567u);
+  }
+  EXPECT_NE(inode_of(spare), 0u);
+}
+
 TEST_F(UserfileStore, NewUserfileGetsMode0644AndRootOwnership) {
   core::UserRecord r;
   std::strcpy(r.name, "newbie");
@@ -168,7 +197,7 @@ TEST_F(UserfileStore, OnlyTheAnonymousSessionUsersOwnRecordStaysUnwritten) {
 TEST_F(UserfileStore, LockFileHoldsTheProcessIdAndIsRemovedOnUnlock) {
   write_file(user_path("bob"), "FLAGS 1\n");
   const std::string pid = std::to_string(getpid());
-  const std::string seed = user_path(".marlod-lock-seed-of-process-" + pid + ".lock");
+  const std::string seed = user_path(".marlod-process-" + pid + "-lock-seed.lock");
   ASSERT_EQ(userdb::lock_and_load_user("bob"), 0);
   EXPECT_EQ(read_file(user_path("bob.lock")), pid);
   EXPECT_TRUE(stdfs::equivalent(user_path("bob.lock"), seed));
@@ -177,7 +206,7 @@ TEST_F(UserfileStore, LockFileHoldsTheProcessIdAndIsRemovedOnUnlock) {
   userdb::unlock_user("bob");
   EXPECT_FALSE(stdfs::exists(user_path("bob.lock")));
   EXPECT_EQ(read_file(seed), pid);
-  userdb::remove_lock_seed();
+  userdb::remove_process_files();
   EXPECT_FALSE(stdfs::exists(seed));
 }
 
@@ -186,7 +215,7 @@ TEST_F(UserfileStore, ALockLeftByADeadProcessIsForcedOpenOnceWithAWarning) {
   pid_t child = fork();
   if (child == 0) _exit(0);
   waitpid(child, nullptr, 0);
-  const std::string dead_seed = user_path(".marlod-lock-seed-of-process-" + std::to_string(child) + ".lock");
+  const std::string dead_seed = user_path(".marlod-process-" + std::to_string(child) + "-lock-seed.lock");
   write_file(dead_seed, std::to_string(child));
   ASSERT_EQ(link(dead_seed.c_str(), user_path("bob.lock").c_str()), 0);
   ASSERT_EQ(userdb::lock_and_load_user("bob"), 0);
@@ -257,11 +286,11 @@ TEST_F(UserfileStore, TwoRecordsWrittenTogetherChangeBothOrNeither) {
     const char* bob_credits = second_writable ? "CREDITS 140 \n" : "CREDITS 100\n";
     EXPECT_NE(read_file(user_path("ann")).find(ann_credits), std::string::npos) << second_writable;
     EXPECT_NE(read_file(user_path("bob")).find(bob_credits), std::string::npos) << second_writable;
-    const std::string seed = ".marlod-lock-seed-of-process-" + std::to_string(getpid()) + ".lock";
-    for (const auto& entry : stdfs::directory_iterator(user_path("")))
-      EXPECT_TRUE(entry.path().filename() == "ann" || entry.path().filename() == "bob" ||
-                  entry.path().filename() == seed)
-          << entry.path();
+    const std::string own_files = ".marlod-process-" + std::to_string(getpid()) + "-";
+    for (const auto& entry : stdfs::directory_iterator(user_path(""))) {
+      const std::string name = entry.path().filename();
+      EXPECT_TRUE(name == "ann" || name == "bob" || name.starts_with(own_files)) << name;
+    }
   }
 }
 
