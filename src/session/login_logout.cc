@@ -7,6 +7,7 @@
 #include <string>
 
 #include "core/logs.h"
+#include "core/own_pid.h"
 #include "core/session.h"
 #include "core/time_helpers.h"
 #include "userdb/user_lock.h"
@@ -49,7 +50,7 @@ void release_user_lock_at_logout() {
   // Another session of the user may hold the lock right now.
   std::string owner;
   const std::string lock_path = userdb::userfile_path(s.user.name) + ".lock";
-  if (userdb::read_lock_owner(lock_path, owner) && owner == std::to_string(::getpid()))
+  if (userdb::read_lock_owner(lock_path, owner) && owner == std::to_string(core::own_pid()))
     userdb::unlock_user(s.user.name);
 }
 

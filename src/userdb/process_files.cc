@@ -9,6 +9,7 @@
 #include <memory>
 #include <string_view>
 
+#include "core/own_pid.h"
 #include "core/privilege.h"
 #include "userdb/userfile.h"
 
@@ -37,7 +38,7 @@ pid_t pid_in_name(std::string_view name) {
 
 }  // namespace
 
-std::string process_file_path(const char* role) { return path_of(static_cast<long>(getpid()), role); }
+std::string process_file_path(const char* role) { return path_of(static_cast<long>(core::own_pid()), role); }
 
 void remove_process_files() {
   core::PrivilegeBracket privileged;

@@ -26,6 +26,7 @@
 
 #include "core/file_io.h"
 #include "core/logs.h"
+#include "core/own_pid.h"
 #include "core/privilege.h"
 #include "userdb/process_files.h"
 #include "userdb/userfile.h"
@@ -51,7 +52,7 @@ constexpr int kLostRaces = 1000;
 
 std::string lock_path_of(const char* name) { return userfile_path(name) + ".lock"; }
 
-std::string own_pid_text() { return std::to_string(static_cast<long>(getpid())); }
+std::string own_pid_text() { return std::to_string(static_cast<long>(core::own_pid())); }
 
 // This process's seed, made on its first lock. A forked child has a seed
 // of its own, never its parent's.
@@ -59,7 +60,7 @@ class LockSeed {
  public:
   // True when the seed exists (made now if need be); the caller holds root.
   bool ready() {
-    const pid_t me = getpid();
+    const pid_t me = core::own_pid();
     const std::string path = process_file_path("lock-seed");
     if (owner_ == me && path == path_) return usable_;
     owner_ = me;
@@ -91,7 +92,7 @@ class LockSeed {
 
   // True when the lock file at `lock_path` is a link to this seed.
   bool holds(const std::string& lock_path) const {
-    if (owner_ != getpid() || !usable_) return false;
+    if (owner_ != core::own_pid() || !usable_) return false;
     struct stat status{};
     return lstat(lock_path.c_str(), &status) == 0 && status.st_dev == device_ && status.st_ino == inode_;
   }

@@ -12,6 +12,7 @@
 #include "core/file_io.h"
 #include "core/fixed_field.h"
 #include "core/logs.h"
+#include "core/own_pid.h"
 #include "core/privilege.h"
 #include "core/session.h"
 #include "userdb/process_files.h"
@@ -197,7 +198,7 @@ class SpareUserfiles {
   };
 
   void refresh() {
-    const pid_t me = getpid();
+    const pid_t me = core::own_pid();
     std::string first = process_file_path("spare-1");
     if (owner_ == me && first == spares_[0].path) return;
     owner_ = me;
@@ -247,7 +248,7 @@ bool stage_userfile(const core::UserRecord& record, StagedUserfile& staged) {
   staged.mode = kept.mode;
 
   core::PrivilegeBracket privileged;
-  staged.temporary = staged.path + "." + std::to_string(static_cast<unsigned>(getpid()));
+  staged.temporary = staged.path + "." + std::to_string(static_cast<unsigned>(core::own_pid()));
   bool reused = false;
   core::UniqueFd fd = open_staged(staged.temporary, reused);
   if (!fd) {
