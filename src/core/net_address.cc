@@ -97,14 +97,17 @@ socklen_t NetAddress::length() const {
   return 0;
 }
 
+bool set_type_of_service(int fd, int value, const NetAddress& own) {
+  // A v4-mapped address reads as IPv4 here, and takes IP_TOS.
+  if (own.is_ipv6()) return ::setsockopt(fd, IPPROTO_IPV6, IPV6_TCLASS, &value, sizeof value) == 0;
+  return ::setsockopt(fd, IPPROTO_IP, IP_TOS, &value, sizeof value) == 0;
+}
+
 bool set_type_of_service(int fd, int value) {
   sockaddr_storage own{};
   socklen_t length = sizeof own;
   if (::getsockname(fd, reinterpret_cast<sockaddr*>(&own), &length) != 0) return false;
-  const auto& six = reinterpret_cast<const sockaddr_in6&>(own);
-  if (own.ss_family == AF_INET6 && !IN6_IS_ADDR_V4MAPPED(&six.sin6_addr))
-    return ::setsockopt(fd, IPPROTO_IPV6, IPV6_TCLASS, &value, sizeof value) == 0;
-  return ::setsockopt(fd, IPPROTO_IP, IP_TOS, &value, sizeof value) == 0;
+  return set_type_of_service(fd, value, NetAddress::from_socket(reinterpret_cast<const sockaddr*>(&own), length));
 }
 
 }  // namespace core

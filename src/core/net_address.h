@@ -57,5 +57,7 @@ class NetAddress {
 // Sets the IP type of service (IPv4) or traffic class (IPv6) of a socket;
 // false, with errno, when the system refuses.
 bool set_type_of_service(int fd, int value);
+// The same for a socket whose own address is known.
+bool set_type_of_service(int fd, int value, const NetAddress& own);
 
 }  // namespace core

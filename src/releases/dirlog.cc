@@ -93,6 +93,11 @@ std::string files_size_text(unsigned files, uint64_t bytes) {
 }
 
 core::UniqueFd open_dirlog_locked(bool create) {
+  struct stat held{};
+  return open_dirlog_locked(create, held);
+}
+
+core::UniqueFd open_dirlog_locked(bool create, struct stat& held) {
   const std::string path = dirlog_path();
   // Each pass that finds the file replaced starts over; the bound only
   // guards against a file renamed over without end.
@@ -108,7 +113,7 @@ core::UniqueFd open_dirlog_locked(bool create) {
       }
     }
     if (!fd || !core::lock_file(fd.get(), LOCK_EX)) return {};
-    struct stat held{}, named{};
+    struct stat named{};
     if (::fstat(fd.get(), &held) != 0) return {};
     if (::stat(path.c_str(), &named) != 0) {
       if (errno == ENOENT) continue;
@@ -132,10 +137,9 @@ bool load_records(int fd, std::vector<DirlogEntry>& out) {
 bool dirlog_add(std::string_view path) {
   const DirlogEntry entry = make_entry(path);
   core::PrivilegeBracket root;
-  core::UniqueFd fd = open_dirlog_locked(true);
-  if (!fd) return false;
   struct stat st{};
-  if (::fstat(fd.get(), &st) != 0) return false;
+  core::UniqueFd fd = open_dirlog_locked(true, st);
+  if (!fd) return false;
   const std::size_t records = static_cast<std::size_t>(st.st_size) / kRecordSize;
   const off_t whole = static_cast<off_t>(records * kRecordSize);
   // A torn record at the end goes first, so the new one starts on a record
@@ -149,9 +153,11 @@ bool dirlog_add(std::string_view path) {
 int dirlog_add_bytes(std::string_view dir, uint64_t bytes, bool subtract, bool count_file) {
   int changed = 0;
   core::PrivilegeBracket root;
-  core::UniqueFd fd = open_dirlog_locked(false);
+  struct stat held{};
+  core::UniqueFd fd = open_dirlog_locked(false, held);
   if (!fd) return 0;
-  scan_forward<DirlogEntry>(fd.get(), [&](const DirlogEntry& seen, std::size_t index) {
+  const std::size_t records = held.st_size > 0 ? static_cast<std::size_t>(held.st_size) / kRecordSize : 0;
+  scan_forward<DirlogEntry>(fd.get(), records, [&](const DirlogEntry& seen, std::size_t index) {
     const std::string_view path = entry_path(seen);
     if (seen.status == kDirDeleted || path.empty() || !core::path_within(dir, path)) return true;
     DirlogEntry updated = seen;

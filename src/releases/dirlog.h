@@ -14,6 +14,8 @@
 // says one is due).
 #pragma once
 
+#include <sys/stat.h>
+
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -99,6 +101,8 @@ std::string files_size_text(unsigned files, uint64_t bytes);
 // reopened until the descriptor holds the file the path names now. Created
 // root-owned 0644 when `create` and missing. Call with root rights.
 core::UniqueFd open_dirlog_locked(bool create);
+// As above, with the open file's status in `held`.
+core::UniqueFd open_dirlog_locked(bool create, struct stat& held);
 
 // Every whole record of `fd` in file order; false on a read error.
 bool load_records(int fd, std::vector<DirlogEntry>& out);

@@ -85,15 +85,15 @@ struct FreeSlotNote {
 };
 FreeSlotNote free_slot_note;
 
-bool same_file(int fd, const FreeSlotNote& note) {
-  struct stat st {};
-  return note.valid && ::fstat(fd, &st) == 0 && st.st_dev == note.device && st.st_ino == note.inode;
+bool same_file(const struct stat& st, const FreeSlotNote& note) {
+  return note.valid && st.st_dev == note.device && st.st_ino == note.inode;
 }
 
-void note_free_slot(int fd, std::size_t from) {
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) return;
-  free_slot_note = FreeSlotNote{true, st.st_dev, st.st_ino, from};
+void note_free_slot(const struct stat& st, std::size_t from) { free_slot_note = FreeSlotNote{true, st.st_dev, st.st_ino, from}; }
+
+// The whole records of the open file `st` describes.
+std::size_t whole_records(const struct stat& st) {
+  return st.st_size > 0 ? static_cast<std::size_t>(st.st_size) / kRecordSize : 0;
 }
 
 // Every argument of every `key` line, in file order.
@@ -157,10 +157,11 @@ bool dupe_add(std::string_view path) {
   core::PrivilegeBracket root;
   // Never created here: a site without the file has chosen no dupe file.
   core::UniqueFd fd = core::open_file(dupe_file_path().c_str(), O_RDWR);
-  if (!fd || !core::lock_file(fd.get(), LOCK_EX)) return false;
-  const std::size_t records = core::whole_records(fd.get(), kRecordSize);
+  struct stat st {};
+  if (!fd || !core::lock_file(fd.get(), LOCK_EX) || ::fstat(fd.get(), &st) != 0) return false;
+  const std::size_t records = whole_records(st);
   std::size_t slot = records;
-  const std::size_t start = same_file(fd.get(), free_slot_note) ? free_slot_note.from : 0;
+  const std::size_t start = same_file(st, free_slot_note) ? free_slot_note.from : 0;
   free_slot_note.valid = false;
   const bool scanned = scan_records(fd.get(), records, [&](const DupefileEntry& seen, std::size_t index) {
     if (record_counts(seen, cutoff)) return true;
@@ -180,9 +181,10 @@ std::optional<DupeHit> dupe_find(std::string_view name, time_t cutoff, bool igno
     core::PrivilegeBracket root;
     fd = core::open_file(dupe_file_path().c_str(), O_RDONLY);
   }
-  if (!fd || !core::lock_file(fd.get(), LOCK_SH)) return std::nullopt;
+  struct stat st {};
+  if (!fd || !core::lock_file(fd.get(), LOCK_SH) || ::fstat(fd.get(), &st) != 0) return std::nullopt;
   std::optional<DupeHit> hit;
-  const std::size_t records = core::whole_records(fd.get(), kRecordSize);
+  const std::size_t records = whole_records(st);
   std::size_t first_free = records;
   const bool scanned = scan_records(fd.get(), records, [&](const DupefileEntry& entry, std::size_t index) {
     if (!record_counts(entry, cutoff)) {
@@ -193,7 +195,7 @@ std::optional<DupeHit> dupe_find(std::string_view name, time_t cutoff, bool igno
     hit = DupeHit{std::string(record_name(entry)), std::string(record_uploader(entry)), entry.time};
     return false;
   });
-  if (scanned && !hit) note_free_slot(fd.get(), first_free);
+  if (scanned && !hit) note_free_slot(st, first_free);
   return hit;
 }
 

@@ -38,8 +38,7 @@ long read_records(int fd, std::size_t first, std::size_t count, Record* out) {
 // Hands each whole record with its index to `visit`, oldest first, until it
 // returns false. False on a read error.
 template <typename Record, typename Visit>
-bool scan_forward(int fd, Visit visit) {
-  const std::size_t records = core::whole_records(fd, sizeof(Record));
+bool scan_forward(int fd, std::size_t records, Visit visit) {
   std::vector<Record> block(std::min(kRecordBlock, std::max<std::size_t>(records, 1)));
   for (std::size_t first = 0; first < records;) {
     const long got = read_records(fd, first, std::min(block.size(), records - first), block.data());
@@ -50,6 +49,11 @@ bool scan_forward(int fd, Visit visit) {
     first += static_cast<std::size_t>(got);
   }
   return true;
+}
+
+template <typename Record, typename Visit>
+bool scan_forward(int fd, Visit visit) {
+  return scan_forward<Record>(fd, core::whole_records(fd, sizeof(Record)), visit);
 }
 
 // As scan_forward, newest first.

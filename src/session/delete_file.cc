@@ -12,6 +12,7 @@
 #include <string>
 
 #include "config/access_rules.h"
+#include "core/privilege.h"
 #include "core/reply.h"
 #include "core/session.h"
 #include "core/strings.h"
@@ -113,16 +114,21 @@ int delete_path(const std::string& name) {
   Refund refund = Refund::None;
   std::string uploader;
   std::string credit_text;
-  if (S_ISREG(st.st_mode) && (st.st_mode & 0777) == kAcceptedUpload) {
-    const std::size_t slash = path.rfind('/');
-    const std::string dir = slash == 0 || slash == std::string::npos ? "/" : path.substr(0, slash);
-    releases::dirlog_add_bytes(dir, static_cast<uint64_t>(st.st_size), true);
-    if (const std::optional<core::PasswdEntry> owner = userdb::passwd_by_uid(st.st_uid)) {
-      uploader = owner->name;
-      refund = refund_upload(uploader, path, st.st_size, st.st_mtime, credit_text);
+  {
+    // One switch to root for the whole booking (the dirlog, the passwd
+    // file, the uploader's lock and userfile and the dupe file each need it).
+    const core::PrivilegeBracket root;
+    if (S_ISREG(st.st_mode) && (st.st_mode & 0777) == kAcceptedUpload) {
+      const std::size_t slash = path.rfind('/');
+      const std::string dir = slash == 0 || slash == std::string::npos ? "/" : path.substr(0, slash);
+      releases::dirlog_add_bytes(dir, static_cast<uint64_t>(st.st_size), true);
+      if (const std::optional<core::PasswdEntry> owner = userdb::passwd_by_uid(st.st_uid)) {
+        uploader = owner->name;
+        refund = refund_upload(uploader, path, st.st_size, st.st_mtime, credit_text);
+      }
     }
+    releases::dupe_remove(path, true);
   }
-  releases::dupe_remove(path, true);
 
   switch (refund) {
     case Refund::Credits:

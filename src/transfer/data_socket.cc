@@ -23,8 +23,10 @@ sigset_t mask_before_hold;
 
 }  // namespace
 
-void set_throughput_tos(int fd) {
-  if (!core::set_type_of_service(fd, IPTOS_THROUGHPUT)) syslog(LOG_WARNING, "setsockopt (IP_TOS): %m");
+void set_throughput_tos(int fd, const core::NetAddress* own) {
+  const bool set = own != nullptr ? core::set_type_of_service(fd, IPTOS_THROUGHPUT, *own)
+                                  : core::set_type_of_service(fd, IPTOS_THROUGHPUT);
+  if (!set) syslog(LOG_WARNING, "setsockopt (IP_TOS): %m");
 }
 
 XferDirection current_direction() { return open_direction; }

@@ -9,8 +9,9 @@
 
 namespace transfer {
 
-// IP_TOS = IPTOS_THROUGHPUT; a failure is only a syslog warning.
-void set_throughput_tos(int fd);
+// IP_TOS = IPTOS_THROUGHPUT; a failure is only a syslog warning. `own`, the
+// socket's address when the caller knows it, spares asking for it.
+void set_throughput_tos(int fd, const core::NetAddress* own = nullptr);
 
 // The direction given to the last open_data_connection.
 XferDirection current_direction();

@@ -11,6 +11,7 @@
 #include "config/access_rules.h"
 #include "core/logs.h"
 #include "core/match.h"
+#include "core/privilege.h"
 #include "core/session.h"
 #include "userdb/userfile.h"
 
@@ -99,6 +100,10 @@ void account_download(long long bytes) {
   if (terms.restart_point == 0) ++s.session_files_down;
   s.session_bytes_down += static_cast<uint64_t>(bytes);
 
+  // One switch to root for the whole booking (the lock, the reading and
+  // the writing of the userfile each need it): every switch is four
+  // system calls. The termination signals it holds back only set flags.
+  core::PrivilegeBracket root;
   const bool locked = userdb::lock_and_load_user(s.user.name) == 0;
   if (locked && !config::path_allowed("nostats", terms.path.c_str(), config::kPathIsFile)) {
     const int section = config::section_of(terms.path.c_str());

@@ -99,7 +99,7 @@ bool open_passive_listener(core::NetAddress& bound) {
   if (::getsockname(s.pasv_fd, reinterpret_cast<sockaddr*>(&own), &length) != 0)
     return refuse(s.pasv_fd);
   bound = core::NetAddress::from_socket(reinterpret_cast<const sockaddr*>(&own), length);
-  transfer::set_throughput_tos(s.pasv_fd);
+  transfer::set_throughput_tos(s.pasv_fd, &bound);
   if (::listen(s.pasv_fd, 1) != 0) return refuse(s.pasv_fd);
   return true;
 }

@@ -122,6 +122,9 @@ PostUploadVerdict post_upload(Upload& upload, bool interactive) {
     }
     if (status == kShellNotFound) status = kUncheckable;
     if (status == 0) {
+      // One switch to root for the whole booking (the file's mode, the
+      // dirlog, the lock and the userfile each need it).
+      const core::PrivilegeBracket root;
       mark_complete(upload);
       account_upload(upload);
       verdict.kind = PostUploadVerdict::Accepted;
