@@ -41,8 +41,71 @@ struct FileIdentity {
 constexpr std::size_t kArgumentBlock = 1024;
 static_assert(kArgumentBlock >= kMaxArgs);
 
+// The first and last line of one keyword. Walks by keyword are what the
+// server does with its configuration (a listing asks for the private-path
+// rules once per entry), so each line links to the next of its keyword and
+// a small open-addressing table finds the first.
+struct KeywordLines {
+  ConfigEntry* first = nullptr;
+  ConfigEntry* last = nullptr;
+};
+
+class KeywordIndex {
+ public:
+  KeywordLines* find(const char* keyword) {
+    if (slots_.empty()) return nullptr;
+    for (std::size_t i = hash(keyword) & mask();; i = (i + 1) & mask()) {
+      KeywordLines& slot = slots_[i];
+      if (!slot.first) return nullptr;
+      if (std::strcmp(slot.first->keyword, keyword) == 0) return &slot;
+    }
+  }
+
+  void add(ConfigEntry& entry) {
+    if (KeywordLines* lines = find(entry.keyword)) {
+      lines->last->next_same = &entry;
+      lines->last = &entry;
+      return;
+    }
+    if (2 * (used_ + 1) > slots_.size()) grow();
+    insert(KeywordLines{&entry, &entry});
+  }
+
+  void clear() {
+    slots_.clear();
+    used_ = 0;
+  }
+
+ private:
+  static std::size_t hash(const char* keyword) {
+    std::size_t h = 2166136261u;
+    for (; *keyword; ++keyword) h = (h ^ static_cast<unsigned char>(*keyword)) * 16777619u;
+    return h;
+  }
+  std::size_t mask() const { return slots_.size() - 1; }
+
+  void insert(const KeywordLines& lines) {
+    std::size_t i = hash(lines.first->keyword) & mask();
+    while (slots_[i].first) i = (i + 1) & mask();
+    slots_[i] = lines;
+    ++used_;
+  }
+
+  void grow() {
+    std::vector<KeywordLines> old(slots_.empty() ? 128 : 2 * slots_.size());
+    old.swap(slots_);
+    used_ = 0;
+    for (const KeywordLines& lines : old)
+      if (lines.first) insert(lines);
+  }
+
+  std::vector<KeywordLines> slots_;  // a power of two, at most half full
+  std::size_t used_ = 0;
+};
+
 struct Store {
   std::deque<ConfigEntry> entries;  // a deque keeps entry addresses stable
+  KeywordIndex keywords;
   std::vector<std::unique_ptr<const char*[]>> argument_blocks;
   std::size_t argument_block_used = kArgumentBlock;
   ConfigEntry* head = nullptr;
@@ -111,6 +174,7 @@ void append(ConfigEntry& entry) {
     s.head = &entry;
   }
   s.tail = &entry;
+  if (!entry.keyword_cut) s.keywords.add(entry);
 }
 
 // Room for `count` argument pointers that stay where they are.
@@ -296,8 +360,19 @@ int read_config_file(const char* path) {
 }
 
 const ConfigEntry* next_config(const char* key, const ConfigEntry*& cursor) {
-  const ConfigEntry* entry = cursor ? cursor->next : store().head;
-  while (entry && (!key || entry->keyword_cut || std::strcmp(entry->keyword, key) != 0)) entry = entry->next;
+  const ConfigEntry* entry = nullptr;
+  if (!key) {
+    // No line matches no key.
+  } else if (!cursor) {
+    const KeywordLines* lines = store().keywords.find(key);
+    entry = lines ? lines->first : nullptr;
+  } else if (!cursor->keyword_cut && std::strcmp(cursor->keyword, key) == 0) {
+    entry = cursor->next_same;
+  } else {
+    // A cursor left by a walk for another keyword.
+    entry = cursor->next;
+    while (entry && (entry->keyword_cut || std::strcmp(entry->keyword, key) != 0)) entry = entry->next;
+  }
   cursor = entry;
   return entry;
 }
@@ -311,6 +386,7 @@ const char* config_value(const char* key) {
 void clear_config() {
   Store& s = store();
   s.head = s.tail = nullptr;
+  s.keywords.clear();
   s.entries.clear();
   s.argument_blocks.clear();
   s.argument_block_used = kArgumentBlock;

@@ -11,6 +11,8 @@ inline constexpr int kMaxArgs = 50;
 
 struct ConfigEntry {
   ConfigEntry* next = nullptr;
+  // The next line with the same keyword.
+  ConfigEntry* next_same = nullptr;
   char keyword[20] = {};
   // The keyword had 20 or more characters and was cut: it matches no key.
   bool keyword_cut = false;
