@@ -106,6 +106,23 @@ TEST_F(ConfigStoreTest, EveryMatchSeesAllLinesFirstMatchOnlyTheFirst) {
   EXPECT_EQ(config::config_value("missing"), nullptr);
 }
 
+// Among many keywords (the lookup table grows past its first size) each
+// walk meets its lines in file order, and a cursor left by another
+// keyword's walk goes on from where it stands.
+TEST_F(ConfigStoreTest, ManyKeywordsEachWalkInFileOrder) {
+  std::string text;
+  for (int round = 0; round < 2; ++round)
+    for (int k = 0; k < 300; ++k) text += "key" + std::to_string(k) + " " + std::to_string(round) + "\n";
+  ASSERT_EQ(read(text), 1);
+  for (int k : {0, 63, 64, 299}) EXPECT_EQ(lines(("key" + std::to_string(k)).c_str()), (Words{{"0"}, {"1"}})) << k;
+  const config::ConfigEntry* cursor = nullptr;
+  ASSERT_NE(config::next_config("key9", cursor), nullptr);
+  const config::ConfigEntry* line = config::next_config("key7", cursor);
+  ASSERT_NE(line, nullptr);
+  EXPECT_STREQ(line->arg(1), "1");
+  EXPECT_EQ(config::next_config("key7", cursor), nullptr);
+}
+
 TEST_F(ConfigStoreTest, KeyWithoutArgumentsCountsAsUnconfigured) {
   ASSERT_EQ(read("key\n"), 1);
   EXPECT_EQ(lines("key").size(), 1u);
