@@ -3,7 +3,10 @@
 # loopback: marlod, vsftpd, pure-ftpd and proftpd each serve the same tree
 # (/tmp/benchtree from the bench kit) in turn, never together:
 #   - a 1 GiB download with curl from the page cache (MB/s, median of 5),
-#   - 50 downloads of a 1 MiB file (MB/s, median),
+#   - 50 downloads of a 1 MiB file in one session, in $SMALL_SESSIONS (3)
+#     sessions (MB/s, the median of the sessions' medians: one session's
+#     speed depends on where the scheduler puts its process and varies by a
+#     third between sessions of the same server here),
 #   - LIST of a directory of 10,000 files (ms, median of 10),
 #   - the kit's mixed workload: 8 clients for 20 s, each looping login,
 #     TYPE I, CWD, LIST, RETR of the 1 MiB file, QUIT (operations/s),
@@ -32,7 +35,9 @@ measure() {  # NAME PORT
     local name=$1 port=$2
     echo; echo "## $name (port $port)"
     "$KIT/curl_retr.sh" 127.0.0.1 "$port" bench benchpw big.bin 5 | sed "s/^/[$name] /"
-    "$KIT/ftpbench.py" --port "$port" retr --file small.bin --repeat 50 | sed "s/^/[$name] /"
+    for _ in $(seq "${SMALL_SESSIONS:-3}"); do
+        "$KIT/ftpbench.py" --port "$port" retr --file small.bin --repeat 50 | sed "s/^/[$name] /"
+    done
     "$KIT/ftpbench.py" --port "$port" list --dir many --repeat 10 | sed "s/^/[$name] /"
     "$KIT/ftpbench.py" --port "$port" mixed --clients 8 --seconds 20 | sed "s/^/[$name] /"
 }
