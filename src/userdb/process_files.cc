@@ -18,7 +18,6 @@ namespace {
 
 constexpr std::string_view kPrefix = ".marlod-process-";
 constexpr std::string_view kSuffix = ".lock";
-constexpr const char* kRoles[] = {"lock-seed", "spare-1", "spare-2"};
 
 std::string path_of(long pid, const char* role) {
   return userfile_path("") + std::string(kPrefix) + std::to_string(pid) + "-" + role + std::string(kSuffix);
@@ -42,7 +41,8 @@ std::string process_file_path(const char* role) { return path_of(static_cast<lon
 
 void remove_process_files() {
   core::PrivilegeBracket privileged;
-  for (const char* role : kRoles) (void)unlink(process_file_path(role).c_str());
+  (void)unlink(process_file_path(kLockSeedRole).c_str());
+  for (const char* role : kSpareUserfileRoles) (void)unlink(process_file_path(role).c_str());
 }
 
 void remove_dead_processes_files() {

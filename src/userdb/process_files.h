@@ -14,7 +14,11 @@
 
 namespace userdb {
 
-// The path of this process's file `role` ("lock-seed", "spare-1").
+// The roles of a process's files.
+inline constexpr const char* kLockSeedRole = "lock-seed";
+inline constexpr const char* kSpareUserfileRoles[] = {"spare-1", "spare-2"};
+
+// The path of this process's file `role`.
 std::string process_file_path(const char* role);
 
 // Removes this process's files: at the end of a process that took locks.

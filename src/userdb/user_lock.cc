@@ -61,7 +61,7 @@ class LockSeed {
   // True when the seed exists (made now if need be); the caller holds root.
   bool ready() {
     const pid_t me = core::own_pid();
-    const std::string path = process_file_path("lock-seed");
+    const std::string path = process_file_path(kLockSeedRole);
     if (owner_ == me && path == path_) return usable_;
     owner_ = me;
     path_ = path;

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 
 #include "core/file_io.h"
 #include "core/fixed_field.h"
@@ -199,15 +200,15 @@ class SpareUserfiles {
 
   void refresh() {
     const pid_t me = core::own_pid();
-    std::string first = process_file_path("spare-1");
+    std::string first = process_file_path(kSpareUserfileRoles[0]);
     if (owner_ == me && first == spares_[0].path) return;
     owner_ = me;
     spares_[0] = {std::move(first), false};
-    spares_[1] = {process_file_path("spare-2"), false};
+    spares_[1] = {process_file_path(kSpareUserfileRoles[1]), false};
   }
 
   pid_t owner_ = 0;
-  Spare spares_[2];
+  Spare spares_[std::size(kSpareUserfileRoles)];
 };
 
 SpareUserfiles& spare_userfiles() {
