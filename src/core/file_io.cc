@@ -89,10 +89,13 @@ bool lock_file(int fd, int operation) {
   return result == 0;
 }
 
+std::size_t whole_records(const struct stat& status, std::size_t record_size) {
+  return status.st_size > 0 ? static_cast<std::size_t>(status.st_size) / record_size : 0;
+}
+
 std::size_t whole_records(int fd, std::size_t record_size) {
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || st.st_size <= 0) return 0;
-  return static_cast<std::size_t>(st.st_size) / record_size;
+  return ::fstat(fd, &st) == 0 ? whole_records(st, record_size) : 0;
 }
 
 }  // namespace core

@@ -44,5 +44,7 @@ bool lock_file(int fd, int operation);
 // records; a partial record at the end (left by a crash or a full disk
 // during an append) is not one.
 std::size_t whole_records(int fd, std::size_t record_size);
+// The same for a file whose status the caller has already.
+std::size_t whole_records(const struct stat& status, std::size_t record_size);
 
 }  // namespace core

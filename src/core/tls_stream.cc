@@ -135,7 +135,8 @@ ssize_t stream_write(int fd, const void* data, std::size_t size) {
 }
 
 ssize_t stream_sendfile(int out_fd, int in_fd, off_t* offset, std::size_t count) {
-  if (const TlsEngine* engine = engine_of(out_fd)) return as_system_call(engine->sendfile(out_fd, in_fd, offset, count));
+  if (const TlsEngine* engine = engine_of(out_fd))
+    return as_system_call(engine->sendfile(out_fd, in_fd, offset, count));
   return ::sendfile(out_fd, in_fd, offset, count);
 }
 

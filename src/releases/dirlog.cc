@@ -140,7 +140,7 @@ bool dirlog_add(std::string_view path) {
   struct stat st{};
   core::UniqueFd fd = open_dirlog_locked(true, st);
   if (!fd) return false;
-  const std::size_t records = static_cast<std::size_t>(st.st_size) / kRecordSize;
+  const std::size_t records = core::whole_records(st, kRecordSize);
   const off_t whole = static_cast<off_t>(records * kRecordSize);
   // A torn record at the end goes first, so the new one starts on a record
   // boundary and readers see every record whole.
@@ -156,8 +156,7 @@ int dirlog_add_bytes(std::string_view dir, uint64_t bytes, bool subtract, bool c
   struct stat held{};
   core::UniqueFd fd = open_dirlog_locked(false, held);
   if (!fd) return 0;
-  const std::size_t records = held.st_size > 0 ? static_cast<std::size_t>(held.st_size) / kRecordSize : 0;
-  scan_forward<DirlogEntry>(fd.get(), records, [&](const DirlogEntry& seen, std::size_t index) {
+  scan_forward<DirlogEntry>(fd.get(), core::whole_records(held, kRecordSize), [&](const DirlogEntry& seen, std::size_t index) {
     const std::string_view path = entry_path(seen);
     if (seen.status == kDirDeleted || path.empty() || !core::path_within(dir, path)) return true;
     DirlogEntry updated = seen;

@@ -89,11 +89,8 @@ bool same_file(const struct stat& st, const FreeSlotNote& note) {
   return note.valid && st.st_dev == note.device && st.st_ino == note.inode;
 }
 
-void note_free_slot(const struct stat& st, std::size_t from) { free_slot_note = FreeSlotNote{true, st.st_dev, st.st_ino, from}; }
-
-// The whole records of the open file `st` describes.
-std::size_t whole_records(const struct stat& st) {
-  return st.st_size > 0 ? static_cast<std::size_t>(st.st_size) / kRecordSize : 0;
+void note_free_slot(const struct stat& st, std::size_t from) {
+  free_slot_note = FreeSlotNote{true, st.st_dev, st.st_ino, from};
 }
 
 // Every argument of every `key` line, in file order.
@@ -159,7 +156,7 @@ bool dupe_add(std::string_view path) {
   core::UniqueFd fd = core::open_file(dupe_file_path().c_str(), O_RDWR);
   struct stat st {};
   if (!fd || !core::lock_file(fd.get(), LOCK_EX) || ::fstat(fd.get(), &st) != 0) return false;
-  const std::size_t records = whole_records(st);
+  const std::size_t records = core::whole_records(st, kRecordSize);
   std::size_t slot = records;
   const std::size_t start = same_file(st, free_slot_note) ? free_slot_note.from : 0;
   free_slot_note.valid = false;
@@ -184,7 +181,7 @@ std::optional<DupeHit> dupe_find(std::string_view name, time_t cutoff, bool igno
   struct stat st {};
   if (!fd || !core::lock_file(fd.get(), LOCK_SH) || ::fstat(fd.get(), &st) != 0) return std::nullopt;
   std::optional<DupeHit> hit;
-  const std::size_t records = whole_records(st);
+  const std::size_t records = core::whole_records(st, kRecordSize);
   std::size_t first_free = records;
   const bool scanned = scan_records(fd.get(), records, [&](const DupefileEntry& entry, std::size_t index) {
     if (!record_counts(entry, cutoff)) {

@@ -7,10 +7,8 @@
 #include <string>
 
 #include "core/logs.h"
-#include "core/own_pid.h"
 #include "core/session.h"
 #include "core/time_helpers.h"
-#include "userdb/user_lock.h"
 #include "userdb/userfile.h"
 
 namespace session {
@@ -46,12 +44,9 @@ void save_user_at_logout(time_t now) {
 
 void release_user_lock_at_logout() {
   const core::Session& s = core::session();
-  if (s.user.name[0] == '\0') return;
-  // Another session of the user may hold the lock right now.
-  std::string owner;
-  const std::string lock_path = userdb::userfile_path(s.user.name) + ".lock";
-  if (userdb::read_lock_owner(lock_path, owner) && owner == std::to_string(core::own_pid()))
-    userdb::unlock_user(s.user.name);
+  // Another session of the user may hold the lock right now: only our own
+  // lock is removed.
+  if (s.user.name[0] != '\0') userdb::unlock_user(s.user.name);
 }
 
 }  // namespace session

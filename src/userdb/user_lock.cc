@@ -226,8 +226,8 @@ void settle_dead_writers_files(const std::string& owner) {
   }
 }
 
-}  // namespace
-
+// The lock file's owner text (its first line, at most 50 characters), or
+// false when there is no lock file.
 bool read_lock_owner(const std::string& lock_path, std::string& owner) {
   core::UniqueFd fd = core::open_file(lock_path.c_str(), O_RDONLY);
   if (!fd) return errno != ENOENT;  // unreadable but present: treat as held
@@ -241,6 +241,8 @@ bool read_lock_owner(const std::string& lock_path, std::string& owner) {
   if (end != std::string::npos) owner.resize(end);
   return true;
 }
+
+}  // namespace
 
 bool wait_for_user_lock(const char* name) {
   const std::string path = lock_path_of(name);

@@ -17,8 +17,4 @@ bool take_user_lock(const char* name);
 // Removes the user's lock file.
 void release_user_lock(const char* name);
 
-// The lock file's owner text (its first line, at most 50 characters), or
-// false when there is no lock file.
-bool read_lock_owner(const std::string& lock_path, std::string& owner);
-
 }  // namespace userdb
