@@ -9,7 +9,16 @@ MARLOD_SITE=${MARLOD_SITE:-/tmp/marlod-transfer-bench.$$}
 MARLOD_IPC_KEY=${MARLOD_IPC_KEY:-$(printf '%x' $((0x5eed0000 + $$ % 65536)))}
 MARLOD_LAUNCHER_PID=""
 
+# Directories another tree lends the site (see upload.sh) go back first, so
+# removing the site never reaches into them.
+unmount_site_directories() {
+    findmnt -rn -o TARGET | grep "^$MARLOD_SITE/" | sort -r | while read -r target; do
+        umount "$target"
+    done
+}
+
 make_marlod_site() {
+    unmount_site_directories
     rm -rf "$MARLOD_SITE"
     mkdir -p "$MARLOD_SITE"
     "$PREFIX/bin/marlod-site" create "$MARLOD_SITE/root" --config "$MARLOD_SITE/marlod.conf" \
@@ -40,5 +49,6 @@ stop_marlod() {
     wait "$MARLOD_LAUNCHER_PID" 2>/dev/null
     MARLOD_LAUNCHER_PID=""
     ipcrm -M "0x$MARLOD_IPC_KEY" 2>/dev/null || true
+    unmount_site_directories
     rm -rf "$MARLOD_SITE"
 }
