@@ -1,8 +1,9 @@
 // The dupe file: adding, finding and freeing records, and the X-DUPE report.
 //
-// Several sessions add names at the same moment, so dupe_add's search for a
-// free slot and its write form one step under an exclusive flock; otherwise
-// two uploads could pick the same free slot and one name would be lost.
+// Several sessions add names at the same moment, so the search for a free
+// slot and the write form one step under an exclusive flock; otherwise two
+// uploads could pick the same free slot and one name would be lost. An
+// upload's lookup joins that step too (dupe_claim).
 // Each record goes out in a single pwrite at its own offset, so a reader
 // never sees half of one and a failed write never shifts the others.
 #include "releases/dupe_file.h"
@@ -51,12 +52,12 @@ bool same_name(std::string_view stored, std::string_view wanted, bool ignore_cas
   return true;
 }
 
-// Hands each record from index `start` up to `records` with its index to
-// `visit` until it returns false. False on a read error.
+// Hands each record up to `records` with its index to `visit` until it
+// returns false. False on a read error.
 template <typename Visit>
-bool scan_records(int fd, std::size_t records, Visit visit, std::size_t start = 0) {
+bool scan_records(int fd, std::size_t records, Visit visit) {
   std::unique_ptr<DupefileEntry[]> block(new DupefileEntry[kBlockRecords]);
-  for (std::size_t first = start; first < records;) {
+  for (std::size_t first = 0; first < records;) {
     const std::size_t wanted = std::min(kBlockRecords, records - first);
     ssize_t got;
     do {
@@ -70,27 +71,6 @@ bool scan_records(int fd, std::size_t records, Visit visit, std::size_t start = 
     first += count;
   }
   return true;
-}
-
-// An upload looks its name up, then adds it: the lookup, which reads every
-// record anyway, notes where the first free slot was, so the add need not
-// read the file a second time. The add checks the note under its lock:
-// another session may have taken that slot (the add then moves on from
-// there) or replaced the file (the note is then ignored).
-struct FreeSlotNote {
-  bool valid = false;
-  dev_t device = 0;
-  ino_t inode = 0;
-  std::size_t from = 0;  // no free slot before this index
-};
-FreeSlotNote free_slot_note;
-
-bool same_file(const struct stat& st, const FreeSlotNote& note) {
-  return note.valid && st.st_dev == note.device && st.st_ino == note.inode;
-}
-
-void note_free_slot(const struct stat& st, std::size_t from) {
-  free_slot_note = FreeSlotNote{true, st.st_dev, st.st_ino, from};
 }
 
 // Every argument of every `key` line, in file order.
@@ -138,6 +118,39 @@ std::string_view record_uploader(const DupefileEntry& entry) {
   return std::string_view(entry.uploader, ::strnlen(entry.uploader, sizeof entry.uploader));
 }
 
+namespace {
+
+// A record for `name` uploaded now by the session's user.
+DupefileEntry new_entry(std::string_view name) {
+  DupefileEntry entry{};
+  core::copy_field(entry.name, kDupeNameLength + 1, name);
+  entry.time = static_cast<int32_t>(core::now());
+  const char* user = core::session().user.name;
+  core::copy_field(entry.uploader, std::string_view(user, ::strnlen(user, sizeof core::session().user.name)));
+  return entry;
+}
+
+// Writes `entry` at `slot` of a file of `records` records; a short append
+// (full disk) must not leave a partial record behind.
+bool place_entry(int fd, std::size_t slot, std::size_t records, const DupefileEntry& entry) {
+  if (write_record_at(fd, slot, entry)) return true;
+  if (slot == records) core::ignore_failure(::ftruncate(fd, static_cast<off_t>(slot * kRecordSize)));
+  return false;
+}
+
+// The dupe file opened for writing and locked exclusively, with its record
+// count; never created here: a site without the file has chosen no dupe
+// file. The caller holds root.
+core::UniqueFd open_for_change(std::size_t& records) {
+  core::UniqueFd fd = core::open_file(dupe_file_path().c_str(), O_RDWR);
+  struct stat st {};
+  if (!fd || !core::lock_file(fd.get(), LOCK_EX) || ::fstat(fd.get(), &st) != 0) return {};
+  records = core::whole_records(st, kRecordSize);
+  return fd;
+}
+
+}  // namespace
+
 bool dupe_add(std::string_view path) {
   const std::string_view name = core::last_component(path);
   if (name.empty() || ignored_type(name)) return false;
@@ -145,31 +158,17 @@ bool dupe_add(std::string_view path) {
   if (!check.on()) return false;
   const time_t cutoff = dupe_cutoff(check.days);
 
-  DupefileEntry entry{};
-  core::copy_field(entry.name, kDupeNameLength + 1, name);
-  entry.time = static_cast<int32_t>(core::now());
-  const char* user = core::session().user.name;
-  core::copy_field(entry.uploader, std::string_view(user, ::strnlen(user, sizeof core::session().user.name)));
-
   core::PrivilegeBracket root;
-  // Never created here: a site without the file has chosen no dupe file.
-  core::UniqueFd fd = core::open_file(dupe_file_path().c_str(), O_RDWR);
-  struct stat st {};
-  if (!fd || !core::lock_file(fd.get(), LOCK_EX) || ::fstat(fd.get(), &st) != 0) return false;
-  const std::size_t records = core::whole_records(st, kRecordSize);
+  std::size_t records = 0;
+  core::UniqueFd fd = open_for_change(records);
+  if (!fd) return false;
   std::size_t slot = records;
-  const std::size_t start = same_file(st, free_slot_note) ? free_slot_note.from : 0;
-  free_slot_note.valid = false;
   const bool scanned = scan_records(fd.get(), records, [&](const DupefileEntry& seen, std::size_t index) {
     if (record_counts(seen, cutoff)) return true;
     slot = index;
     return false;
-  }, start);
-  if (!scanned) return false;
-  if (write_record_at(fd.get(), slot, entry)) return true;
-  // A short append (full disk) must not leave a partial record behind.
-  if (slot == records) core::ignore_failure(::ftruncate(fd.get(), static_cast<off_t>(slot * kRecordSize)));
-  return false;
+  });
+  return scanned && place_entry(fd.get(), slot, records, new_entry(name));
 }
 
 std::optional<DupeHit> dupe_find(std::string_view name, time_t cutoff, bool ignore_case) {
@@ -181,19 +180,33 @@ std::optional<DupeHit> dupe_find(std::string_view name, time_t cutoff, bool igno
   struct stat st {};
   if (!fd || !core::lock_file(fd.get(), LOCK_SH) || ::fstat(fd.get(), &st) != 0) return std::nullopt;
   std::optional<DupeHit> hit;
-  const std::size_t records = core::whole_records(st, kRecordSize);
-  std::size_t first_free = records;
-  const bool scanned = scan_records(fd.get(), records, [&](const DupefileEntry& entry, std::size_t index) {
-    if (!record_counts(entry, cutoff)) {
-      first_free = std::min(first_free, index);
-      return true;
-    }
-    if (!same_name(record_name(entry), name, ignore_case)) return true;
+  scan_records(fd.get(), core::whole_records(st, kRecordSize), [&](const DupefileEntry& entry, std::size_t) {
+    if (!record_counts(entry, cutoff) || !same_name(record_name(entry), name, ignore_case)) return true;
     hit = DupeHit{std::string(record_name(entry)), std::string(record_uploader(entry)), entry.time};
     return false;
   });
-  if (scanned && !hit) note_free_slot(st, first_free);
   return hit;
+}
+
+DupeClaim dupe_claim(std::string_view path, time_t cutoff, bool ignore_case) {
+  DupeClaim claim;
+  const std::string_view name = core::last_component(path);
+  core::PrivilegeBracket root;
+  std::size_t records = 0;
+  core::UniqueFd fd = open_for_change(records);
+  if (!fd) return claim;
+  std::size_t slot = records;
+  const bool scanned = scan_records(fd.get(), records, [&](const DupefileEntry& entry, std::size_t index) {
+    if (!record_counts(entry, cutoff)) {
+      slot = std::min(slot, index);
+      return true;
+    }
+    if (!same_name(record_name(entry), name, ignore_case)) return true;
+    claim.hit = DupeHit{std::string(record_name(entry)), std::string(record_uploader(entry)), entry.time};
+    return false;
+  });
+  if (scanned && !claim.hit && !name.empty()) claim.recorded = place_entry(fd.get(), slot, records, new_entry(name));
+  return claim;
 }
 
 std::vector<std::string> dupe_expire(std::string_view pattern, time_t cutoff, bool literal) {

@@ -79,6 +79,18 @@ struct DupeHit {
 // case), or nothing; a missing file finds nothing.
 std::optional<DupeHit> dupe_find(std::string_view name, time_t cutoff, bool ignore_case);
 
+// An upload's lookup and entry in one step under one lock, so that two
+// sessions uploading the same name never both pass: the first counting
+// record named like the last component of `path`, or else that name
+// entered (`recorded`) in the first free slot or at the end. Checking must
+// be on and the name not an ignored type; a missing file finds and records
+// nothing.
+struct DupeClaim {
+  std::optional<DupeHit> hit;
+  bool recorded = false;
+};
+DupeClaim dupe_claim(std::string_view path, time_t cutoff, bool ignore_case);
+
 // Frees every counting record whose name matches `pattern`: as a shell
 // pattern, or compared literally when `literal`. Gives the names freed.
 std::vector<std::string> dupe_expire(std::string_view pattern, time_t cutoff, bool literal);

@@ -50,6 +50,7 @@ struct Target {
   bool resume = false;     // REST or APPE onto an existing file
   bool overwrite = false;  // STOR over an existing file, with the right to
   bool dupe_exempt = false;
+  bool dupe_recorded = false;  // entered in the dupe file by the check
 };
 
 bool exists(const std::string& path) {
@@ -200,13 +201,18 @@ bool may_store(Target& target, StoreMode mode, bool unique) {
   }
   if (!check_existing(target, mode)) return false;
   target.dupe_exempt = dupe_check_exempt(target.path);
-  if (!target.dupe_exempt && !target.overwrite && !target.resume && upload_dupe_check(target.path)) return false;
+  // A new file's name is entered as it is looked up; one refused below
+  // takes it out again.
+  if (!target.dupe_exempt && !target.overwrite && !target.resume &&
+      upload_dupe_check(target.path, !target.exists, target.dupe_recorded))
+    return false;
   if (target.exists && !target.resume && !target.overwrite) {
     core::string_reply(kRefused, 515, 0);
     return false;
   }
   session::compute_free_space(target.directory.c_str());
   if (s.free_space_mb < static_cast<float>(s.free_space)) {
+    if (target.dupe_recorded) releases::dupe_remove(target.path, true);
     core::string_reply(kRefused, 516, 0);
     return false;
   }
@@ -321,7 +327,6 @@ void send_final_reply(const Target& target, const ReceiveResult& received, const
 int receive_upload(const Target& target, Upload& upload) {
   core::Session& s = core::session();
   s.transfer_in_progress = 2;
-  if (!target.dupe_exempt && !target.overwrite && !target.resume) upload.dupe_recorded = releases::dupe_add(target.path);
   upload.phase = Upload::Opening;
   if (open_data_connection(target.name.c_str(), -1, XferDirection::Upload) < 0) {
     undo_unstarted_upload(upload);
@@ -383,8 +388,9 @@ int store_file(const std::string& name, StoreMode mode, bool unique) {
   upload = Upload{};
   upload.path = target.path;
   upload.directory = target.directory;
+  upload.dupe_recorded = target.dupe_recorded;
   if (!open_target(target, mode, upload)) {
-    upload = Upload{};
+    undo_unstarted_upload(upload);
     return 1;
   }
   return receive_upload(target, upload);

@@ -10,6 +10,7 @@
 
 #include <optional>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "config/config_store.h"
@@ -94,7 +95,8 @@ void report_existing_files(const std::string& path, int level) {
 
 }  // namespace
 
-bool upload_dupe_check(const std::string& path) {
+bool upload_dupe_check(const std::string& path, bool claim, bool& recorded) {
+  recorded = false;
   const std::string name(core::last_component(path));
   switch (run_pre_check(path, name)) {
     case PreCheck::Refused:
@@ -108,8 +110,15 @@ bool upload_dupe_check(const std::string& path) {
 
   const releases::DupeCheck check = releases::dupe_check_setting();
   if (!check.on() || releases::ignored_type(name)) return false;
-  const std::optional<releases::DupeHit> hit =
-      releases::dupe_find(name, releases::dupe_cutoff(check.days), check.ignore_case);
+  const time_t cutoff = releases::dupe_cutoff(check.days);
+  std::optional<releases::DupeHit> hit;
+  if (claim) {
+    releases::DupeClaim claimed = releases::dupe_claim(path, cutoff, check.ignore_case);
+    recorded = claimed.recorded;
+    hit = std::move(claimed.hit);
+  } else {
+    hit = releases::dupe_find(name, cutoff, check.ignore_case);
+  }
   if (!hit) return false;
 
   const int level = core::session().xdupe_level;

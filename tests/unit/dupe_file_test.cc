@@ -122,9 +122,9 @@ TEST_F(DupeSite, FreeSlotsAreReusedAndCountingRecordsKept) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     scratch::write_file(dupefile(), record("old.zip", c.time));
-    // As an upload does: the lookup first, then the add.
-    (void)releases::dupe_find("new.zip", releases::dupe_cutoff(7), false);
-    ASSERT_TRUE(releases::dupe_add("new.zip"));
+    const releases::DupeClaim claim = releases::dupe_claim("incoming/new.zip", releases::dupe_cutoff(7), false);
+    EXPECT_FALSE(claim.hit);
+    ASSERT_TRUE(claim.recorded);
     EXPECT_EQ(stdfs::file_size(dupefile()), c.size_after);
     EXPECT_STREQ(records().back().name, "new.zip");
   }
@@ -133,24 +133,19 @@ TEST_F(DupeSite, FreeSlotsAreReusedAndCountingRecordsKept) {
   EXPECT_FALSE(releases::dupe_find("old.zip", releases::dupe_cutoff(7), false));
 }
 
-TEST_F(DupeSite, AnAddAfterALookupTakesNoSlotAnotherSessionFilledMeanwhile) {
-  const time_t now = core::now();
-  scratch::write_file(dupefile(), record("a.zip", now) + record("gone.zip", 0) + record("b.zip", now));
-  ASSERT_FALSE(releases::dupe_find("new.zip", releases::dupe_cutoff(7), false));
-  {
-    // Another session fills the free slot in place after our lookup.
-    FILE* other = std::fopen(dupefile().c_str(), "r+");
-    ASSERT_NE(other, nullptr);
-    const std::string taken = record("theirs.zip", now);
-    std::fseek(other, 288, SEEK_SET);
-    std::fwrite(taken.data(), 1, taken.size(), other);
-    std::fclose(other);
-  }
-  ASSERT_TRUE(releases::dupe_add("new.zip"));
+TEST_F(DupeSite, OfEightUploadsOfOneNameAtOnceOneClaimsIt) {
+  scratch::write_file(dupefile(), record("old.zip", core::now()));
+  // Each child says whether its claim entered the name.
+  EXPECT_EQ(scratch::failed_children(8, [](int) {
+              return releases::dupe_claim("incoming/same.zip", releases::dupe_cutoff(7), false).recorded;
+            }),
+            7);
   const std::vector<DupefileEntry> after = records();
-  ASSERT_EQ(after.size(), 4u);
-  EXPECT_STREQ(after[1].name, "theirs.zip");
-  EXPECT_STREQ(after[3].name, "new.zip");
+  ASSERT_EQ(after.size(), 2u);
+  EXPECT_STREQ(after[1].name, "same.zip");
+  const releases::DupeClaim again = releases::dupe_claim("same.zip", releases::dupe_cutoff(7), false);
+  ASSERT_TRUE(again.hit);
+  EXPECT_FALSE(again.recorded);
 }
 
 TEST_F(DupeSite, APartialRecordAtTheEndIsOverwritten) {

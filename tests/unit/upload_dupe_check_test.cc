@@ -62,7 +62,8 @@ class UploadDupeCheck : public ::testing::Test {
   // the transfer, which the held script lines must join.
   std::pair<bool, std::string> check(const std::string& path) {
     scratch::ReplyTap replies;
-    const bool refused = transfer::upload_dupe_check(path);
+    bool recorded = false;
+    const bool refused = transfer::upload_dupe_check(path, false, recorded);
     if (!refused) core::reply(150, "Opening");
     return {refused, replies.text()};
   }
@@ -143,6 +144,26 @@ TEST_F(UploadDupeCheck, ADupeIsRefusedWithTheUploaderAndAge) {
     else
       EXPECT_EQ(reply, "150 Opening\r\n");
   }
+}
+
+TEST_F(UploadDupeCheck, ANewFileClaimsItsNameOnceAndOnlyWhenCheckingIsOn) {
+  struct Case {
+    const char* config;
+    bool recorded;
+  } cases[] = {{"dupe_check 0\n", false}, {"dupe_check 7\nignore_type *.zip\n", false}, {"dupe_check 7\n", true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.config);
+    configure(c.config);
+    scratch::ReplyTap replies;
+    bool recorded = false;
+    EXPECT_FALSE(transfer::upload_dupe_check(upload_path(), true, recorded));
+    EXPECT_EQ(recorded, c.recorded);
+  }
+  scratch::ReplyTap replies;
+  bool recorded = true;
+  EXPECT_TRUE(transfer::upload_dupe_check(upload_path(), true, recorded));
+  EXPECT_FALSE(recorded);
+  EXPECT_EQ(replies.text().rfind("553- #20|foo.zip|||\r\n553 #21|alice|", 0), 0u) << replies.text();
 }
 
 TEST_F(UploadDupeCheck, XdupeLinesAndScriptLinesShareTheRefusalCode) {
