@@ -117,14 +117,29 @@ void tls_drop(int fd) {
 
 void tls_skip_peer_closure(int fd) { closures_expected().push_back(fd); }
 
-ssize_t stream_read(int fd, void* buffer, std::size_t size) {
+namespace {
+
+const TlsEngine* engine_for_reading(int fd) {
   auto& expected = closures_expected();
   if (auto it = std::find(expected.begin(), expected.end(), fd); it != expected.end()) {
     expected.erase(it);
     skip_tls_records(fd);
   }
-  if (const TlsEngine* engine = engine_of(fd)) return as_system_call(engine->read(fd, buffer, size));
+  return engine_of(fd);
+}
+
+}  // namespace
+
+ssize_t stream_read(int fd, void* buffer, std::size_t size) {
+  if (const TlsEngine* engine = engine_for_reading(fd)) return as_system_call(engine->read(fd, buffer, size));
   return ::read(fd, buffer, size);
+}
+
+ssize_t stream_read_nowait(int fd, void* buffer, std::size_t size) {
+  if (const TlsEngine* engine = engine_for_reading(fd)) return as_system_call(engine->read(fd, buffer, size));
+  const ssize_t got = ::recv(fd, buffer, size, MSG_DONTWAIT);
+  if (got < 0 && errno == ENOTSOCK) return ::read(fd, buffer, size);
+  return got;
 }
 
 ssize_t stream_write(int fd, const void* data, std::size_t size) {

@@ -50,6 +50,10 @@ void tls_skip_peer_closure(int fd);
 // The stream calls. A TLS session read to its close_notify reads as end of
 // input; a TLS stream that ends without one reads as an error (EPIPE).
 ssize_t stream_read(int fd, void* buffer, std::size_t size);
+// As stream_read, but a clear socket is read without waiting (EAGAIN when
+// nothing is there) whatever its mode; a TLS stream waits as its
+// descriptor's mode says.
+ssize_t stream_read_nowait(int fd, void* buffer, std::size_t size);
 ssize_t stream_write(int fd, const void* data, std::size_t size);
 // Bytes of the file `in_fd` from *offset on to `out_fd`, advancing *offset.
 ssize_t stream_sendfile(int out_fd, int in_fd, off_t* offset, std::size_t count);

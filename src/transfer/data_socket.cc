@@ -13,6 +13,7 @@
 #include <csignal>
 
 #include "core/net_address.h"
+#include "transfer/data_protection.h"
 
 namespace transfer {
 namespace {
@@ -33,7 +34,8 @@ XferDirection current_direction() { return open_direction; }
 void set_current_direction(XferDirection direction) { open_direction = direction; }
 
 void begin_data_connection() {
-  if (holding_sigpipe) return;
+  // A clear upload only reads its socket, which raises no SIGPIPE.
+  if (holding_sigpipe || (open_direction == XferDirection::Upload && !data_protection().private_data)) return;
   sigset_t pipe_only;
   sigemptyset(&pipe_only);
   sigaddset(&pipe_only, SIGPIPE);

@@ -19,7 +19,8 @@ void set_current_direction(XferDirection direction);
 
 // A client that drops the data connection must cost it the transfer (a 426
 // reply), not the session: SIGPIPE, which ends the session, is held while
-// a data connection is open and a pending one is discarded at the end.
+// a data connection is open and a pending one is discarded at the end
+// (a clear upload, which only reads, needs no hold).
 void begin_data_connection();
 void end_data_connection();
 

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <optional>
 #include <string>
 
 #include "core/control_reader.h"
@@ -80,7 +81,7 @@ bool ReceiveLoop::wait_readable() {
 
 ssize_t ReceiveLoop::read_chunk() {
   for (;;) {
-    const ssize_t got = core::stream_read(in_, buffer_, chunk_);
+    const ssize_t got = core::stream_read_nowait(in_, buffer_, chunk_);
     if (got >= 0) return got;
     if (errno == EAGAIN || errno == EWOULDBLOCK) {
       if (!wait_readable()) break;
@@ -179,7 +180,10 @@ ReceiveResult receive_data(int in, int out, const std::string& path, bool ascii,
   rearm_transfer_alarm();
   ReceiveResult result;
   {
-    NonBlockingSocket non_blocking(in);
+    // A clear socket is read without waiting by the call itself; a TLS
+    // session reads the socket underneath, which must not block.
+    std::optional<NonBlockingSocket> non_blocking;
+    if (core::tls_active(in)) non_blocking.emplace(in);
     ReceiveLoop loop(in, out, path, crc);
     result = loop.run(ascii);
   }
