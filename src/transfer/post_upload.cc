@@ -12,6 +12,7 @@
 #include "core/reply.h"
 #include "core/session.h"
 #include "core/strings.h"
+#include "core/tls_control.h"
 #include "releases/dirlog.h"
 #include "releases/dupe_file.h"
 #include "text/external.h"
@@ -31,19 +32,25 @@ constexpr int kPenaltyBase = 10;
 constexpr int kPenaltyLast = 1010;
 
 // SIGPIPE, which ends a session, is held off while the books are written:
-// a client that went away must not leave an upload half-booked.
+// a client that went away must not leave an upload half-booked. Only TLS
+// writes to the control connection can raise it (clear replies are sent
+// without it), so a clear session has nothing to hold off.
 class SigpipeIgnored {
  public:
-  SigpipeIgnored() {
+  SigpipeIgnored() : engaged_(core::control_protected()) {
+    if (!engaged_) return;
     struct sigaction ignore {};
     ignore.sa_handler = SIG_IGN;
     ::sigaction(SIGPIPE, &ignore, &saved_);
   }
-  ~SigpipeIgnored() { ::sigaction(SIGPIPE, &saved_, nullptr); }
+  ~SigpipeIgnored() {
+    if (engaged_) ::sigaction(SIGPIPE, &saved_, nullptr);
+  }
   SigpipeIgnored(const SigpipeIgnored&) = delete;
   SigpipeIgnored& operator=(const SigpipeIgnored&) = delete;
 
  private:
+  bool engaged_;
   struct sigaction saved_ {};
 };
 
