@@ -248,11 +248,11 @@ bool open_target(const Target& target, StoreMode mode, Upload& upload) {
     return false;
   }
   upload.created = !target.exists;
-  // Exactly the incomplete mode, whatever the umask.
-  if (upload.created && ::fchmod(upload.file.get(), create_mode) != 0)
-    core::error_log("upload %s: cannot set mode %o: %m", target.path.c_str(), create_mode);
   struct stat st {};
   ::fstat(upload.file.get(), &st);
+  // Exactly the incomplete mode, whatever the umask.
+  if (upload.created && (st.st_mode & 07777) != create_mode && ::fchmod(upload.file.get(), create_mode) != 0)
+    core::error_log("upload %s: cannot set mode %o: %m", target.path.c_str(), create_mode);
   upload.device = st.st_dev;
   upload.inode = st.st_ino;
   upload.whole_file = !target.resume;
