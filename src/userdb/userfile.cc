@@ -147,10 +147,18 @@ namespace {
 
 // A record's new file, written in full beside its userfile and waiting for
 // the rename that makes it the userfile.
+// A file's owner and group.
+struct Ownership {
+  uid_t owner = 0;
+  gid_t group = 0;
+  bool operator==(const Ownership&) const = default;
+};
+
 struct StagedUserfile {
   std::string temporary;
   std::string path;
   mode_t mode = 0644;
+  Ownership ownership;  // of the userfile being replaced
   bool skipped = false;  // the anonymous rule: nothing to write
 };
 
@@ -168,25 +176,26 @@ bool left_unwritten(const core::UserRecord& record) {
 // writes two userfiles at once. A forked child starts without any.
 class SpareUserfiles {
  public:
-  // Moves a spare to `staged_path`; false when there is none. The caller
-  // holds root.
-  bool take(const std::string& staged_path) {
+  // Moves a spare to `staged_path` and gives its ownership; nothing when
+  // there is none. The caller holds root.
+  std::optional<Ownership> take(const std::string& staged_path) {
     refresh();
     for (Spare& spare : spares_) {
       if (!spare.held) continue;
       spare.held = false;
-      if (rename(spare.path.c_str(), staged_path.c_str()) == 0) return true;
+      if (rename(spare.path.c_str(), staged_path.c_str()) == 0) return spare.ownership;
     }
-    return false;
+    return std::nullopt;
   }
 
-  // Keeps the old text at `staged_path` as a spare, or removes it when
-  // both are held. The caller holds root.
-  void keep(const std::string& staged_path) {
+  // Keeps the old text at `staged_path`, owned as `ownership` says, as a
+  // spare, or removes it when both are held. The caller holds root.
+  void keep(const std::string& staged_path, Ownership ownership) {
     refresh();
     for (Spare& spare : spares_) {
       if (spare.held) continue;
       spare.held = rename(staged_path.c_str(), spare.path.c_str()) == 0;
+      spare.ownership = ownership;
       if (spare.held) return;
     }
     (void)unlink(staged_path.c_str());
@@ -196,6 +205,7 @@ class SpareUserfiles {
   struct Spare {
     std::string path;
     bool held = false;
+    Ownership ownership;
   };
 
   void refresh() {
@@ -203,8 +213,8 @@ class SpareUserfiles {
     std::string first = process_file_path(kSpareUserfileRoles[0]);
     if (owner_ == me && first == spares_[0].path) return;
     owner_ = me;
-    spares_[0] = {std::move(first), false};
-    spares_[1] = {process_file_path(kSpareUserfileRoles[1]), false};
+    spares_[0] = {std::move(first), false, {}};
+    spares_[1] = {process_file_path(kSpareUserfileRoles[1]), false, {}};
   }
 
   pid_t owner_ = 0;
@@ -218,13 +228,13 @@ SpareUserfiles& spare_userfiles() {
 
 // Opens "%s.%u" (userfile path, process id) for a new text: a spare moved
 // there and marked as being written (0600) before its text changes, or a
-// new file. `reused` says which.
-core::UniqueFd open_staged(const std::string& temporary, bool& reused) {
+// new file. `reused` gives the spare's ownership, or nothing for a new file.
+core::UniqueFd open_staged(const std::string& temporary, std::optional<Ownership>& reused) {
   reused = spare_userfiles().take(temporary);
   if (reused) {
     core::UniqueFd fd = core::open_file(temporary.c_str(), O_WRONLY | O_NOFOLLOW);
     if (fd && fchmod(fd.get(), 0600) == 0) return fd;
-    reused = false;
+    reused.reset();
     (void)unlink(temporary.c_str());
   }
   return core::open_file(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -247,10 +257,11 @@ bool stage_userfile(const core::UserRecord& record, StagedUserfile& staged) {
   KeptAttributes kept;
   if (!keep_attributes(staged.path, kept)) return false;
   staged.mode = kept.mode;
+  staged.ownership = {kept.owner, kept.group};
 
   core::PrivilegeBracket privileged;
   staged.temporary = staged.path + "." + std::to_string(static_cast<unsigned>(core::own_pid()));
-  bool reused = false;
+  std::optional<Ownership> reused;
   core::UniqueFd fd = open_staged(staged.temporary, reused);
   if (!fd) {
     core::error_log("Unable to create userfile %s", staged.temporary);
@@ -263,7 +274,9 @@ bool stage_userfile(const core::UserRecord& record, StagedUserfile& staged) {
   // Owner and mode go on before the rename: a reader that opens the name
   // never meets the temporary file's 0600. The mode goes on after the text,
   // so a file left by a killed writer tells whether it was written in full.
-  if (fchown(fd.get(), kept.owner, kept.group) != 0) core::error_log("Chown on userfile %s failed", staged.path);
+  // A spare is mostly an old text of the same owner's: nothing to change.
+  if (reused != staged.ownership && fchown(fd.get(), kept.owner, kept.group) != 0)
+    core::error_log("Chown on userfile %s failed", staged.path);
   if (written && fchmod(fd.get(), kept.mode) != 0) core::error_log("Chmod on userfile %s failed", staged.path);
   if (!fd.close() || !written) {
     if (unlink(staged.temporary.c_str()) != 0)
@@ -291,7 +304,7 @@ bool commit_staged(const StagedUserfile& staged) {
   core::ignore_failure(chmod(staged.path.c_str(), staged.mode | S_ISVTX));  // fails for a new user
   bool old_kept = false;
   if (core::replace_file_keeping_old(staged.temporary, staged.path, old_kept)) {
-    if (old_kept) spare_userfiles().keep(staged.temporary);
+    if (old_kept) spare_userfiles().keep(staged.temporary, staged.ownership);
     return true;
   }
   core::error_log("Couldn't update userfile for %s, rename error is %d", staged.path, errno);
