@@ -121,6 +121,8 @@ struct KeptAttributes {
   uid_t owner = 0;
   gid_t group = 0;
   mode_t mode = 0644;
+  mode_t old_mode = 0;  // as the file has it now
+  off_t old_size = 0;
 };
 
 bool keep_attributes(const std::string& path, KeptAttributes& kept) {
@@ -132,6 +134,8 @@ bool keep_attributes(const std::string& path, KeptAttributes& kept) {
   }
   kept.owner = st.st_uid;
   kept.group = st.st_gid;
+  kept.old_mode = st.st_mode & 07777;
+  kept.old_size = st.st_size;
   kept.mode = st.st_mode & 07777 & ~S_ISVTX;  // the sticky bit marks a replaced text
   if ((kept.mode & 0644) != 0644) {
     core::error_log("Permissions on userfile %s were %o instead of 644 or better",
@@ -145,8 +149,6 @@ bool keep_attributes(const std::string& path, KeptAttributes& kept) {
 
 namespace {
 
-// A record's new file, written in full beside its userfile and waiting for
-// the rename that makes it the userfile.
 // A file's owner and group.
 struct Ownership {
   uid_t owner = 0;
@@ -154,11 +156,22 @@ struct Ownership {
   bool operator==(const Ownership&) const = default;
 };
 
+// What a spare holds: an old text, as it was when exchanged out.
+struct OldText {
+  Ownership ownership;
+  mode_t mode = 0;
+  off_t size = 0;
+};
+
+OldText old_text_of(const KeptAttributes& kept) { return {{kept.owner, kept.group}, kept.old_mode, kept.old_size}; }
+
+// A record's new file, written in full beside its userfile and waiting for
+// the rename that makes it the userfile.
 struct StagedUserfile {
   std::string temporary;
   std::string path;
   mode_t mode = 0644;
-  Ownership ownership;  // of the userfile being replaced
+  OldText replaced;      // the userfile being replaced
   bool skipped = false;  // the anonymous rule: nothing to write
 };
 
@@ -176,6 +189,12 @@ bool left_unwritten(const core::UserRecord& record) {
 // writes two userfiles at once. A forked child starts without any.
 class SpareUserfiles {
  public:
+  struct Spare {
+    std::string path;
+    bool held = false;
+    OldText text;
+  };
+
   // Moves a spare to `staged_path` and gives its ownership; nothing when
   // there is none. The caller holds root.
   std::optional<Ownership> take(const std::string& staged_path) {
@@ -183,31 +202,34 @@ class SpareUserfiles {
     for (Spare& spare : spares_) {
       if (!spare.held) continue;
       spare.held = false;
-      if (rename(spare.path.c_str(), staged_path.c_str()) == 0) return spare.ownership;
+      if (rename(spare.path.c_str(), staged_path.c_str()) == 0) return spare.text.ownership;
     }
     return std::nullopt;
   }
 
-  // Keeps the old text at `staged_path`, owned as `ownership` says, as a
-  // spare, or removes it when both are held. The caller holds root.
-  void keep(const std::string& staged_path, Ownership ownership) {
+  // Keeps the old text at `staged_path` as a spare, or removes it when
+  // both are held. The caller holds root.
+  void keep(const std::string& staged_path, const OldText& text) {
     refresh();
     for (Spare& spare : spares_) {
       if (spare.held) continue;
       spare.held = rename(staged_path.c_str(), spare.path.c_str()) == 0;
-      spare.ownership = ownership;
+      spare.text = text;
       if (spare.held) return;
     }
     (void)unlink(staged_path.c_str());
   }
 
- private:
-  struct Spare {
-    std::string path;
-    bool held = false;
-    Ownership ownership;
-  };
+  // A spare to be written over where it lies: a held one if there is one,
+  // else a free name (held false).
+  Spare& in_place() {
+    refresh();
+    for (Spare& spare : spares_)
+      if (spare.held) return spare;
+    return spares_[0];
+  }
 
+ private:
   void refresh() {
     const pid_t me = core::own_pid();
     std::string first = process_file_path(kSpareUserfileRoles[0]);
@@ -257,7 +279,7 @@ bool stage_userfile(const core::UserRecord& record, StagedUserfile& staged) {
   KeptAttributes kept;
   if (!keep_attributes(staged.path, kept)) return false;
   staged.mode = kept.mode;
-  staged.ownership = {kept.owner, kept.group};
+  staged.replaced = old_text_of(kept);
 
   core::PrivilegeBracket privileged;
   staged.temporary = staged.path + "." + std::to_string(static_cast<unsigned>(core::own_pid()));
@@ -275,7 +297,7 @@ bool stage_userfile(const core::UserRecord& record, StagedUserfile& staged) {
   // never meets the temporary file's 0600. The mode goes on after the text,
   // so a file left by a killed writer tells whether it was written in full.
   // A spare is mostly an old text of the same owner's: nothing to change.
-  if (reused != staged.ownership && fchown(fd.get(), kept.owner, kept.group) != 0)
+  if (reused != staged.replaced.ownership && fchown(fd.get(), kept.owner, kept.group) != 0)
     core::error_log("Chown on userfile %s failed", staged.path);
   if (written && fchmod(fd.get(), kept.mode) != 0) core::error_log("Chmod on userfile %s failed", staged.path);
   if (!fd.close() || !written) {
@@ -304,12 +326,67 @@ bool commit_staged(const StagedUserfile& staged) {
   core::ignore_failure(chmod(staged.path.c_str(), staged.mode | S_ISVTX));  // fails for a new user
   bool old_kept = false;
   if (core::replace_file_keeping_old(staged.temporary, staged.path, old_kept)) {
-    if (old_kept) spare_userfiles().keep(staged.temporary, staged.ownership);
+    // Its mode now carries the mark: left unknown, so the next write sets it.
+    OldText exchanged_out = staged.replaced;
+    exchanged_out.mode = 0;
+    if (old_kept) spare_userfiles().keep(staged.temporary, exchanged_out);
     return true;
   }
   core::error_log("Couldn't update userfile for %s, rename error is %d", staged.path, errno);
   core::ignore_failure(chmod(staged.path.c_str(), staged.mode));
   (void)unlink(staged.temporary.c_str());
+  return false;
+}
+
+// One record's new text, written straight into a spare and exchanged with
+// its userfile; the caller holds root. The spare's name is this process's
+// own, so a writer killed before the exchange leaves the userfile as it was
+// and nothing to settle (a GIVE, which must change two userfiles or
+// neither, goes through staged files instead), and after the exchange the
+// spare holds the old text. Only what differs from the old text the spare
+// holds is changed: its length, owner and mode. False after logging why.
+bool write_through_spare(const core::UserRecord& record) {
+  if (!valid_user_name(record.name)) {
+    core::error_log("Unable to create userfile %s", record.name);
+    return false;
+  }
+  const std::string text = format_userfile(record, userfile_section_count());
+  const std::string path = userfile_path(record.name);
+  KeptAttributes kept;
+  if (!keep_attributes(path, kept)) return false;
+
+  SpareUserfiles::Spare& spare = spare_userfiles().in_place();
+  core::UniqueFd fd;
+  if (spare.held) fd = core::open_file(spare.path.c_str(), O_WRONLY | O_NOFOLLOW);
+  if (!fd) {
+    spare.held = false;
+    spare.text = {{}, 0600, 0};
+    fd = core::open_file(spare.path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0600);
+    if (!fd) {
+      core::error_log("Unable to create userfile %s", spare.path);
+      return false;
+    }
+  }
+  spare.held = false;  // from here on it holds no old text
+  // Cut after the text, never to nothing first: ext4 writes out at its
+  // close a file that was cut to nothing.
+  bool written = core::write_all(fd.get(), text);
+  if (written && static_cast<off_t>(text.size()) < spare.text.size)
+    written = ftruncate(fd.get(), static_cast<off_t>(text.size())) == 0;
+  const Ownership owner{kept.owner, kept.group};
+  if (written && spare.text.ownership != owner && fchown(fd.get(), kept.owner, kept.group) != 0)
+    core::error_log("Chown on userfile %s failed", path);
+  if (written && spare.text.mode != kept.mode && fchmod(fd.get(), kept.mode) != 0)
+    core::error_log("Chmod on userfile %s failed", path);
+  bool old_kept = false;
+  if (fd.close() && written && core::replace_file_keeping_old(spare.path, path, old_kept)) {
+    spare.held = old_kept;
+    spare.text = old_text_of(kept);
+    return true;
+  }
+  (void)unlink(spare.path.c_str());
+  // The old file is whole, but the change was not made: say so.
+  core::error_log("Creation of userfile for %s failed.", path);
   return false;
 }
 
@@ -322,11 +399,11 @@ void follow_own_record(const core::UserRecord& record, const StagedUserfile& sta
 }  // namespace
 
 int write_user(const core::UserRecord& record) {
-  // One bracket for the new file, its exchange and the lock's release.
+  // One bracket for the new text, its exchange and the lock's release.
   core::PrivilegeBracket privileged;
   StagedUserfile staged;
-  bool done = stage_userfile(record, staged);
-  if (done) done = commit_staged(staged);
+  staged.skipped = left_unwritten(record);
+  const bool done = staged.skipped || write_through_spare(record);
   if (done) follow_own_record(record, staged);
   unlock_user(record.name);
   return done ? 0 : 1;

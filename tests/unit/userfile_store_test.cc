@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "userdb/user_directory.h"
 #include "userdb/process_files.h"
+#include "userdb/user_directory.h"
 #include "userdb/user_lock.h"
 #include "userdb/userfile.h"
 #include "userdb_site_fixture.h"
@@ -137,8 +137,8 @@ TEST_F(UserfileStore, NewUserfileGetsMode0644AndRootOwnership) {
 
 TEST_F(UserfileStore, AFailedWriteLeavesTheOldFileWholeAndSaysSo) {
   write_file(user_path("bob"), "FLAGS 1\nTAGLINE old\n");
-  // The temporary name is taken by a directory, so it cannot be created.
-  stdfs::create_directory(user_path("bob") + "." + std::to_string(getpid()));
+  // The spare's name is taken by a directory, so the new text has nowhere to go.
+  stdfs::create_directory(userdb::process_file_path(userdb::kSpareUserfileRoles[0]));
   ASSERT_EQ(userdb::lock_and_load_user("bob"), 0);
   std::strcpy(userdb::work_user().tagline, "new");
   EXPECT_EQ(userdb::write_user(userdb::work_user()), 1);
@@ -291,6 +291,15 @@ TEST_F(UserfileStore, TwoRecordsWrittenTogetherChangeBothOrNeither) {
       const std::string name = entry.path().filename();
       EXPECT_TRUE(name == "ann" || name == "bob" || name.starts_with(own_files)) << name;
     }
+  }
+  // The texts the pair exchanged out carry the replaced-text mark; a
+  // single write over one of them must not pass it on.
+  for (const char* name : {"ann", "bob"}) {
+    ASSERT_EQ(userdb::lock_and_load_user(name), 0);
+    ASSERT_EQ(userdb::write_user(userdb::work_user()), 0);
+    struct stat st{};
+    ASSERT_EQ(stat(user_path(name).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0644u) << name;
   }
 }
 
