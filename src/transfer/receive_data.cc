@@ -11,6 +11,7 @@
 #include <string>
 
 #include "core/control_reader.h"
+#include "core/idle_alarm.h"
 #include "core/session.h"
 #include "core/tls_stream.h"
 #include "online/online_table.h"
@@ -116,7 +117,7 @@ bool ReceiveLoop::write_all(const char* data, std::size_t size) {
 }
 
 bool ReceiveLoop::after_chunk(std::size_t received) {
-  keep_transfer_alarm();
+  core::restart_idle_time_out();
   progress().byte_count += static_cast<off_t>(received);
   online::add_own_transfer_bytes(received);
   bool aborted = interrupted_by_signal();
@@ -176,14 +177,14 @@ char* receive_buffer() {
 }
 
 ReceiveResult receive_data(int in, int out, const std::string& path, bool ascii, uint32_t* crc) {
-  rearm_transfer_alarm();
+  core::restart_idle_time_out();
   ReceiveResult result;
   {
     NonBlockingSocket non_blocking(in);
     ReceiveLoop loop(in, out, path, crc);
     result = loop.run(ascii);
   }
-  rearm_transfer_alarm();
+  core::restart_idle_time_out();
   if (result.outcome == ReceiveResult::Aborted) online::end_own_transfer();
   return result;
 }
