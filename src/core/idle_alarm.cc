@@ -2,8 +2,10 @@
 #include "core/idle_alarm.h"
 
 #include <signal.h>
+#include <sys/time.h>
 #include <syslog.h>
 
+#include <chrono>
 #include <ctime>
 #include <string>
 
@@ -16,7 +18,17 @@
 namespace core {
 namespace {
 
+// CLOCK_MONOTONIC, read through the vDSO.
+using Clock = std::chrono::steady_clock;
+constexpr Clock::time_point kNever = Clock::time_point::max();
+
 volatile sig_atomic_t idle_alarm_fired = 0;
+
+// When the session times out; kNever without a time-out.
+Clock::time_point deadline = kNever;
+// When the kernel timer rings, never earlier than it really does; kNever
+// when it is not set or has rung.
+Clock::time_point timer_rings = kNever;
 
 void idle_alarm_handler(int) { idle_alarm_fired = 1; }
 
@@ -35,13 +47,45 @@ void install_idle_timer() {
   ::sigaction(SIGALRM, &action, nullptr);
 }
 
-bool idle_alarm_pending() { return idle_alarm_fired != 0; }
+void restart_idle_time_out() {
+  const int seconds = session().idle_timeout;
+  if (seconds <= 0) {
+    // A timer still set rings harmlessly.
+    deadline = kNever;
+    return;
+  }
+  deadline = Clock::now() + std::chrono::seconds(seconds);
+  // A timer that rings first finds the deadline ahead and is set again.
+  if (timer_rings > deadline) set_alarm_timer(std::chrono::seconds(seconds));
+}
+
+bool idle_deadline_passed() { return deadline != kNever && Clock::now() >= deadline; }
+
+void set_alarm_timer(std::chrono::microseconds after) {
+  itimerval value{};
+  value.it_value.tv_sec = static_cast<time_t>(after.count() / 1000000);
+  value.it_value.tv_usec = static_cast<suseconds_t>(after.count() % 1000000);
+  ::setitimer(ITIMER_REAL, &value, nullptr);
+  // Read after the call, so a deadline is never believed covered by a
+  // timer that rings later than it.
+  timer_rings = after.count() > 0 ? Clock::now() + after : kNever;
+}
+
+bool idle_alarm_pending() {
+  if (!idle_alarm_fired) return false;
+  timer_rings = kNever;
+  const Clock::time_point now = Clock::now();
+  if (deadline != kNever && now >= deadline) return true;
+  // Rang early: the deadline moved after the timer was set (or went away).
+  idle_alarm_fired = 0;
+  if (deadline != kNever) set_alarm_timer(std::chrono::ceil<std::chrono::microseconds>(deadline - now));
+  return false;
+}
 
 void check_idle_alarm() {
-  if (idle_alarm_fired) {
-    idle_alarm_fired = 0;
-    idle_timeout_handler();
-  }
+  if (!idle_alarm_pending()) return;
+  idle_alarm_fired = 0;
+  idle_timeout_handler();
 }
 
 void idle_timeout_handler() {

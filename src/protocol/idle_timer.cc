@@ -1,12 +1,9 @@
 // Which command lines count as activity for the idle time-out.
 #include "protocol/idle_timer.h"
 
-#include <unistd.h>
-
 #include "config/config_store.h"
 #include "core/idle_alarm.h"
 #include "core/match.h"
-#include "core/session.h"
 
 namespace protocol {
 
@@ -20,13 +17,13 @@ bool is_idle_command(std::string_view line) {
 }
 
 void rearm_idle_alarm(std::string_view line) {
-  const int timeout = core::session().idle_timeout;
-  const bool idle_command = is_idle_command(line);
-  const unsigned left = ::alarm(timeout > 0 ? static_cast<unsigned>(timeout) : 0);
-  if (!idle_command) return;
-  // The alarm had already run out: the session has been idle too long.
-  if (left == 0 && timeout > 0) core::idle_timeout_handler();
-  ::alarm(left);
+  if (!is_idle_command(line)) {
+    core::restart_idle_time_out();
+    return;
+  }
+  // The deadline stays; one already passed means the session has been
+  // idle too long.
+  if (core::idle_deadline_passed()) core::idle_timeout_handler();
 }
 
 }  // namespace protocol

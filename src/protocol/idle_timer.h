@@ -5,9 +5,9 @@
 
 namespace protocol {
 
-// Re-arms the alarm after a command line has been read. A line matching
-// an `idle_commands` pattern does not count as activity: the alarm keeps
-// the time that was left (and an expired one ends the session at once).
+// Restarts the idle time-out after a command line has been read. A line
+// matching an `idle_commands` pattern does not count as activity: the
+// deadline stays where it is (and a passed one ends the session at once).
 void rearm_idle_alarm(std::string_view line);
 
 // True when `line` (without its line end) matches an `idle_commands`

@@ -8,25 +8,26 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 
-#include "core/session.h"
+#include "core/idle_alarm.h"
 #include "core/unique_fd.h"
 
 namespace session {
 namespace {
 
-constexpr unsigned kIdentSeconds = 10;
+constexpr std::chrono::seconds kIdentLimit{10};
 constexpr const char* kUnknown = "UNKNOWN";
 
 volatile sig_atomic_t ident_alarm_rang = 0;
 
 void ident_alarm_handler(int) { ident_alarm_rang = 1; }
 
-// Installs the flag handler for SIGALRM and arms the alarm; restores the
-// previous handler and re-arms the alarm with the idle timeout on exit.
+// Installs the flag handler for SIGALRM and sets the timer; restores the
+// previous handler and restarts the idle time-out on exit.
 class IdentAlarm {
  public:
   IdentAlarm() {
@@ -36,12 +37,12 @@ class IdentAlarm {
     sigemptyset(&action.sa_mask);
     action.sa_flags = 0;  // interrupt the blocked call
     sigaction(SIGALRM, &action, &previous_);
-    ::alarm(kIdentSeconds);
+    core::set_alarm_timer(kIdentLimit);
   }
   ~IdentAlarm() {
-    ::alarm(0);
+    core::set_alarm_timer({});
     sigaction(SIGALRM, &previous_, nullptr);
-    ::alarm(static_cast<unsigned>(core::session().idle_timeout > 0 ? core::session().idle_timeout : 0));
+    core::restart_idle_time_out();
   }
   IdentAlarm(const IdentAlarm&) = delete;
   IdentAlarm& operator=(const IdentAlarm&) = delete;
@@ -101,7 +102,7 @@ std::string ident_lookup(const core::NetAddress& peer, const core::NetAddress& l
 
   // The send/receive time-outs back the alarm up: should it ring just
   // before a call blocks, the call still ends in time.
-  timeval limit{static_cast<time_t>(kIdentSeconds), 0};
+  timeval limit{static_cast<time_t>(kIdentLimit.count()), 0};
   setsockopt(sock.get(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
   setsockopt(sock.get(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
 

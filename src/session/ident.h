@@ -11,8 +11,7 @@ namespace session {
 // Asks the ident service at the peer's address (port `ident_port`, 113
 // unless a test says otherwise) about the connection `peer` <-> `local`.
 // Gives up after 10 seconds. Returns the user name, or "UNKNOWN" when there
-// is no usable answer. Afterwards the alarm is set back to the session's
-// idle timeout.
+// is no usable answer. Afterwards the idle time-out starts again.
 std::string ident_lookup(const core::NetAddress& peer, const core::NetAddress& local,
                          unsigned short ident_port = 113);
 

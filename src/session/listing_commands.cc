@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "core/idle_alarm.h"
 #include "core/match.h"
 #include "core/reply.h"
 #include "core/session.h"
@@ -66,7 +67,7 @@ class ListingConnection {
  private:
   bool write(std::string_view bytes) {
     if (!open()) return false;
-    transfer::rearm_transfer_alarm();
+    core::restart_idle_time_out();
     while (!bytes.empty()) {
       const ssize_t n = core::stream_write(fd_, bytes.data(), bytes.size());
       if (n < 0 && errno == EINTR) {

@@ -14,6 +14,7 @@
 #include "config/ip_policy.h"
 #include "core/control_reader.h"
 #include "core/fixed_field.h"
+#include "core/idle_alarm.h"
 #include "core/logs.h"
 #include "core/process_title.h"
 #include "core/reply.h"
@@ -237,7 +238,7 @@ bool admit_user(const std::string& password) {
                                               s.default_idle_timeout, s.max_idle_timeout);
   s.idle_timeout = limits.idle_timeout;
   s.max_idle_timeout = limits.max_idle_timeout;
-  ::alarm(static_cast<unsigned>(s.idle_timeout > 0 ? s.idle_timeout : 0));
+  core::restart_idle_time_out();
   return true;
 }
 

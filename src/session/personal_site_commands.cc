@@ -12,6 +12,7 @@
 #include "config/access_rules.h"
 #include "config/config_store.h"
 #include "core/fixed_field.h"
+#include "core/idle_alarm.h"
 #include "core/format.h"
 #include "core/privilege.h"
 #include "core/reply.h"
@@ -151,7 +152,7 @@ int site_idle(const CommandArgs& args) {
     return 1;
   }
   s.idle_timeout = static_cast<int>(std::min<long long>(wanted, 1 << 30));
-  ::alarm(static_cast<unsigned>(s.idle_timeout));
+  core::restart_idle_time_out();
   core::string_reply(200, 212, 0, s.idle_timeout);
   return 0;
 }

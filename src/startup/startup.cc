@@ -255,7 +255,7 @@ int run(int argc, char** argv, char** envp) {
   // 26: an unauthenticated client gets one minute of silence.
   s.login_time = core::now();
   s.idle_timeout = kPreLoginIdleSeconds;
-  ::alarm(kPreLoginIdleSeconds);
+  core::restart_idle_time_out();
 
   // 27. SIGALRM now marks the session idle; the ident query, the only
   // other user of the alarm, puts this handler back when it is done.

@@ -114,8 +114,13 @@ int open_active(const char* name, off_t size) {
   }
   session.data_fd = fd;
   int waited = 0;
+  bool interrupted = false;
   while (::connect(fd, session.data_dest_addr.raw(), session.data_dest_addr.length()) != 0) {
     const int error = errno;
+    // A connect interrupted by a signal (an early idle ring, urgent data)
+    // goes on in the kernel; called again, it may find it done.
+    if (error == EISCONN && interrupted) break;
+    interrupted = error == EINTR;
     if (error == EINTR) core::check_idle_alarm();
     if ((error == EADDRINUSE || error == EINTR) && waited < kWaitMaxSeconds) {
       ::sleep(kWaitStepSeconds);

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "core/control_reader.h"
+#include "core/idle_alarm.h"
 #include "core/session.h"
 #include "core/tls_stream.h"
 #include "online/online_table.h"
@@ -117,7 +118,7 @@ bool ReceiveLoop::write_all(const char* data, std::size_t size) {
 }
 
 bool ReceiveLoop::after_chunk(std::size_t received) {
-  keep_transfer_alarm();
+  core::restart_idle_time_out();
   progress().byte_count += static_cast<off_t>(received);
   online::add_own_transfer_bytes(received);
   bool aborted = interrupted_by_signal();
@@ -177,7 +178,7 @@ char* receive_buffer() {
 }
 
 ReceiveResult receive_data(int in, int out, const std::string& path, bool ascii, uint32_t* crc) {
-  rearm_transfer_alarm();
+  core::restart_idle_time_out();
   ReceiveResult result;
   {
     // A clear socket is read without waiting by the call itself; a TLS
@@ -187,7 +188,7 @@ ReceiveResult receive_data(int in, int out, const std::string& path, bool ascii,
     ReceiveLoop loop(in, out, path, crc);
     result = loop.run(ascii);
   }
-  rearm_transfer_alarm();
+  core::restart_idle_time_out();
   if (result.outcome == ReceiveResult::Aborted) online::end_own_transfer();
   return result;
 }

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "core/control_reader.h"
+#include "core/idle_alarm.h"
 #include "core/reply.h"
 #include "core/session.h"
 #include "core/tls_stream.h"
@@ -64,7 +65,7 @@ class SendLoop {
 };
 
 bool SendLoop::after_chunk(std::size_t moved) {
-  keep_transfer_alarm();
+  core::restart_idle_time_out();
   progress().byte_count += static_cast<off_t>(moved);
   online::add_own_transfer_bytes(moved);
   if (interrupted_by_signal()) return false;
@@ -197,7 +198,7 @@ bool still_growing(mode_t mode, time_t mtime, time_t now) {
 int send_data(int in, int out, const std::string& path, bool ascii) {
   core::Session& s = core::session();
   s.transfer_in_progress = 1;
-  rearm_transfer_alarm();
+  core::restart_idle_time_out();
   // The online status keeps the command line ("RETR ...") throughout: the
   // throttle and the simultaneous-download limits recognise downloads by it.
   Outcome outcome;
@@ -206,7 +207,7 @@ int send_data(int in, int out, const std::string& path, bool ascii) {
     SendLoop loop(in, out, path);
     outcome = ascii ? loop.ascii() : loop.binary();
   }
-  rearm_transfer_alarm();
+  core::restart_idle_time_out();
   switch (outcome) {
     case Outcome::Done:
       return 0;

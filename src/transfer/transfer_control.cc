@@ -1,8 +1,6 @@
 // ABOR and STAT during a transfer.
 #include "transfer/transfer_control.h"
 
-#include <unistd.h>
-
 #include <cctype>
 #include <cstring>
 #include <string_view>
@@ -14,7 +12,6 @@
 #include "core/signals.h"
 #include "core/strings.h"
 #include "transfer/data_connection.h"
-#include "transfer/data_socket.h"
 
 namespace transfer {
 namespace {
@@ -78,25 +75,6 @@ bool interrupted_by_signal() {
   core::end_session_if_requested();
   core::check_idle_alarm();
   return abort_requested();
-}
-
-namespace {
-timespec alarm_armed_at{};
-}  // namespace
-
-void rearm_transfer_alarm() {
-  const int timeout = core::session().idle_timeout;
-  ::alarm(timeout > 0 ? static_cast<unsigned>(timeout) : 0);
-  alarm_armed_at = monotonic_now();
-}
-
-void keep_transfer_alarm() {
-  // A time-out of a few seconds is re-armed after every chunk; without one
-  // there is nothing to re-arm.
-  constexpr int kShortTimeoutSeconds = 5;
-  const int timeout = core::session().idle_timeout;
-  if (timeout <= 0) return;
-  if (timeout <= kShortTimeoutSeconds || elapsed_ms(alarm_armed_at) >= 1000) rearm_transfer_alarm();
 }
 
 }  // namespace transfer

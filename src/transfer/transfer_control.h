@@ -17,14 +17,6 @@ bool abort_requested();
 // pending urgent data; true when the transfer is aborted.
 bool interrupted_by_signal();
 
-// Re-arms the stall alarm with the session's idle time-out.
-void rearm_transfer_alarm();
-// The same after a chunk of data has moved, but only when the alarm was
-// last armed a second or more ago (or the time-out is a few seconds):
-// arming it is a system call, and a second less of a time-out of minutes
-// changes nothing.
-void keep_transfer_alarm();
-
 // The line-handling step of abort_requested on a line already read (at
 // most 7 characters): 1 for ABOR, 2 for STAT, 0 for anything else.
 int classify_transfer_line(const char* line);

@@ -12,6 +12,7 @@
 
 #include "config/access_rules.h"
 #include "config/config_store.h"
+#include "core/idle_alarm.h"
 #include "core/logs.h"
 #include "core/match.h"
 #include "core/path_text.h"
@@ -408,7 +409,7 @@ void settle_interrupted_upload() {
       break;
     case Upload::Receiving:
       finish_receiving(upload);
-      rearm_transfer_alarm();
+      core::restart_idle_time_out();
       core::hold_continuations(true);
       post_upload(upload, false);
       core::discard_held_continuations();

@@ -140,6 +140,19 @@ def test_no_logout_line_after_an_idle_time_out(site):
     assert "LOGOUT:" not in log
 
 
+def test_a_longer_site_idle_times_out_at_its_own_end(site):
+    site.add_user("alice", flags="34")  # exempt: any SITE IDLE
+    set_userfile_line(site, "alice", "GENERAL", "0,0 1 0 0")
+    site.start()
+    raw = raw_login(site, "alice")
+    # The alarm set for the one second of the login rings first: the
+    # session lives on to the three seconds asked for.
+    assert raw.command("SITE IDLE 3")[-1].startswith("200")
+    asked_at = time.monotonic()
+    assert raw.read_reply()[-1].startswith("421")
+    assert 2.5 < time.monotonic() - asked_at < WAIT_SECONDS
+
+
 def test_idler_flag_switches_the_idle_limit_off(site):
     site.add_user("idler", flags="3I")
     set_userfile_line(site, "idler", "GENERAL", "0,0 1 0 0")

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "core/fixed_field.h"
+#include "core/idle_alarm.h"
 #include "core/session.h"
 #include "protocol/command_handlers.h"
 #include "protocol_test_support.h"
@@ -107,7 +108,7 @@ TEST_F(BaseCommandsTest, IdleLimitsNormalUsersOnly) {
   core::copy_field(s.user.flags, "4");
   EXPECT_EQ(session::commands::site_idle(number_args(0)), 0);
   EXPECT_EQ(s.idle_timeout, 0);
-  ::alarm(0);
+  core::set_alarm_timer({});
 }
 
 TEST_F(BaseCommandsTest, TaglineRefusesForbiddenCharactersAndSavesGoodOnes) {

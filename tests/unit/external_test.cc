@@ -200,6 +200,9 @@ TEST_F(ExternalTest, SessionEndStopsTheProgram) {
           if (stream == nullptr || !text::read_output_line(stream, line)) std::_Exit(3);
           scratch::write_file(pid_file, line.substr(4));
           if (c.idle) {
+            // The time-out; a ring before it must not end the program.
+            core::session().idle_timeout = 1;
+            core::restart_idle_time_out();
             struct itimerval shortly {};
             shortly.it_value.tv_usec = 100000;
             ::setitimer(ITIMER_REAL, &shortly, nullptr);

@@ -2,12 +2,15 @@
 #include <gtest/gtest.h>
 #include <arpa/inet.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <string>
 #include <thread>
 
+#include "core/idle_alarm.h"
+#include "core/session.h"
 #include "session/ident.h"
 
 namespace {
@@ -105,6 +108,19 @@ TEST(IdentLookup, NoServiceGivesUnknown) {
   EXPECT_EQ(session::ident_lookup(loopback(40001), loopback(21), ntohs(address.sin_port)),
             "UNKNOWN");
   ::close(unused);
+}
+
+// The lookup's own 10-second timer goes; the idle time-out runs again.
+TEST(IdentLookup, AfterwardsTheIdleTimerRuns) {
+  for (const int idle_timeout : {900, 0}) {
+    core::session().idle_timeout = idle_timeout;
+    FakeIdentService service("");
+    session::ident_lookup(loopback(40001), loopback(21), service.port());
+    itimerval timer{};
+    ::getitimer(ITIMER_REAL, &timer);
+    EXPECT_NEAR(static_cast<double>(timer.it_value.tv_sec), idle_timeout, 1.0) << idle_timeout;
+  }
+  core::set_alarm_timer({});
 }
 
 }  // namespace
