@@ -5,6 +5,7 @@
 #include <sys/time.h>
 #include <syslog.h>
 
+#include <cerrno>
 #include <chrono>
 #include <ctime>
 #include <string>
@@ -80,6 +81,13 @@ bool idle_alarm_pending() {
   idle_alarm_fired = 0;
   if (deadline != kNever) set_alarm_timer(std::chrono::ceil<std::chrono::microseconds>(deadline - now));
   return false;
+}
+
+void pause_seconds(unsigned seconds) {
+  timespec left{static_cast<time_t>(seconds), 0};
+  while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
+    if (!idle_alarm_fired || idle_alarm_pending()) return;
+  }
 }
 
 void check_idle_alarm() {

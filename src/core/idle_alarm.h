@@ -38,6 +38,11 @@ void check_idle_alarm();
 // false.
 bool idle_alarm_pending();
 
+// Sleeps `seconds`, as sleep() does, except that an early ring of the idle
+// timer does not cut the pause short: a signal that asks for something (a
+// time-out that is due, urgent data, a termination) still does.
+void pause_seconds(unsigned seconds);
+
 // String 185/421, the debug and event-log lines, the time-out mark, then
 // end_session(10).
 [[noreturn]] void idle_timeout_handler();

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "config/text_template.h"
+#include "core/idle_alarm.h"
 #include "core/logs.h"
 #include "core/session.h"
 #include "core/strings.h"
@@ -69,7 +70,7 @@ int user_command(const char* name) {
   core::string_reply(331, 3, 0, wanted);
   s.awaiting_password = 1;
   // Guessing gets slower with every failure; the reply is out already.
-  if (s.login_attempts > 0) ::sleep(static_cast<unsigned>(s.login_attempts));
+  if (s.login_attempts > 0) core::pause_seconds(static_cast<unsigned>(s.login_attempts));
   return 0;
 }
 

@@ -12,6 +12,7 @@
 
 #include "config/config_store.h"
 #include "core/fixed_field.h"
+#include "core/idle_alarm.h"
 #include "core/process_title.h"
 #include "core/session.h"
 #include "userdb/userfile.h"
@@ -35,7 +36,7 @@ std::optional<std::string> reverse_lookup(const core::NetAddress& address, int r
                                NI_NAMEREQD);
     if (result == 0) return std::string(name);
     if (result != EAI_AGAIN || tries >= retries) return std::nullopt;
-    ::sleep(kLookupRetryPause);
+    core::pause_seconds(kLookupRetryPause);
   }
 }
 

@@ -14,6 +14,7 @@
 
 #include "config/config_store.h"
 #include "core/fixed_field.h"
+#include "core/idle_alarm.h"
 #include "core/session_end.h"
 #include "userdb/userfile.h"
 
@@ -76,7 +77,7 @@ int ring_address_of(const char* word, char (&addr)[20]) {
   addrinfo* found = nullptr;
   int error = ::getaddrinfo(word, nullptr, &hints, &found);
   if (error == EAI_AGAIN) {
-    ::sleep(kResolverRetryPause);
+    core::pause_seconds(kResolverRetryPause);
     error = ::getaddrinfo(word, nullptr, &hints, &found);
   }
   if (error != 0) return error;

@@ -123,7 +123,7 @@ int open_active(const char* name, off_t size) {
     interrupted = error == EINTR;
     if (error == EINTR) core::check_idle_alarm();
     if ((error == EADDRINUSE || error == EINTR) && waited < kWaitMaxSeconds) {
-      ::sleep(kWaitStepSeconds);
+      core::pause_seconds(kWaitStepSeconds);
       waited += kWaitStepSeconds;
       continue;
     }
@@ -166,7 +166,7 @@ int create_active_socket() {
       if (::bind(fd, source.raw(), source.length()) == 0) break;
       error = errno;
       if (error != EADDRINUSE || retry > kActiveBindRetries) break;
-      ::sleep(static_cast<unsigned>(retry));
+      core::pause_seconds(static_cast<unsigned>(retry));
       error = 0;
     }
   }

@@ -310,7 +310,7 @@ void send_final_reply(const Target& target, const ReceiveResult& received, const
   if (code == 226 && verdict.kind == PostUploadVerdict::Removed) code = kRefused;
   if (verdict.delay_seconds > 0) {
     core::string_reply(code, 518, 1, verdict.delay_seconds);
-    ::sleep(static_cast<unsigned>(verdict.delay_seconds));
+    core::pause_seconds(static_cast<unsigned>(verdict.delay_seconds));
   }
   errno = received.error;
   if (code == 426)

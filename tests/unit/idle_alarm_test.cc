@@ -74,6 +74,15 @@ TEST_F(IdleAlarmTest, ARingBeforeTheDeadlineSetsTheTimerForTheRest) {
   EXPECT_FALSE(core::idle_deadline_passed());
 }
 
+TEST_F(IdleAlarmTest, AnEarlyRingDoesNotCutAPauseShort) {
+  restart_with(900);
+  core::set_alarm_timer(milliseconds(100));
+  const auto start = std::chrono::steady_clock::now();
+  core::pause_seconds(1);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, milliseconds(990));
+  EXPECT_NEAR(timer_left(), 899, 1.0);
+}
+
 TEST_F(IdleAlarmTest, ARingAtTheDeadlineTimesOut) {
   EXPECT_EXIT(
       {
