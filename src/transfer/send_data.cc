@@ -126,11 +126,12 @@ bool SendLoop::follow_growing_file(off_t position) {
 Outcome SendLoop::binary() {
   off_t position = ::lseek(in_, 0, SEEK_CUR);
   if (position < 0) position = 0;
-  const std::size_t chunk = throttled_ ? kThrottledChunk : kBinaryChunk;
+  std::size_t chunk = throttled_ ? kThrottledChunk : kFirstBinaryChunk;
   for (;;) {
     const ssize_t sent = core::stream_sendfile(out_, in_, &position, chunk);
     if (sent > 0) {
       if (!after_chunk(static_cast<std::size_t>(sent))) return Outcome::Aborted;
+      if (!throttled_ && chunk < kBinaryChunk) chunk *= 2;
       continue;
     }
     if (sent == 0) {

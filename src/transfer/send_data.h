@@ -17,6 +17,10 @@ namespace transfer {
 // byte count advances at least every 64 KiB.
 inline constexpr std::size_t kBinaryChunk = 1 << 20;
 inline constexpr std::size_t kThrottledChunk = 64 << 10;
+// The first chunk of a transfer, doubled with every chunk up to
+// kBinaryChunk: on loopback the client starts reading while the rest is
+// sent, where one 1 MiB call would hand it the file only at the end.
+inline constexpr std::size_t kFirstBinaryChunk = 128 << 10;
 // ASCII conversion reads this much at a time.
 inline constexpr std::size_t kAsciiBlock = 64 << 10;
 // A file with these permission bits is still being uploaded; it is
