@@ -44,16 +44,29 @@ std::string userfile_path(std::string_view name) {
   return path;
 }
 
-int user_exists(const char* name) {
-  if (!name || !valid_user_name(name)) return 0;
+namespace {
+
+// Whether `name` can name a userfile at all (lock files never do).
+bool could_be_user(const char* name) {
+  if (!name || !valid_user_name(name)) return false;
   std::string_view view(name);
-  if (view.size() >= 5 && view.substr(view.size() - 5) == ".lock") return 0;
+  return !(view.size() >= 5 && view.substr(view.size() - 5) == ".lock");
+}
+
+}  // namespace
+
+int user_exists(const char* name) {
+  if (!could_be_user(name)) return 0;
   struct stat st{};
-  if (stat(userfile_path(view).c_str(), &st) != 0) return 0;
+  if (stat(userfile_path(name).c_str(), &st) != 0) return 0;
   return S_ISREG(st.st_mode) ? 1 : 0;
 }
 
-int read_userfile(const char* name) {
+namespace {
+
+// read_userfile; with `quiet_if_missing` a userfile that does not exist
+// fails without an error-log line.
+int read_userfile_text(const char* name, bool quiet_if_missing) {
   core::UserRecord& work = work_user();
   work = core::UserRecord{};
   if (!name) return 1;
@@ -67,7 +80,7 @@ int read_userfile(const char* name) {
   const std::string path = userfile_path(name);
   core::UniqueFd fd = core::open_file(path.c_str(), O_RDONLY);
   if (!fd) {
-    core::error_log("Err: Userfile for %s could not be opened.", name);
+    if (errno != ENOENT || !quiet_if_missing) core::error_log("Err: Userfile for %s could not be opened.", name);
     return 1;
   }
   std::string text;
@@ -79,6 +92,10 @@ int read_userfile(const char* name) {
   if (std::strcmp(work.name, s.user.name) == 0 && !core::has_flag(work.flags, core::flag::kAnonymous)) s.user = work;
   return 0;
 }
+
+}  // namespace
+
+int read_userfile(const char* name) { return read_userfile_text(name, false); }
 
 namespace {
 
@@ -98,10 +115,15 @@ int load_user(const char* name) {
 }
 
 int lock_and_load_user(const char* name) {
-  if (!name || !user_exists(name)) return 1;
-  if (!user_cache_enabled() && !take_user_lock(name)) return 1;
-  // A user removed while this process waited for the lock fails the read.
-  if (load_settled_user(name) != 0) {
+  if (user_cache_enabled()) {
+    if (!user_exists(name)) return 1;
+    return load_user_cached(name);
+  }
+  if (!could_be_user(name) || !take_user_lock(name)) return 1;
+  // A user who does not exist, or was removed while this process waited
+  // for the lock, fails the read: the userfile is not looked for first, as
+  // an account that takes its lock exists far more often than not.
+  if (read_userfile_text(name, true) != 0) {
     unlock_user(name);
     return 1;
   }

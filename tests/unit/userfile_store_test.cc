@@ -37,6 +37,11 @@ TEST_F(UserfileStore, MissingUserfileFailsWithAnErrorLogLine) {
   EXPECT_NE(error_log().find("Err: Userfile for ghost could not be opened."), std::string::npos);
   EXPECT_EQ(userdb::load_user("ghost"), 1);
   EXPECT_EQ(userdb::read_userfile("../etc/passwd"), 1);
+  // Taking the lock of a user who is not there fails quietly and leaves
+  // no lock behind.
+  EXPECT_EQ(userdb::lock_and_load_user("ghost"), 1);
+  EXPECT_EQ(count_lines_containing(error_log(), "Err: Userfile for ghost"), 1);
+  EXPECT_FALSE(stdfs::exists(user_path("ghost.lock")));
 }
 
 TEST_F(UserfileStore, UserExistsOnlyForRegularFilesThatAreNoLocks) {
