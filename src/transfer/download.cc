@@ -143,7 +143,7 @@ int run_download(const std::string& name, const std::string& path, int fd, off_t
   int result = 0;
   if (size > 0) {
     if (s.type == 1 || s.type == 3 || s.type == 4) {
-      result = send_data(fd, s.data_fd, path, s.type == 1);
+      result = send_data(fd, s.data_fd, path, s.type == 1, terms.restart_point, size);
     } else {
       core::string_reply(550, 523, 0, s.type, "send_data");
       result = -1;

@@ -40,7 +40,8 @@ class SendLoop {
         area_(online::governing_speed_limit(path.c_str(), online::Direction::Download)),
         throttled_(own_limit_ != 0 || area_.pattern != nullptr) {}
 
-  Outcome binary();
+  // From `position` of a file that had `size` bytes when opened.
+  Outcome binary(off_t position, off_t size);
   Outcome ascii();
 
  private:
@@ -53,8 +54,8 @@ class SendLoop {
   // reading data is answered instead of left waiting. False when aborted.
   bool wait_writable();
   // At end of input: true when the file may still grow (after a pause) or
-  // has grown already.
-  bool follow_growing_file(off_t position);
+  // has grown already; `size` becomes its size now.
+  bool follow_growing_file(off_t position, off_t& size);
 
   int in_;
   int out_;
@@ -113,9 +114,10 @@ Outcome SendLoop::write_all(const char* data, std::size_t size) {
   return Outcome::Done;
 }
 
-bool SendLoop::follow_growing_file(off_t position) {
+bool SendLoop::follow_growing_file(off_t position, off_t& size) {
   struct stat st {};
   if (::fstat(in_, &st) != 0) return false;
+  size = st.st_size;
   if (st.st_size > position) return true;
   if (!still_growing(st.st_mode, st.st_mtime, ::time(nullptr))) return false;
   ::sleep(1);
@@ -123,19 +125,23 @@ bool SendLoop::follow_growing_file(off_t position) {
   return !aborted_;
 }
 
-Outcome SendLoop::binary() {
-  off_t position = ::lseek(in_, 0, SEEK_CUR);
-  if (position < 0) position = 0;
+Outcome SendLoop::binary(off_t position, off_t size) {
   std::size_t chunk = throttled_ ? kThrottledChunk : kFirstBinaryChunk;
   for (;;) {
+    // Sent as far as the file reached: it ends here unless it grows, which
+    // its status tells without one more call that would send nothing.
+    if (position >= size) {
+      if (follow_growing_file(position, size)) continue;
+      return aborted_ ? Outcome::Aborted : Outcome::Done;
+    }
     const ssize_t sent = core::stream_sendfile(out_, in_, &position, chunk);
     if (sent > 0) {
       if (!after_chunk(static_cast<std::size_t>(sent))) return Outcome::Aborted;
       if (!throttled_ && chunk < kBinaryChunk) chunk *= 2;
       continue;
     }
-    if (sent == 0) {
-      if (follow_growing_file(position)) continue;
+    if (sent == 0) {  // shorter than it was
+      if (follow_growing_file(position, size)) continue;
       return aborted_ ? Outcome::Aborted : Outcome::Done;
     }
     if (errno == EAGAIN || errno == EWOULDBLOCK) {
@@ -196,7 +202,7 @@ bool still_growing(mode_t mode, time_t mtime, time_t now) {
   return (mode & 0777) == kGrowingMode && now - mtime < kGrowingWindowSeconds;
 }
 
-int send_data(int in, int out, const std::string& path, bool ascii) {
+int send_data(int in, int out, const std::string& path, bool ascii, off_t position, off_t size) {
   core::Session& s = core::session();
   s.transfer_in_progress = 1;
   core::restart_idle_time_out();
@@ -206,7 +212,7 @@ int send_data(int in, int out, const std::string& path, bool ascii) {
   {
     NonBlockingSocket non_blocking(out);
     SendLoop loop(in, out, path);
-    outcome = ascii ? loop.ascii() : loop.binary();
+    outcome = ascii ? loop.ascii() : loop.binary(position, size);
   }
   core::restart_idle_time_out();
   switch (outcome) {

@@ -28,11 +28,11 @@ inline constexpr std::size_t kAsciiBlock = 64 << 10;
 inline constexpr mode_t kGrowingMode = 0755;
 inline constexpr int kGrowingWindowSeconds = 30;
 
-// Sends `in` (positioned at the restart point) to `out`. `path` is the
-// file's path for the throttle and the online status. Returns 0, or -1
-// after an error reply (551 input, 426 data connection) or an ABOR (whose
-// replies are sent already).
-int send_data(int in, int out, const std::string& path, bool ascii);
+// Sends `in` (positioned at the restart point `position`, `size` bytes long
+// when opened) to `out`. `path` is the file's path for the throttle and the
+// online status. Returns 0, or -1 after an error reply (551 input, 426 data
+// connection) or an ABOR (whose replies are sent already).
+int send_data(int in, int out, const std::string& path, bool ascii, off_t position, off_t size);
 
 // Converts LF to CR LF: appends the converted `data` to `out`.
 void ascii_convert(const char* data, std::size_t size, std::string& out);

@@ -70,6 +70,11 @@ class SendData : public ::testing::Test {
     return fd;
   }
 
+  static off_t size_of(int fd) {
+    struct stat st {};
+    return ::fstat(fd, &st) == 0 ? st.st_size : 0;
+  }
+
   // Runs send_data while a client thread reads everything that arrives.
   int send(int fd, bool ascii, std::string& received) {
     std::thread client([&] {
@@ -77,7 +82,7 @@ class SendData : public ::testing::Test {
       ssize_t got;
       while ((got = ::read(data_[1], buffer, sizeof buffer)) > 0) received.append(buffer, static_cast<std::size_t>(got));
     });
-    const int result = transfer::send_data(fd, data_[0], path_, ascii);
+    const int result = transfer::send_data(fd, data_[0], path_, ascii, ::lseek(fd, 0, SEEK_CUR), size_of(fd));
     ::shutdown(data_[0], SHUT_WR);
     client.join();
     return result;
@@ -120,7 +125,7 @@ TEST_F(SendData, AClientDroppingTheConnectionGets426NotALostSession) {
   const int fd = make_file(pattern_bytes(4 * transfer::kBinaryChunk));
   ::close(data_[1]);
   data_[1] = -1;
-  EXPECT_EQ(transfer::send_data(fd, data_[0], path_, false), -1);
+  EXPECT_EQ(transfer::send_data(fd, data_[0], path_, false, 0, size_of(fd)), -1);
   ::close(fd);
   EXPECT_EQ(replies_.text().substr(0, 21), "426 Data connection: ");
 }
@@ -153,7 +158,7 @@ TEST_F(SendData, AFileStillBeingUploadedIsFollowedUntilItIsFinished) {
     ::close(out);
     while ((got = ::read(data_[1], buffer, sizeof buffer)) > 0) received.append(buffer, static_cast<std::size_t>(got));
   });
-  EXPECT_EQ(transfer::send_data(fd, data_[0], path_, false), 0);
+  EXPECT_EQ(transfer::send_data(fd, data_[0], path_, false, 0, size_of(fd)), 0);
   ::shutdown(data_[0], SHUT_WR);
   client.join();
   ::close(fd);
