@@ -97,21 +97,12 @@ int read_userfile_text(const char* name, bool quiet_if_missing) {
 
 int read_userfile(const char* name) { return read_userfile_text(name, false); }
 
-namespace {
-
-// Fills the work record once no other process is changing the userfile.
-int load_settled_user(const char* name) {
-  if (user_cache_enabled()) return load_user_cached(name);
-  return read_userfile(name);
-}
-
-}  // namespace
-
 int load_user(const char* name) {
-  if (!name || !valid_user_name(name)) return 1;
-  if (!user_cache_enabled()) (void)wait_for_user_lock(name);
-  if (!user_exists(name)) return 1;
-  return load_settled_user(name);
+  if (user_cache_enabled()) return user_exists(name) ? load_user_cached(name) : 1;
+  if (!could_be_user(name)) return 1;
+  (void)wait_for_user_lock(name);
+  // A user who is not there fails the read, quietly.
+  return read_userfile_text(name, true);
 }
 
 int lock_and_load_user(const char* name) {
