@@ -25,6 +25,7 @@
 #include "core/file_io.h"
 #include "core/fixed_field.h"
 #include "core/match.h"
+#include "core/own_pid.h"
 #include "core/path_text.h"
 #include "core/privilege.h"
 #include "core/session.h"
@@ -138,16 +139,68 @@ bool place_entry(int fd, std::size_t slot, std::size_t records, const DupefileEn
   return false;
 }
 
-// The dupe file opened for writing and locked exclusively, with its record
-// count; never created here: a site without the file has chosen no dupe
-// file. The caller holds root.
-core::UniqueFd open_for_change(std::size_t& records) {
-  core::UniqueFd fd = core::open_file(dupe_file_path().c_str(), O_RDWR);
-  struct stat st {};
-  if (!fd || !core::lock_file(fd.get(), LOCK_EX) || ::fstat(fd.get(), &st) != 0) return {};
-  records = core::whole_records(st, kRecordSize);
-  return fd;
-}
+// The dupe file locked exclusively for a change, with its record count;
+// never created here: a site without the file has chosen no dupe file.
+//
+// The file stays open for writing from the first change of a session on
+// (every upload and every DELE changes it, and opening it takes root); the
+// lock is given back after each change. One replaced meanwhile (a tool
+// rewrote it under its name) is opened again, as root.
+class LockedForChange {
+ public:
+  LockedForChange() {
+    Kept& kept = kept_file();
+    if (kept.owner != core::own_pid()) kept = Kept{};  // a forked child's copy is not its own
+    if (kept.fd && lock_and_count(kept.fd.get(), true)) {
+      fd_ = kept.fd.get();
+      return;
+    }
+    kept = Kept{};
+    core::PrivilegeBracket root;
+    core::UniqueFd fd = core::open_file(dupe_file_path().c_str(), O_RDWR);
+    if (!fd || !lock_and_count(fd.get(), false)) return;
+    kept = Kept{std::move(fd), core::own_pid()};
+    fd_ = kept.fd.get();
+  }
+  ~LockedForChange() {
+    if (fd_ >= 0) core::ignore_failure(::flock(fd_, LOCK_UN));
+  }
+  LockedForChange(const LockedForChange&) = delete;
+  LockedForChange& operator=(const LockedForChange&) = delete;
+
+  explicit operator bool() const { return fd_ >= 0; }
+  int fd() const { return fd_; }
+  std::size_t records() const { return records_; }
+
+ private:
+  struct Kept {
+    core::UniqueFd fd;
+    pid_t owner = 0;
+  };
+  static Kept& kept_file() {
+    static Kept kept;
+    return kept;
+  }
+
+  // Locks `fd` and counts its records; a file kept from before must still
+  // be the one under the name (false, unlocked, otherwise).
+  bool lock_and_count(int fd, bool must_be_named) {
+    struct stat held {};
+    if (!core::lock_file(fd, LOCK_EX) || ::fstat(fd, &held) != 0) return false;
+    if (must_be_named) {
+      struct stat named {};
+      if (::stat(dupe_file_path().c_str(), &named) != 0 || named.st_dev != held.st_dev || named.st_ino != held.st_ino) {
+        core::ignore_failure(::flock(fd, LOCK_UN));
+        return false;
+      }
+    }
+    records_ = core::whole_records(held, kRecordSize);
+    return true;
+  }
+
+  int fd_ = -1;
+  std::size_t records_ = 0;
+};
 
 }  // namespace
 
@@ -158,17 +211,15 @@ bool dupe_add(std::string_view path) {
   if (!check.on()) return false;
   const time_t cutoff = dupe_cutoff(check.days);
 
-  core::PrivilegeBracket root;
-  std::size_t records = 0;
-  core::UniqueFd fd = open_for_change(records);
-  if (!fd) return false;
-  std::size_t slot = records;
-  const bool scanned = scan_records(fd.get(), records, [&](const DupefileEntry& seen, std::size_t index) {
+  const LockedForChange file;
+  if (!file) return false;
+  std::size_t slot = file.records();
+  const bool scanned = scan_records(file.fd(), file.records(), [&](const DupefileEntry& seen, std::size_t index) {
     if (record_counts(seen, cutoff)) return true;
     slot = index;
     return false;
   });
-  return scanned && place_entry(fd.get(), slot, records, new_entry(name));
+  return scanned && place_entry(file.fd(), slot, file.records(), new_entry(name));
 }
 
 std::optional<DupeHit> dupe_find(std::string_view name, time_t cutoff, bool ignore_case) {
@@ -191,12 +242,10 @@ std::optional<DupeHit> dupe_find(std::string_view name, time_t cutoff, bool igno
 DupeClaim dupe_claim(std::string_view path, time_t cutoff, bool ignore_case) {
   DupeClaim claim;
   const std::string_view name = core::last_component(path);
-  core::PrivilegeBracket root;
-  std::size_t records = 0;
-  core::UniqueFd fd = open_for_change(records);
-  if (!fd) return claim;
-  std::size_t slot = records;
-  const bool scanned = scan_records(fd.get(), records, [&](const DupefileEntry& entry, std::size_t index) {
+  const LockedForChange file;
+  if (!file) return claim;
+  std::size_t slot = file.records();
+  const bool scanned = scan_records(file.fd(), file.records(), [&](const DupefileEntry& entry, std::size_t index) {
     if (!record_counts(entry, cutoff)) {
       slot = std::min(slot, index);
       return true;
@@ -205,23 +254,23 @@ DupeClaim dupe_claim(std::string_view path, time_t cutoff, bool ignore_case) {
     claim.hit = DupeHit{std::string(record_name(entry)), std::string(record_uploader(entry)), entry.time};
     return false;
   });
-  if (scanned && !claim.hit && !name.empty()) claim.recorded = place_entry(fd.get(), slot, records, new_entry(name));
+  if (scanned && !claim.hit && !name.empty())
+    claim.recorded = place_entry(file.fd(), slot, file.records(), new_entry(name));
   return claim;
 }
 
 std::vector<std::string> dupe_expire(std::string_view pattern, time_t cutoff, bool literal) {
   std::vector<std::string> freed;
   const std::string pattern_text(pattern);
-  core::PrivilegeBracket root;
-  core::UniqueFd fd = core::open_file(dupe_file_path().c_str(), O_RDWR);
-  if (!fd || !core::lock_file(fd.get(), LOCK_EX)) return freed;
-  scan_records(fd.get(), core::whole_records(fd.get(), kRecordSize), [&](const DupefileEntry& entry, std::size_t index) {
+  const LockedForChange file;
+  if (!file) return freed;
+  scan_records(file.fd(), file.records(), [&](const DupefileEntry& entry, std::size_t index) {
     if (!record_counts(entry, cutoff)) return true;
     const std::string_view name = record_name(entry);
     if (literal ? !same_name(name, pattern, false) : !core::name_match(name, pattern_text)) return true;
     DupefileEntry freed_entry = entry;
     freed_entry.time = 0;
-    if (write_record_at(fd.get(), index, freed_entry)) freed.emplace_back(name);
+    if (write_record_at(file.fd(), index, freed_entry)) freed.emplace_back(name);
     return true;
   });
   return freed;

@@ -148,6 +148,19 @@ TEST_F(DupeSite, OfEightUploadsOfOneNameAtOnceOneClaimsIt) {
   EXPECT_FALSE(again.recorded);
 }
 
+TEST_F(DupeSite, AFileReplacedUnderItsNameBetweenChangesGetsTheNextOne) {
+  scratch::write_file(dupefile(), record("a.zip", core::now()));
+  ASSERT_TRUE(releases::dupe_claim("incoming/b.zip", releases::dupe_cutoff(7), false).recorded);
+  // A tool rewrites the file and renames the new one over the name.
+  scratch::write_file(dupefile() + ".new", record("c.zip", core::now()));
+  ASSERT_EQ(::rename((dupefile() + ".new").c_str(), dupefile().c_str()), 0);
+  ASSERT_TRUE(releases::dupe_claim("incoming/d.zip", releases::dupe_cutoff(7), false).recorded);
+  const std::vector<DupefileEntry> after = records();
+  ASSERT_EQ(after.size(), 2u);
+  EXPECT_STREQ(after[0].name, "c.zip");
+  EXPECT_STREQ(after[1].name, "d.zip");
+}
+
 TEST_F(DupeSite, APartialRecordAtTheEndIsOverwritten) {
   const time_t recent = core::now() - kDay;
   scratch::write_file(dupefile(), record("a.zip", recent) + record("b.zip", recent) + std::string(100, 'x'));
