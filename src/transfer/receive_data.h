@@ -11,10 +11,13 @@
 namespace transfer {
 
 // Reads this much at a time: large reads keep the per-read work (CRC call,
-// progress, a look at the control connection, the throttle) negligible. A
-// throttled upload reads less at a time, so its pace is even and the online
-// table's byte count moves at least every 64 KiB.
-inline constexpr std::size_t kReceiveChunk = 1 << 20;
+// progress, a look at the control connection, the throttle) negligible,
+// and a buffer that stays in the processor's second-level cache between the
+// read, the write to the file and the CRC is faster than a larger one (1 MiB
+// uploads and 256 MiB uploads alike). A throttled upload reads less at a
+// time, so its pace is even and the online table's byte count moves at
+// least every 64 KiB.
+inline constexpr std::size_t kReceiveChunk = 256 << 10;
 inline constexpr std::size_t kThrottledReceiveChunk = 64 << 10;
 
 // The session's one receive buffer of kReceiveChunk bytes, mapped and
