@@ -5,6 +5,7 @@
 #   - a 256 MiB upload with curl -T from memory (MB/s, median of
 #     $CURL_REPEAT, default 5, after one unmeasured run),
 #   - 50 uploads of 1 MiB in one session (ftpbench.py stor: MB/s, median),
+#     in $SMALL_SESSIONS (3) sessions, the median of their medians,
 # into the writable upload/ of the bench kit's tree (peers, and marlod
 # through a bind mount of that directory into a throw-away site). marlod does there what a site does with every
 # upload: the CRC-32 of every byte (calc_crc *), an entry in the dupe file
@@ -50,7 +51,11 @@ curl_upload() {  # LABEL PORT
 }
 
 small_uploads() {  # LABEL PORT
-    "$KIT/ftpbench.py" --port "$2" stor --size 1 --repeat 50 --remote upload/ftpbench-stor.bin | sed "s/^/[$1] /"
+    # One session's rate depends on where the scheduler puts its process:
+    # several sessions, and the summary takes the median of their medians.
+    for _ in $(seq "${SMALL_SESSIONS:-3}"); do
+        "$KIT/ftpbench.py" --port "$2" stor --size 1 --repeat 50 --remote upload/ftpbench-stor.bin | sed "s/^/[$1] /"
+    done
 }
 
 # A marlod site whose user bench may upload into /upload, with the

@@ -4,6 +4,7 @@
 peer, then the time per 1 MiB upload of each marlod set-up."""
 
 import re
+import statistics
 import sys
 
 PEERS = ["vsftpd", "pure-ftpd", "proftpd"]
@@ -37,11 +38,15 @@ def parse(text):
             continue
         mbs = re.match(r"\s+MB/s: median ([\d.]+)", rest)
         if mbs:
-            small[name] = float(mbs.group(1))
+            small.setdefault(name, []).append(float(mbs.group(1)))
         ms = re.match(r"\s+DELE ms median ([\d.]+)", rest)
         if ms:
-            dele[name] = float(ms.group(1))
-    return big, small, dele, sizes
+            dele.setdefault(name, []).append(float(ms.group(1)))
+    # Several sessions per server: the median of their medians.
+    sessions = dict(small)
+    small = {name: statistics.median(values) for name, values in small.items()}
+    dele = {name: statistics.median(values) for name, values in dele.items()}
+    return big, small, dele, sizes, sessions
 
 
 def cell(table, name, fmt="%.1f"):
@@ -55,13 +60,16 @@ def upload_ms(mbs):
 
 def main(path):
     text = open(path, errors="replace").read()
-    big, small, dele, sizes = parse(text)
+    big, small, dele, sizes, sessions = parse(text)
     servers = [n for n in MARLOD_PASSES + PEERS if n in big or n in small]
     print("%-10s %18s %15s %13s %9s" % ("server", "256MiB curl MB/s", "1MiB x50 MB/s", "ms/1MiB STOR", "DELE ms"))
     for name in servers:
         print("%-10s %18s %15s %13s %9s" % (
             name, cell(big, name), cell(small, name),
             "%.2f" % upload_ms(small[name]) if name in small else "-", cell(dele, name, "%.2f")))
+    for name in servers:
+        if len(sessions.get(name, [])) > 1:
+            print("1 MiB x50 by session, %s: %s MB/s" % (name, " / ".join("%.1f" % v for v in sessions[name])))
     peers = [n for n in servers if n in PEERS]
     for label, table, goal in (("256 MiB curl", big, 1.0), ("1 MiB x 50", small, 0.9)):
         present = [n for n in peers if n in table]
