@@ -51,6 +51,20 @@ bool read_all(int fd, std::string& out) {
   }
 }
 
+bool read_regular_file(int fd, std::string& out) {
+  char first[4096];
+  ssize_t n;
+  do {
+    n = ::read(fd, first, sizeof first);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) return false;
+  std::string rest;
+  if (static_cast<std::size_t>(n) == sizeof first && !read_all(fd, rest)) return false;
+  out.assign(first, static_cast<std::size_t>(n));
+  out += rest;
+  return true;
+}
+
 bool read_file(const char* path, std::string& out) {
   UniqueFd fd = open_file(path, O_RDONLY);
   return fd && read_all(fd.get(), out);

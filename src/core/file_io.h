@@ -20,6 +20,10 @@ inline void ignore_failure(int) {}
 
 // Reads an open file whole; false on a read error.
 bool read_all(int fd, std::string& out);
+// As read_all, for a descriptor known to be a regular file, where a read
+// that comes back short has met the end: a small file takes one read and
+// no status.
+bool read_regular_file(int fd, std::string& out);
 // Reads a file whole; false when it cannot be opened or read.
 bool read_file(const char* path, std::string& out);
 // Writes the whole buffer; false on any error or short write.

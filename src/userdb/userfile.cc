@@ -84,7 +84,8 @@ int read_userfile_text(const char* name, bool quiet_if_missing) {
     return 1;
   }
   std::string text;
-  if (!core::read_all(fd.get(), text)) return 1;
+  // Userfiles are regular files (every writer makes them so).
+  if (!core::read_regular_file(fd.get(), text)) return 1;
 
   parse_userfile(text, name, userfile_section_count(), core::now(), work, &pending_home_dir());
 

@@ -44,6 +44,22 @@ TEST_F(UserfileStore, MissingUserfileFailsWithAnErrorLogLine) {
   EXPECT_FALSE(stdfs::exists(user_path("ghost.lock")));
 }
 
+TEST_F(UserfileStore, AUserfileIsReadWholeAtAnyLength) {
+  // The last line lies just before, at and past the first read's 4 KiB.
+  for (const std::size_t size : {4095u, 4096u, 4097u, 9000u}) {
+    const std::string last = "TAGLINE end\n";
+    std::string text = "FLAGS 1\n";
+    while (text.size() + last.size() < size) text += "# " + std::string(std::min<std::size_t>(60, size - text.size() - last.size() - 1), 'x') + "\n";
+    text.resize(size - last.size());
+    text.back() = '\n';
+    text += last;
+    ASSERT_EQ(text.size(), size);
+    write_file(user_path("bob"), text);
+    ASSERT_EQ(userdb::read_userfile("bob"), 0) << size;
+    EXPECT_STREQ(userdb::work_user().tagline, "end") << size;
+  }
+}
+
 TEST_F(UserfileStore, UserExistsOnlyForRegularFilesThatAreNoLocks) {
   write_file(user_path("bob"), "FLAGS 1\n");
   write_file(user_path("bob.lock"), "1");
