@@ -51,6 +51,10 @@ bool read_all(int fd, std::string& out) {
   }
 }
 
+bool same_file(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
 bool read_regular_file(int fd, std::string& out) {
   char first[4096];
   ssize_t n;

@@ -41,6 +41,10 @@ bool replace_file(const std::string& staged, const std::string& path);
 // name for the caller to use again (`old_kept` says whether there is one).
 bool replace_file_keeping_old(const std::string& staged, const std::string& path, bool& old_kept);
 
+// Whether two statuses are of one file (device and inode): a name still
+// leads to the file held open, or a directory is the one met before.
+bool same_file(const struct stat& a, const struct stat& b);
+
 // flock(2) retried on EINTR: true once the lock is held.
 bool lock_file(int fd, int operation);
 

@@ -10,16 +10,13 @@
 #include <utility>
 #include <vector>
 
+#include "core/file_io.h"
 #include "core/unique_fd.h"
 
 namespace fs {
 namespace {
 
 constexpr int kDirectoryFlags = O_RDONLY | O_NOFOLLOW | O_DIRECTORY | O_CLOEXEC;
-
-bool same_file(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
 
 // All names of an open directory but "." and "..". The directory is read
 // through a duplicate, since closedir closes the descriptor it was given.
@@ -211,7 +208,7 @@ class Walker {
       fail(errno, depth);
       return;
     }
-    if (!same_file(parent_status, stack_.back().status)) {
+    if (!core::same_file(parent_status, stack_.back().status)) {
       fail(ESTALE, depth);
       return;
     }

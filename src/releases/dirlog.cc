@@ -119,7 +119,7 @@ core::UniqueFd open_dirlog_locked(bool create, struct stat& held) {
       if (errno == ENOENT) continue;
       return {};
     }
-    if (held.st_dev == named.st_dev && held.st_ino == named.st_ino) return fd;
+    if (core::same_file(held, named)) return fd;
   }
   return {};
 }

@@ -189,7 +189,7 @@ class LockedForChange {
     if (!core::lock_file(fd, LOCK_EX) || ::fstat(fd, &held) != 0) return false;
     if (must_be_named) {
       struct stat named {};
-      if (::stat(dupe_file_path().c_str(), &named) != 0 || named.st_dev != held.st_dev || named.st_ino != held.st_ino) {
+      if (::stat(dupe_file_path().c_str(), &named) != 0 || !core::same_file(named, held)) {
         core::ignore_failure(::flock(fd, LOCK_UN));
         return false;
       }

@@ -41,10 +41,6 @@ LastDelivery& last_delivery() {
   return last;
 }
 
-bool same_file(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
 // Opens `path` and locks it; once the lock is held the path must still
 // name the open file (another process may have moved or removed it
 // meanwhile), otherwise the name is opened again. `status` receives the
@@ -61,7 +57,7 @@ core::UniqueFd open_locked(const std::string& path, int flags, int lock, struct 
       error = errno;
       return {};
     }
-    if (::stat(path.c_str(), &named) == 0 && same_file(status, named)) return fd;
+    if (::stat(path.c_str(), &named) == 0 && core::same_file(status, named)) return fd;
   }
   error = EAGAIN;
   return {};
@@ -122,7 +118,7 @@ Delivery deliver_message(std::string_view recipient, std::string_view sender,
   } else {
     struct stat last_status {};
     delivery.continued = last.recipient == recipient && last.sender == sender && last.mailbox &&
-                         ::fstat(last.mailbox.get(), &last_status) == 0 && same_file(last_status, status) &&
+                         ::fstat(last.mailbox.get(), &last_status) == 0 && core::same_file(last_status, status) &&
                          last.size == status.st_size;
     bytes = delivery.continued ? "\n" : "\n\n" + header;
   }
