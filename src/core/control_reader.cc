@@ -130,11 +130,15 @@ char* get_line(char* buffer, std::size_t size) {
 
 void set_logged_length(LoggedLength measure) { logged_length() = measure; }
 
+bool control_input_buffered() {
+  const ReadBuffer& in = input();
+  return in.begin < in.end || session().oob_line[0] != '\0' || stream_pending(in.fd);
+}
+
 bool control_has_input() {
-  ReadBuffer& in = input();
-  if (in.begin < in.end || session().oob_line[0] != '\0' || stream_pending(in.fd)) return true;
+  if (control_input_buffered()) return true;
   struct pollfd poll_fd {};
-  poll_fd.fd = in.fd;
+  poll_fd.fd = input().fd;
   poll_fd.events = POLLIN;
   return ::poll(&poll_fd, 1, 0) > 0 && (poll_fd.revents & (POLLIN | POLLHUP)) != 0;
 }

@@ -28,6 +28,10 @@ void set_logged_length(LoggedLength measure);
 // the control descriptor right now (zero-timeout poll).
 bool control_has_input();
 
+// True when a command byte is buffered already (by this reader or the TLS
+// layer), which a poll of the descriptor cannot see; no system call.
+bool control_input_buffered();
+
 // The descriptor the reader takes its bytes from; 0 unless a test points it
 // elsewhere. Changing it drops anything buffered.
 void set_control_fd(int fd);

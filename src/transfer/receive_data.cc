@@ -57,6 +57,7 @@ class ReceiveLoop {
   long own_limit_;
   online::AreaLimit area_;
   bool throttled_;
+  ControlWatch control_;
   std::size_t chunk_;
   char* buffer_;
   ReceiveResult result_;
@@ -68,7 +69,7 @@ bool ReceiveLoop::wait_readable() {
     // A line read ahead waits in oob_line for the command loop; until it
     // is taken, the control connection is not watched.
     const bool watch_control = s.oob_line[0] == '\0';
-    if (watch_control && core::control_has_input() && abort_requested()) return false;
+    if (watch_control && core::control_input_buffered() && abort_requested()) return false;
     pollfd watched[2] = {{in_, POLLIN, 0}, {0, POLLIN, 0}};
     const int ready = ::poll(watched, watch_control ? 2 : 1, -1);
     if (ready < 0) {
@@ -77,6 +78,7 @@ bool ReceiveLoop::wait_readable() {
       continue;
     }
     if (watched[0].revents != 0) return true;
+    if (abort_requested()) return false;  // the control connection stirred
   }
 }
 
@@ -121,11 +123,11 @@ bool ReceiveLoop::after_chunk(std::size_t received) {
   core::restart_idle_time_out();
   progress().byte_count += static_cast<off_t>(received);
   online::add_own_transfer_bytes(received);
-  bool aborted = interrupted_by_signal();
+  bool aborted = control_.interrupted();
   if (!aborted && throttled_) {
     online::throttle_transfer(area_, own_limit_, online::Direction::Upload);
     // The throttle's pause ends early for urgent data.
-    aborted = interrupted_by_signal();
+    aborted = control_.interrupted();
   }
   if (aborted) result_.outcome = ReceiveResult::Aborted;
   return !aborted;
@@ -135,6 +137,13 @@ ReceiveResult ReceiveLoop::run(bool ascii) {
   if (buffer_ == nullptr) {
     result_.outcome = ReceiveResult::OutputError;
     result_.error = ENOMEM;
+    return result_;
+  }
+  // A clear client starts sending once it has the 150 reply, which has
+  // just gone out: waiting first saves a read that would find nothing. (A
+  // TLS layer may hold bytes already, which the socket would not show.)
+  if (!core::tls_active(in_) && !wait_readable()) {
+    result_.outcome = ReceiveResult::Aborted;
     return result_;
   }
   AsciiReceiver converter;

@@ -62,6 +62,7 @@ class SendLoop {
   long own_limit_;
   online::AreaLimit area_;
   bool throttled_;
+  ControlWatch control_;
   bool aborted_ = false;
 };
 
@@ -69,11 +70,11 @@ bool SendLoop::after_chunk(std::size_t moved) {
   core::restart_idle_time_out();
   progress().byte_count += static_cast<off_t>(moved);
   online::add_own_transfer_bytes(moved);
-  if (interrupted_by_signal()) return false;
+  if (control_.interrupted()) return false;
   if (!throttled_) return true;
   online::throttle_transfer(area_, own_limit_, online::Direction::Download);
   // The throttle's pause ends early for urgent data.
-  return !interrupted_by_signal();
+  return !control_.interrupted();
 }
 
 bool SendLoop::wait_writable() {
@@ -82,7 +83,7 @@ bool SendLoop::wait_writable() {
     // A line read ahead waits in oob_line for the command loop; until it
     // is taken, the control connection is not watched.
     const bool watch_control = s.oob_line[0] == '\0';
-    if (watch_control && core::control_has_input() && abort_requested()) return false;
+    if (watch_control && core::control_input_buffered() && abort_requested()) return false;
     pollfd watched[2] = {{out_, POLLOUT, 0}, {0, POLLIN, 0}};
     const int ready = ::poll(watched, watch_control ? 2 : 1, -1);
     if (ready < 0) {
@@ -91,6 +92,7 @@ bool SendLoop::wait_writable() {
       continue;
     }
     if (watched[0].revents != 0) return true;
+    if (abort_requested()) return false;  // the control connection stirred
   }
 }
 

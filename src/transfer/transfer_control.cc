@@ -77,4 +77,17 @@ bool interrupted_by_signal() {
   return abort_requested();
 }
 
+ControlWatch::ControlWatch() : next_look_(std::chrono::steady_clock::now() + kControlInterval) {}
+
+bool ControlWatch::interrupted() {
+  core::end_session_if_requested();
+  core::check_idle_alarm();
+  if (core::urgent_data_pending == 0) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now < next_look_) return false;
+    next_look_ = now + kControlInterval;
+  }
+  return abort_requested();
+}
+
 }  // namespace transfer

@@ -3,6 +3,8 @@
 // the idle alarm ends a stalled transfer.
 #pragma once
 
+#include <chrono>
+
 namespace transfer {
 
 // Looks at the control connection without waiting. ABOR is answered with
@@ -16,6 +18,24 @@ bool abort_requested();
 // termination request and the idle alarm (both end the session) and on
 // pending urgent data; true when the transfer is aborted.
 bool interrupted_by_signal();
+
+// Between the chunks of one transfer: acts on a termination request and
+// the idle alarm at every chunk, but looks at the control connection only
+// when urgent data arrived or kControlInterval has passed since it last
+// did. A poll per chunk cost as much as a small file's other per-chunk
+// work, and an ABOR or STAT sent plainly waits at most that long (a loop
+// that has to wait for its data connection watches both at once).
+class ControlWatch {
+ public:
+  static constexpr std::chrono::milliseconds kControlInterval{10};
+
+  ControlWatch();
+  // True when the transfer is aborted.
+  bool interrupted();
+
+ private:
+  std::chrono::steady_clock::time_point next_look_;
+};
 
 // The line-handling step of abort_requested on a line already read (at
 // most 7 characters): 1 for ABOR, 2 for STAT, 0 for anything else.
