@@ -92,36 +92,9 @@ std::string files_size_text(unsigned files, uint64_t bytes) {
   return text;
 }
 
-core::UniqueFd open_dirlog_locked(bool create) {
-  struct stat held{};
-  return open_dirlog_locked(create, held);
-}
-
-core::UniqueFd open_dirlog_locked(bool create, struct stat& held) {
-  const std::string path = dirlog_path();
-  // Each pass that finds the file replaced starts over; the bound only
-  // guards against a file renamed over without end.
-  for (int attempt = 0; attempt < 1000; ++attempt) {
-    core::UniqueFd fd = core::open_file(path.c_str(), O_RDWR);
-    if (!fd && errno == ENOENT && create) {
-      fd = core::open_file(path.c_str(), O_RDWR | O_CREAT | O_EXCL, 0644);
-      if (!fd && errno == EEXIST) continue;  // another session made it first
-      if (fd) {
-        // The process umask must not narrow it, nor the caller own it.
-        core::ignore_failure(::fchmod(fd.get(), 0644));
-        core::ignore_failure(::fchown(fd.get(), 0, 0));
-      }
-    }
-    if (!fd || !core::lock_file(fd.get(), LOCK_EX)) return {};
-    struct stat named{};
-    if (::fstat(fd.get(), &held) != 0) return {};
-    if (::stat(path.c_str(), &named) != 0) {
-      if (errno == ENOENT) continue;
-      return {};
-    }
-    if (core::same_file(held, named)) return fd;
-  }
-  return {};
+core::KeptFile::Change lock_dirlog(bool create) {
+  static core::KeptFile kept;
+  return core::KeptFile::Change(kept, dirlog_path(), create);
 }
 
 bool load_records(int fd, std::vector<DirlogEntry>& out) {
@@ -136,32 +109,29 @@ bool load_records(int fd, std::vector<DirlogEntry>& out) {
 
 bool dirlog_add(std::string_view path) {
   const DirlogEntry entry = make_entry(path);
-  core::PrivilegeBracket root;
-  struct stat st{};
-  core::UniqueFd fd = open_dirlog_locked(true, st);
-  if (!fd) return false;
-  const std::size_t records = core::whole_records(st, kRecordSize);
+  const core::KeptFile::Change dirlog = lock_dirlog(true);
+  if (!dirlog) return false;
+  const std::size_t records = core::whole_records(dirlog.status(), kRecordSize);
   const off_t whole = static_cast<off_t>(records * kRecordSize);
   // A torn record at the end goes first, so the new one starts on a record
   // boundary and readers see every record whole.
-  if (st.st_size != whole && ::ftruncate(fd.get(), whole) != 0) return false;
-  if (write_record_at(fd.get(), records, entry)) return true;
-  core::ignore_failure(::ftruncate(fd.get(), whole));
+  if (dirlog.status().st_size != whole && ::ftruncate(dirlog.fd(), whole) != 0) return false;
+  if (write_record_at(dirlog.fd(), records, entry)) return true;
+  core::ignore_failure(::ftruncate(dirlog.fd(), whole));
   return false;
 }
 
 int dirlog_add_bytes(std::string_view dir, uint64_t bytes, bool subtract, bool count_file) {
   int changed = 0;
-  core::PrivilegeBracket root;
-  struct stat held{};
-  core::UniqueFd fd = open_dirlog_locked(false, held);
-  if (!fd) return 0;
-  scan_forward<DirlogEntry>(fd.get(), core::whole_records(held, kRecordSize), [&](const DirlogEntry& seen, std::size_t index) {
+  const core::KeptFile::Change dirlog = lock_dirlog(false);
+  if (!dirlog) return 0;
+  const int fd = dirlog.fd();
+  scan_forward<DirlogEntry>(fd, core::whole_records(dirlog.status(), kRecordSize), [&](const DirlogEntry& seen, std::size_t index) {
     const std::string_view path = entry_path(seen);
     if (seen.status == kDirDeleted || path.empty() || !core::path_within(dir, path)) return true;
     DirlogEntry updated = seen;
     apply_file(updated, bytes, subtract, count_file);
-    if (write_record_at(fd.get(), index, updated)) ++changed;
+    if (write_record_at(fd, index, updated)) ++changed;
     return true;
   });
   return changed;
@@ -170,10 +140,10 @@ int dirlog_add_bytes(std::string_view dir, uint64_t bytes, bool subtract, bool c
 std::optional<DirlogChanged> dirlog_change(std::string_view path, std::optional<std::string_view> new_path,
                                            uint16_t new_status) {
   std::optional<DirlogChanged> result;
-  core::PrivilegeBracket root;
-  core::UniqueFd fd = open_dirlog_locked(false);
-  if (!fd) return result;
-  scan_backward<DirlogEntry>(fd.get(), [&](const DirlogEntry& seen, std::size_t index) {
+  const core::KeptFile::Change dirlog = lock_dirlog(false);
+  if (!dirlog) return result;
+  const int fd = dirlog.fd();
+  scan_backward<DirlogEntry>(fd, [&](const DirlogEntry& seen, std::size_t index) {
     if (entry_path(seen) != path) return true;
     DirlogEntry updated = seen;
     if (new_path) {
@@ -184,7 +154,7 @@ std::optional<DirlogChanged> dirlog_change(std::string_view path, std::optional<
       updated.status = new_status;
       updated.time = static_cast<int32_t>(core::now());
     }
-    if (write_record_at(fd.get(), index, updated)) result = DirlogChanged{updated, new_status == kDirDeleted};
+    if (write_record_at(fd, index, updated)) result = DirlogChanged{updated, new_status == kDirDeleted};
     return false;
   });
   return result;
@@ -205,10 +175,9 @@ int dirlog_book_removals(const DirlogRemovals& removals) {
     sum.bytes += file.bytes;
   }
 
-  core::PrivilegeBracket root;
-  core::UniqueFd fd = open_dirlog_locked(false);
+  const core::KeptFile::Change dirlog = lock_dirlog(false);
   std::vector<DirlogEntry> records;
-  if (!fd || !load_records(fd.get(), records)) return 0;
+  if (!dirlog || !load_records(dirlog.fd(), records)) return 0;
 
   std::vector<bool> changed(records.size(), false);
   for (std::size_t i = 0; i < records.size(); ++i) {
@@ -242,7 +211,7 @@ int dirlog_book_removals(const DirlogRemovals& removals) {
 
   int written = 0;
   for (std::size_t i = 0; i < records.size(); ++i)
-    if (changed[i] && write_record_at(fd.get(), i, records[i])) ++written;
+    if (changed[i] && write_record_at(dirlog.fd(), i, records[i])) ++written;
   return written;
 }
 

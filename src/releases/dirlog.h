@@ -26,6 +26,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/kept_file.h"
 #include "core/unique_fd.h"
 
 namespace releases {
@@ -97,12 +98,11 @@ std::string files_size_text(unsigned files, uint64_t bytes);
 
 // ---- File access shared by the writers ----
 
-// The dirlog opened for reading and writing under an exclusive flock,
-// reopened until the descriptor holds the file the path names now. Created
-// root-owned 0644 when `create` and missing. Call with root rights.
-core::UniqueFd open_dirlog_locked(bool create);
-// As above, with the open file's status in `held`.
-core::UniqueFd open_dirlog_locked(bool create, struct stat& held);
+// The dirlog locked exclusively for one change. It stays open between a
+// session's changes (every upload and DELE makes one); a file renamed over
+// it meanwhile is opened instead. Created root-owned 0644 when `create` and
+// missing.
+core::KeptFile::Change lock_dirlog(bool create);
 
 // Every whole record of `fd` in file order; false on a read error.
 bool load_records(int fd, std::vector<DirlogEntry>& out);

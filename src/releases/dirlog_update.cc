@@ -153,13 +153,13 @@ UpdateResult dirlog_update(const std::string& dir, std::string_view pattern) {
   const std::vector<DirlogEntry> walked = walk(dir, pattern, result.lines);
 
   // Never created here: without a dirlog there is nothing to replace.
-  core::UniqueFd fd = open_dirlog_locked(false);
-  if (!fd) return result;
+  const core::KeptFile::Change dirlog = lock_dirlog(false);
+  if (!dirlog) return result;
   std::vector<DirlogEntry> list;
-  if (!load_records(fd.get(), list)) return result;
+  if (!load_records(dirlog.fd(), list)) return result;
   std::stable_sort(list.begin(), list.end(), earlier);
   merge(list, walked, result);
-  result.ok = write_replacement(fd.get(), list);
+  result.ok = write_replacement(dirlog.fd(), list);
   if (!result.ok) result.added = result.replaced = 0;
   return result;
 }

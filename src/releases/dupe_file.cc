@@ -24,8 +24,8 @@
 #include "config/config_store.h"
 #include "core/file_io.h"
 #include "core/fixed_field.h"
+#include "core/kept_file.h"
 #include "core/match.h"
-#include "core/own_pid.h"
 #include "core/path_text.h"
 #include "core/privilege.h"
 #include "core/session.h"
@@ -141,65 +141,22 @@ bool place_entry(int fd, std::size_t slot, std::size_t records, const DupefileEn
 
 // The dupe file locked exclusively for a change, with its record count;
 // never created here: a site without the file has chosen no dupe file.
-//
-// The file stays open for writing from the first change of a session on
-// (every upload and every DELE changes it, and opening it takes root); the
-// lock is given back after each change. One replaced meanwhile (a tool
-// rewrote it under its name) is opened again, as root.
+// Every upload and every DELE changes it, so it stays open between changes.
 class LockedForChange {
  public:
-  LockedForChange() {
-    Kept& kept = kept_file();
-    if (kept.owner != core::own_pid()) kept = Kept{};  // a forked child's copy is not its own
-    if (kept.fd && lock_and_count(kept.fd.get(), true)) {
-      fd_ = kept.fd.get();
-      return;
-    }
-    kept = Kept{};
-    core::PrivilegeBracket root;
-    core::UniqueFd fd = core::open_file(dupe_file_path().c_str(), O_RDWR);
-    if (!fd || !lock_and_count(fd.get(), false)) return;
-    kept = Kept{std::move(fd), core::own_pid()};
-    fd_ = kept.fd.get();
-  }
-  ~LockedForChange() {
-    if (fd_ >= 0) core::ignore_failure(::flock(fd_, LOCK_UN));
-  }
-  LockedForChange(const LockedForChange&) = delete;
-  LockedForChange& operator=(const LockedForChange&) = delete;
+  LockedForChange() : change_(kept_file(), dupe_file_path(), false) {}
 
-  explicit operator bool() const { return fd_ >= 0; }
-  int fd() const { return fd_; }
-  std::size_t records() const { return records_; }
+  explicit operator bool() const { return static_cast<bool>(change_); }
+  int fd() const { return change_.fd(); }
+  std::size_t records() const { return core::whole_records(change_.status(), kRecordSize); }
 
  private:
-  struct Kept {
-    core::UniqueFd fd;
-    pid_t owner = 0;
-  };
-  static Kept& kept_file() {
-    static Kept kept;
+  static core::KeptFile& kept_file() {
+    static core::KeptFile kept;
     return kept;
   }
 
-  // Locks `fd` and counts its records; a file kept from before must still
-  // be the one under the name (false, unlocked, otherwise).
-  bool lock_and_count(int fd, bool must_be_named) {
-    struct stat held {};
-    if (!core::lock_file(fd, LOCK_EX) || ::fstat(fd, &held) != 0) return false;
-    if (must_be_named) {
-      struct stat named {};
-      if (::stat(dupe_file_path().c_str(), &named) != 0 || !core::same_file(named, held)) {
-        core::ignore_failure(::flock(fd, LOCK_UN));
-        return false;
-      }
-    }
-    records_ = core::whole_records(held, kRecordSize);
-    return true;
-  }
-
-  int fd_ = -1;
-  std::size_t records_ = 0;
+  const core::KeptFile::Change change_;
 };
 
 }  // namespace
