@@ -49,6 +49,9 @@ main() {
     [ -x "$PREFIX/sbin/marlod" ] || { echo "no marlod under $PREFIX (see the header)"; exit 1; }
     [ -x "$PEERS/vsftpd/usr/sbin/vsftpd" ] || "$KIT/peers.sh" prepare
     BENCH_HASH=sha512 "$KIT/make_tree.sh" | tail -2
+    # A tree made just now is still being written out; the first server
+    # measured would pay for that alone.
+    sync
 
     echo; echo "## loopback limit (sendfile sender, curl reader)"
     "$KIT/ftpbench.py" loopback --mode sendfile --reader curl --repeat 5

@@ -114,6 +114,9 @@ main() {
     [ -x /bin/busybox ] || { echo "no /bin/busybox (Debian's busybox-static) for the site's shell"; exit 1; }
     [ -x "$PEERS/vsftpd/usr/sbin/vsftpd" ] || "$KIT/peers.sh" prepare
     BENCH_HASH=sha512 "$KIT/make_tree.sh" | tail -2
+    # A tree made just now is still being written out; the first server
+    # measured would pay for that alone.
+    sync
     echo "upload filesystem: $(df -hT "$TREE" | awk 'NR == 2 { print $2, $1 }')"
 
     marlod_sitting marlod 0 0 curl_upload small_uploads
