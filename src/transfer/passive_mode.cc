@@ -52,8 +52,9 @@ bool bind_to(int fd, const core::NetAddress& address) {
   return false;
 }
 
-// Binds `fd` to a port of the ranges; false with errno set.
-bool bind_passive_port(int fd, core::NetAddress address) {
+// Binds `fd` to a port of the ranges, which `address` takes (0 when the
+// system chose it); false with errno set.
+bool bind_passive_port(int fd, core::NetAddress& address) {
   core::Session& s = core::session();
   transfer::PassivePortPicker picker(s.pasv_ranges, s.pasv_next);
   int attempts = 0;
@@ -82,23 +83,28 @@ bool open_passive_listener(core::NetAddress& bound) {
   // Non-blocking: the accept waits in poll, with its own limit.
   s.pasv_fd = ::socket(s.local_addr.family(), SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (s.pasv_fd < 0) return refuse(s.pasv_fd);
-  // The data socket of the previous transfer may still hold the port in
-  // TIME_WAIT; without this a single-port range would refuse every PASV
-  // for a minute after each transfer.
-  const int on = 1;
-  ::setsockopt(s.pasv_fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  // The data socket of the previous transfer may still hold a port of the
+  // ranges in TIME_WAIT; without this a single-port range would refuse
+  // every PASV for a minute after each transfer. A port the system
+  // chooses is a free one.
+  if (s.pasv_next != -1) {
+    const int on = 1;
+    ::setsockopt(s.pasv_fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  }
 
   const transfer::AddrRingNode& node = transfer::passive_ring().current();
   core::NetAddress address = s.local_addr;
   if (!s.local_addr.is_ipv6() && node.nat_only == 0 && node.addr[0] != '\0')
     address.set_host_text(node.addr);
   if (!bind_passive_port(s.pasv_fd, address)) return refuse(s.pasv_fd);
-
-  sockaddr_storage own{};
-  socklen_t length = sizeof own;
-  if (::getsockname(s.pasv_fd, reinterpret_cast<sockaddr*>(&own), &length) != 0)
-    return refuse(s.pasv_fd);
-  bound = core::NetAddress::from_socket(reinterpret_cast<const sockaddr*>(&own), length);
+  bound = address;
+  if (bound.port() == 0) {
+    sockaddr_storage own{};
+    socklen_t length = sizeof own;
+    if (::getsockname(s.pasv_fd, reinterpret_cast<sockaddr*>(&own), &length) != 0)
+      return refuse(s.pasv_fd);
+    bound = core::NetAddress::from_socket(reinterpret_cast<const sockaddr*>(&own), length);
+  }
   transfer::set_throughput_tos(s.pasv_fd, &bound);
   if (::listen(s.pasv_fd, 1) != 0) return refuse(s.pasv_fd);
   return true;
