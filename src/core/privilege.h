@@ -10,6 +10,13 @@
 
 namespace core {
 
+// The effective uid. Every change of it in this process goes through
+// set_effective_uid, which remembers it, so asking costs no system call
+// (every privilege bracket asks).
+uid_t effective_uid();
+// seteuid(2); false with errno.
+bool set_effective_uid(uid_t uid);
+
 // The set of signals the server installs handlers for (start-up fills it).
 sigset_t& handled_signals();
 

@@ -17,6 +17,7 @@
 #include "config/access_rules.h"
 #include "config/config_store.h"
 #include "core/match.h"
+#include "core/privilege.h"
 #include "core/session.h"
 #include "fs/listing_format.h"
 #include "fs/listing_options.h"
@@ -161,7 +162,7 @@ class Lister {
     ctx_.download_counts = s.file_dl_count != 0;
     ctx_.names = &names_;
     ctx_.machine_facts = s.mlst_facts;
-    ctx_.viewer = FactViewer{::geteuid(), ::getegid()};
+    ctx_.viewer = FactViewer{core::effective_uid(), ::getegid()};
   }
 
   int run(const std::string& path) {

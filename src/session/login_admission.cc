@@ -16,6 +16,7 @@
 #include "core/fixed_field.h"
 #include "core/idle_alarm.h"
 #include "core/logs.h"
+#include "core/privilege.h"
 #include "core/process_title.h"
 #include "core/reply.h"
 #include "core/session.h"
@@ -87,12 +88,12 @@ void enter_start_directory(core::Session& s) {
 // Too many logins of this user: the client stays connected, not logged in,
 // and may try again as anybody, so everything login changed goes back.
 struct Undo {
-  uid_t euid = ::geteuid();
+  uid_t euid = core::effective_uid();
   gid_t egid = ::getegid();
   int color_mode = core::session().color_mode;
 
   void run(core::Session& s) const {
-    if (::seteuid(euid) != 0 || ::setegid(egid) != 0) {
+    if (!core::set_effective_uid(euid) || ::setegid(egid) != 0) {
       // Not root to begin with (a test run): nothing to give back.
     }
     online::set_own_groupid(0);
@@ -128,7 +129,7 @@ bool admit_user(const std::string& password) {
   }
   online::set_own_groupid(s.gid);
   userdb::join_groups(name.c_str(), s.gid);
-  if (::seteuid(s.uid) != 0) {
+  if (!core::set_effective_uid(s.uid)) {
     core::string_reply(550, 507, 0);
     refuse(name.c_str(), false);
   }

@@ -56,7 +56,7 @@ void dologout(int status) {
 
   // Nothing may interrupt the saves below, and they need root.
   sigprocmask(SIG_BLOCK, &core::handled_signals(), nullptr);
-  if (::seteuid(0) != 0) {
+  if (!core::set_effective_uid(0)) {
     // Not root (a test run): the writes below are tried with what we have.
   }
 

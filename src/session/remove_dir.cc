@@ -11,6 +11,7 @@
 
 #include "config/access_rules.h"
 #include "core/logs.h"
+#include "core/privilege.h"
 #include "core/reply.h"
 #include "core/session.h"
 #include "core/strings.h"
@@ -38,7 +39,7 @@ std::string path_to_delete(const std::string& name) {
 
 bool may_delete(const std::string& path, const struct stat& st, int kind) {
   if (!config::privpath_allowed(path.c_str()) || !fs::inside_home(path)) return false;
-  if (st.st_uid == ::geteuid() && config::path_allowed("deleteown", path.c_str(), kind)) return true;
+  if (st.st_uid == core::effective_uid() && config::path_allowed("deleteown", path.c_str(), kind)) return true;
   return config::path_allowed("delete", path.c_str(), kind) != 0;
 }
 

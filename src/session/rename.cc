@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "config/access_rules.h"
+#include "core/privilege.h"
 #include "core/reply.h"
 #include "core/session.h"
 #include "core/strings.h"
@@ -80,7 +81,7 @@ int rename_from(const std::string& name) {
     return 1;
   }
   const bool allowed =
-      (st.st_uid == ::geteuid() && config::path_allowed("renameown", path.c_str(), config::kPathIsFile)) ||
+      (st.st_uid == core::effective_uid() && config::path_allowed("renameown", path.c_str(), config::kPathIsFile)) ||
       config::path_allowed("rename", path.c_str(), config::kPathIsFile);
   if (!allowed) {
     core::string_reply(kRefused, 562, 0, name);

@@ -68,7 +68,7 @@ struct Identity {
 // step.
 Identity program_identity() {
   const core::Session& s = core::session();
-  if (s.logged_in || (s.uid != 0 && ::geteuid() == s.uid)) return {s.uid, ::getegid(), true};
+  if (s.logged_in || (s.uid != 0 && core::effective_uid() == s.uid)) return {s.uid, ::getegid(), true};
   return {kNobody, kNogroup, false};
 }
 

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "core/privilege.h"
 #include "core/reply.h"
 #include "core/session.h"
 #include "scratch_site.h"
@@ -226,11 +227,11 @@ TEST_F(LogSite, WritersReachRootOwnedLogsFromAnUnprivilegedUser) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root";
   write_log("sysop.log", "");
   ASSERT_EQ(chmod(log("sysop.log").c_str(), 0644), 0);
-  ASSERT_EQ(seteuid(65534), 0);
+  ASSERT_TRUE(core::set_effective_uid(65534));
   core::sysop_log("'%s' purged '%s'", "op", "gone");
   core::event_log("created as root");
   const uid_t during = geteuid();
-  ASSERT_EQ(seteuid(0), 0);
+  ASSERT_TRUE(core::set_effective_uid(0));
   EXPECT_EQ(during, 65534u);
   EXPECT_EQ(read_lines(log("sysop.log")).size(), 1u);
   struct stat info {};

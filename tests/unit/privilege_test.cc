@@ -39,7 +39,7 @@ class Privilege : public ::testing::Test {
   }
 
   void TearDown() override {
-    if (geteuid() != 0) (void)seteuid(0);
+    if (geteuid() != 0) core::set_effective_uid(0);
     sigprocmask(SIG_SETMASK, &previous_mask_, nullptr);
     sigaction(SIGUSR1, &previous_action_, nullptr);
     sigdelset(&core::handled_signals(), SIGUSR1);
@@ -84,7 +84,7 @@ TEST_F(Privilege, SignalBlockLeavesAnEarlierBlockInPlace) {
 
 TEST_F(Privilege, BracketRaisesToRootAndDropsBackBeforeSignalsArrive) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root";
-  ASSERT_EQ(seteuid(65534), 0);
+  ASSERT_TRUE(core::set_effective_uid(65534));
   {
     core::PrivilegeBracket privileged;
     EXPECT_EQ(geteuid(), 0u);
@@ -92,7 +92,7 @@ TEST_F(Privilege, BracketRaisesToRootAndDropsBackBeforeSignalsArrive) {
     raise(SIGUSR1);
   }
   const uid_t after = geteuid();
-  ASSERT_EQ(seteuid(0), 0);
+  ASSERT_TRUE(core::set_effective_uid(0));
   EXPECT_EQ(after, 65534u);
   EXPECT_EQ(usr1_deliveries, 1);
   // A handler must never run with the borrowed root identity.
@@ -101,7 +101,7 @@ TEST_F(Privilege, BracketRaisesToRootAndDropsBackBeforeSignalsArrive) {
 
 TEST_F(Privilege, BracketInsideABracketKeepsRootUntilTheOuterEnds) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root";
-  ASSERT_EQ(seteuid(65534), 0);
+  ASSERT_TRUE(core::set_effective_uid(65534));
   uid_t between = 1;
   {
     core::PrivilegeBracket outer;
@@ -109,7 +109,7 @@ TEST_F(Privilege, BracketInsideABracketKeepsRootUntilTheOuterEnds) {
     between = geteuid();
   }
   const uid_t after = geteuid();
-  ASSERT_EQ(seteuid(0), 0);
+  ASSERT_TRUE(core::set_effective_uid(0));
   EXPECT_EQ(between, 0u);
   EXPECT_EQ(after, 65534u);
 }
