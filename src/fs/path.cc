@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 
 #include "config/config_store.h"
 #include "core/path_text.h"
@@ -19,6 +20,17 @@ std::string read_link(const std::string& path) {
   const ssize_t n = ::readlink(path.c_str(), target, sizeof target);
   if (n <= 0 || static_cast<std::size_t>(n) >= sizeof target) return {};
   return std::string(target, static_cast<std::size_t>(n));
+}
+
+// The link target of the component `path`, empty when it is no symbolic
+// link; with `look`, asked with lstat first, and the status kept.
+std::string look_at(const std::string& path, PathLook* look) {
+  if (look == nullptr) return read_link(path);
+  struct stat status {};
+  const int error = ::lstat(path.c_str(), &status) == 0 ? 0 : errno;
+  if (error == 0 && S_ISLNK(status.st_mode)) return read_link(path);
+  look->note(path, error, status);
+  return {};
 }
 
 // Removes every "/.." component, never cutting into the first `floor`
@@ -44,7 +56,7 @@ void remove_dots(std::string& path) {
   // "dir/." is the directory itself.
   if (path.size() >= 2 && path.compare(path.size() - 2, 2, "/.") == 0) {
     path.resize(path.size() - 2);
-    if (path.empty()) path = "/";
+    if (path.empty()) path.push_back('/');
   }
 }
 
@@ -64,7 +76,25 @@ std::string path_join(std::string_view dir, std::string_view name) {
   return joined;
 }
 
-std::string resolve_links(std::string_view path, int& link_depth) {
+bool PathLook::stat(const std::string& path, struct stat& status) const {
+  for (const Seen& seen : seen_) {
+    if (seen.path != path || seen.path.empty()) continue;
+    if (seen.error != 0) {
+      errno = seen.error;
+      return false;
+    }
+    status = seen.status;
+    return true;
+  }
+  return ::stat(path.c_str(), &status) == 0;
+}
+
+void PathLook::note(std::string_view path, int error, const struct stat& status) {
+  seen_[next_] = Seen{std::string(path), error, status};
+  next_ = (next_ + 1) % 2;
+}
+
+std::string resolve_links(std::string_view path, int& link_depth, PathLook* look) {
   std::string out = "/";
   if (!path.empty() && path.back() == '/') path.remove_suffix(1);
   if (!path.empty() && path.front() == '/') path.remove_prefix(1);
@@ -82,7 +112,7 @@ std::string resolve_links(std::string_view path, int& link_depth) {
       continue;
     }
     out.append(component);
-    std::string target = read_link(out);
+    std::string target = look_at(out, look);
     if (target.empty()) {
       out += '/';
       position = next;
@@ -90,7 +120,7 @@ std::string resolve_links(std::string_view path, int& link_depth) {
     }
     ++link_depth;
     if (target.front() == '/') {
-      out = resolve_links(target, link_depth);
+      out = resolve_links(target, link_depth, look);
       position = next;
       continue;
     }
@@ -106,7 +136,7 @@ std::string resolve_links(std::string_view path, int& link_depth) {
 }
 
 std::string resolve_path_in(std::string_view home, std::string_view cwd, std::string_view name,
-                            bool follow_links) {
+                            bool follow_links, PathLook* look) {
   int link_depth = 0;
   std::string path;
   if (!name.empty() && name.front() == '/') {
@@ -115,7 +145,7 @@ std::string resolve_path_in(std::string_view home, std::string_view cwd, std::st
   } else {
     path = path_join(cwd, name);
   }
-  if (follow_links) path = resolve_links(path, link_depth);
+  if (follow_links) path = resolve_links(path, link_depth, look);
   // The cut keeps the home text; a home of "/" keeps nothing, since the
   // text after the cut begins with its own '/'.
   while (!home.empty() && home.back() == '/') home.remove_suffix(1);
@@ -127,9 +157,9 @@ std::string resolve_path_in(std::string_view home, std::string_view cwd, std::st
   return path;
 }
 
-std::string resolve_path(std::string_view name, bool follow_links) {
+std::string resolve_path(std::string_view name, bool follow_links, PathLook* look) {
   const core::Session& s = core::session();
-  return resolve_path_in(s.home_dir, s.cwd, name, follow_links);
+  return resolve_path_in(s.home_dir, s.cwd, name, follow_links, look);
 }
 
 bool inside_home_of(std::string_view home, std::string_view path) {

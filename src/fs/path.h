@@ -4,6 +4,8 @@
 // new directories.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -22,19 +24,44 @@ inline constexpr std::string_view kTooManySymlinks = "/toomanysymlinks";
 // '/' is doubled.
 std::string path_join(std::string_view dir, std::string_view name);
 
+// What a resolution that follows links learnt on its way: the status of
+// the last components it looked at, so that a caller about to stat the
+// resolved path or its directory need not ask the system again. A
+// component that is no symbolic link has the same status from lstat as
+// from stat.
+class PathLook {
+ public:
+  // stat(2) of `path`, as the resolution saw it when it looked at that very
+  // path, from the system otherwise.
+  bool stat(const std::string& path, struct stat& status) const;
+  // Resolution's own: what lstat said of `path` (`error` 0 or its errno).
+  void note(std::string_view path, int error, const struct stat& status);
+
+ private:
+  struct Seen {
+    std::string path;
+    int error = 0;
+    struct stat status {};
+  };
+  Seen seen_[2];
+  int next_ = 0;
+};
+
 // Follows the symbolic links of an absolute path component by component;
 // `link_depth` counts the links followed (shared with recursive calls). The
-// result ends in '/' after a last component that is not a link.
-std::string resolve_links(std::string_view path, int& link_depth);
+// result ends in '/' after a last component that is not a link. With
+// `look`, each component is looked at with lstat (readlink only for links)
+// and `look` keeps what was seen.
+std::string resolve_links(std::string_view path, int& link_depth, PathLook* look = nullptr);
 
 // Turns a client path into an absolute path inside the root for a user with
 // `home` and current directory `cwd`. Never fails; the result may name
-// nothing. Pure apart from the readlink calls when `follow_links`.
+// nothing. Pure apart from the readlink (or lstat) calls when `follow_links`.
 std::string resolve_path_in(std::string_view home, std::string_view cwd, std::string_view name,
-                            bool follow_links);
+                            bool follow_links, PathLook* look = nullptr);
 
 // The same for the session user.
-std::string resolve_path(std::string_view name, bool follow_links);
+std::string resolve_path(std::string_view name, bool follow_links, PathLook* look = nullptr);
 
 // Whether `path` is `home` or lies below it ("/site2/x" is not inside
 // "/site").

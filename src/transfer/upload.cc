@@ -52,6 +52,7 @@ struct Target {
   bool overwrite = false;  // STOR over an existing file, with the right to
   bool dupe_exempt = false;
   bool dupe_recorded = false;  // entered in the dupe file by the check
+  fs::PathLook look;  // what resolving the path saw of it and its directory
 };
 
 bool exists(const std::string& path) {
@@ -59,9 +60,9 @@ bool exists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0;
 }
 
-bool is_directory(const std::string& path) {
+bool is_directory(const std::string& path, const fs::PathLook& look = {}) {
   struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  return look.stat(path, st) && S_ISDIR(st.st_mode);
 }
 
 std::string directory_of(const std::string& path) {
@@ -124,12 +125,12 @@ off_t resume_offset(const std::string& path, off_t size) {
 // Steps 3-5: the path and a directory that exists, inside the user's area,
 // spelt by the `dir_names` rule when the client's spelling is missing.
 bool locate_target(Target& target) {
-  target.path = fs::resolve_path(target.name, true);
+  target.path = fs::resolve_path(target.name, true, &target.look);
   target.directory = directory_of(target.path);
-  if (!is_directory(target.directory)) {
+  if (!is_directory(target.directory, target.look)) {
     std::string respelt = target.directory;
     fs::rewrite_name("dir_names", respelt);
-    if (!is_directory(respelt)) {
+    if (!is_directory(respelt, target.look)) {
       core::string_reply(kMissingDirectory, 167, 0);
       return false;
     }
@@ -148,7 +149,7 @@ bool locate_target(Target& target) {
 bool check_existing(Target& target, StoreMode mode) {
   core::Session& s = core::session();
   struct stat st {};
-  target.exists = ::stat(target.path.c_str(), &st) == 0;
+  target.exists = target.look.stat(target.path, st);
   if (!target.exists) {
     if (s.restart_point != 0) {
       core::string_reply(kBadRestart, 583, 0, static_cast<long long>(s.restart_point), 0LL);

@@ -1,7 +1,9 @@
 // Path resolution, the home-directory tests and name rewriting.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -137,6 +139,36 @@ TEST_F(LinkTree, ResolveLinksEndsWithSlashAfterARealComponent) {
   int depth = 0;
   EXPECT_EQ(fs::resolve_links(home_ + "/archive//new/", depth), home_ + "/archive/new/");
   EXPECT_EQ(depth, 0);
+}
+
+TEST_F(LinkTree, ALookResolvesAsReadlinkDoes) {
+  stdfs::create_symlink("../archive/new", home_ + "/new");
+  stdfs::create_symlink(home_ + "/real", home_ + "/abs");
+  stdfs::create_symlink("loop", home_ + "/loop");
+  for (const char* name : {"new/x", "abs/file", "loop", "real", "archive/../real/f", "missing/f"}) {
+    fs::PathLook look;
+    EXPECT_EQ(fs::resolve_path_in(home_, home_, name, true, &look), resolve(name)) << name;
+  }
+}
+
+TEST_F(LinkTree, ALookAnswersForWhatTheResolutionSaw) {
+  fs::PathLook look;
+  const std::string file = fs::resolve_path_in(home_, home_, "abs2/f", true, &look);
+  stdfs::create_symlink(home_ + "/real", home_ + "/abs2");  // after: abs2 was missing then
+  EXPECT_EQ(file, home_ + "/abs2/f");
+  struct stat status {};
+  errno = 0;
+  EXPECT_FALSE(look.stat(home_ + "/abs2", status));
+  EXPECT_EQ(errno, ENOENT);
+
+  fs::PathLook seen;
+  const std::string made = fs::resolve_path_in(home_, home_, "real/f", true, &seen);
+  ASSERT_EQ(made, home_ + "/real/f");
+  std::ofstream(made) << "x";
+  EXPECT_FALSE(seen.stat(made, status)) << "the resolution saw no file";
+  ASSERT_TRUE(seen.stat(home_ + "/real", status));
+  EXPECT_TRUE(S_ISDIR(status.st_mode));
+  EXPECT_TRUE(fs::PathLook().stat(made, status)) << "a fresh look asks the system";
 }
 
 class RewriteName : public ::testing::Test {
