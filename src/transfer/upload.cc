@@ -212,6 +212,8 @@ bool may_store(Target& target, StoreMode mode, bool unique) {
     core::string_reply(kRefused, 515, 0);
     return false;
   }
+  // Without a `free_space` floor there is nothing to measure against.
+  if (s.free_space <= 0) return true;
   session::compute_free_space(target.directory.c_str());
   if (s.free_space_mb < static_cast<float>(s.free_space)) {
     if (target.dupe_recorded) releases::dupe_remove(target.path, true);
