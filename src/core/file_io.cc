@@ -69,6 +69,19 @@ bool read_regular_file(int fd, std::string& out) {
   return true;
 }
 
+bool pread_regular_file(int fd, std::string& out) {
+  out.clear();
+  char block[4096];
+  for (;;) {
+    const ssize_t n = ::pread(fd, block, sizeof block, static_cast<off_t>(out.size()));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    out.append(block, static_cast<std::size_t>(n));
+    // A read that comes back short has met the end of a regular file.
+    if (static_cast<std::size_t>(n) < sizeof block) return true;
+  }
+}
+
 bool read_file(const char* path, std::string& out) {
   UniqueFd fd = open_file(path, O_RDONLY);
   return fd && read_all(fd.get(), out);
@@ -80,6 +93,17 @@ bool write_all(int fd, std::string_view data) {
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     data.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+bool pwrite_all(int fd, std::string_view data, off_t offset) {
+  while (!data.empty()) {
+    const ssize_t n = ::pwrite(fd, data.data(), data.size(), offset);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data.remove_prefix(static_cast<std::size_t>(n));
+    offset += n;
   }
   return true;
 }

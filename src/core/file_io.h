@@ -24,10 +24,15 @@ bool read_all(int fd, std::string& out);
 // that comes back short has met the end: a small file takes one read and
 // no status.
 bool read_regular_file(int fd, std::string& out);
+// As read_regular_file from the file's start, whatever the descriptor's
+// offset: a descriptor kept open is read again without a seek.
+bool pread_regular_file(int fd, std::string& out);
 // Reads a file whole; false when it cannot be opened or read.
 bool read_file(const char* path, std::string& out);
 // Writes the whole buffer; false on any error or short write.
 bool write_all(int fd, std::string_view data);
+// The same at `offset`, whatever the descriptor's own.
+bool pwrite_all(int fd, std::string_view data, off_t offset);
 
 // Puts the whole file `staged` in place of `path` (rename(2) semantics:
 // `staged` is gone afterwards, `path` never missing). An existing `path` is

@@ -64,9 +64,56 @@ int user_exists(const char* name) {
 
 namespace {
 
+// The userfile this process wrote last stays open: the spare its text went
+// into, opened for writing as root. While the name still leads to that
+// file, a read of the user takes the text from the descriptor; the user's
+// next write exchanges the file out and keeps the descriptor as the spare's,
+// ready for the text after that. Sessions read and write their own userfile
+// over and over, and every open and close is a system call.
+struct WrittenUserfile {
+  std::string path;
+  core::UniqueFd fd;
+  dev_t device = 0;
+  ino_t inode = 0;
+  pid_t owner = 0;  // a forked child's copy is not its own
+};
+
+WrittenUserfile& written_userfile() {
+  static WrittenUserfile written;
+  return written;
+}
+
+// What the read under a user's lock saw of the userfile through the kept
+// descriptor, for the one write that follows under the same lock: the
+// status (owner, mode and size carry over) of the very file that
+// descriptor holds.
+struct SeenUserfile {
+  std::string path;
+  struct stat status {};
+  bool valid = false;
+};
+
+SeenUserfile& seen_userfile() {
+  static SeenUserfile seen;
+  return seen;
+}
+
+// The text of the userfile at `path` from the kept descriptor, when the
+// name still leads to the file it holds; false otherwise.
+bool read_written_userfile(const std::string& path, std::string& text, SeenUserfile* seen) {
+  const WrittenUserfile& written = written_userfile();
+  if (!written.fd || written.owner != core::own_pid() || written.path != path) return false;
+  struct stat status {};
+  if (lstat(path.c_str(), &status) != 0 || status.st_dev != written.device || status.st_ino != written.inode)
+    return false;
+  if (!core::pread_regular_file(written.fd.get(), text)) return false;
+  if (seen != nullptr) *seen = SeenUserfile{path, status, true};
+  return true;
+}
+
 // read_userfile; with `quiet_if_missing` a userfile that does not exist
-// fails without an error-log line.
-int read_userfile_text(const char* name, bool quiet_if_missing) {
+// fails without an error-log line. `seen`: see SeenUserfile.
+int read_userfile_text(const char* name, bool quiet_if_missing, SeenUserfile* seen = nullptr) {
   core::UserRecord& work = work_user();
   work = core::UserRecord{};
   if (!name) return 1;
@@ -78,14 +125,16 @@ int read_userfile_text(const char* name, bool quiet_if_missing) {
     return 1;
   }
   const std::string path = userfile_path(name);
-  core::UniqueFd fd = core::open_file(path.c_str(), O_RDONLY);
-  if (!fd) {
-    if (errno != ENOENT || !quiet_if_missing) core::error_log("Err: Userfile for %s could not be opened.", name);
-    return 1;
-  }
   std::string text;
-  // Userfiles are regular files (every writer makes them so).
-  if (!core::read_regular_file(fd.get(), text)) return 1;
+  if (!read_written_userfile(path, text, seen)) {
+    core::UniqueFd fd = core::open_file(path.c_str(), O_RDONLY);
+    if (!fd) {
+      if (errno != ENOENT || !quiet_if_missing) core::error_log("Err: Userfile for %s could not be opened.", name);
+      return 1;
+    }
+    // Userfiles are regular files (every writer makes them so).
+    if (!core::read_regular_file(fd.get(), text)) return 1;
+  }
 
   parse_userfile(text, name, userfile_section_count(), core::now(), work, &pending_home_dir());
 
@@ -115,7 +164,8 @@ int lock_and_load_user(const char* name) {
   // A user who does not exist, or was removed while this process waited
   // for the lock, fails the read: the userfile is not looked for first, as
   // an account that takes its lock exists far more often than not.
-  if (read_userfile_text(name, true) != 0) {
+  seen_userfile() = SeenUserfile{};
+  if (read_userfile_text(name, true, &seen_userfile()) != 0) {
     unlock_user(name);
     return 1;
   }
@@ -123,6 +173,7 @@ int lock_and_load_user(const char* name) {
 }
 
 void unlock_user(const char* name) {
+  seen_userfile().valid = false;
   if (!name || user_cache_enabled()) return;
   release_user_lock(name);
 }
@@ -137,11 +188,20 @@ struct KeptAttributes {
   mode_t mode = 0644;
   mode_t old_mode = 0;  // as the file has it now
   off_t old_size = 0;
+  dev_t device = 0;
+  ino_t inode = 0;
+  bool held_by_written = false;  // the file the WrittenUserfile descriptor holds
 };
 
 bool keep_attributes(const std::string& path, KeptAttributes& kept) {
+  SeenUserfile& seen = seen_userfile();
+  kept.held_by_written = seen.valid && seen.path == path;
+  seen.valid = false;  // good for one write
   struct stat st{};
-  if (lstat(path.c_str(), &st) != 0) return true;  // a new file
+  if (kept.held_by_written)
+    st = seen.status;
+  else if (lstat(path.c_str(), &st) != 0)
+    return true;  // a new file
   if (!S_ISREG(st.st_mode)) {
     core::error_log("Error: userfile %s is not a regular file", path);
     return false;
@@ -150,6 +210,8 @@ bool keep_attributes(const std::string& path, KeptAttributes& kept) {
   kept.group = st.st_gid;
   kept.old_mode = st.st_mode & 07777;
   kept.old_size = st.st_size;
+  kept.device = st.st_dev;
+  kept.inode = st.st_ino;
   kept.mode = st.st_mode & 07777 & ~S_ISVTX;  // the sticky bit marks a replaced text
   if ((kept.mode & 0644) != 0644) {
     core::error_log("Permissions on userfile %s were %o instead of 644 or better",
@@ -175,9 +237,13 @@ struct OldText {
   Ownership ownership;
   mode_t mode = 0;
   off_t size = 0;
+  dev_t device = 0;
+  ino_t inode = 0;
 };
 
-OldText old_text_of(const KeptAttributes& kept) { return {{kept.owner, kept.group}, kept.old_mode, kept.old_size}; }
+OldText old_text_of(const KeptAttributes& kept) {
+  return {{kept.owner, kept.group}, kept.old_mode, kept.old_size, kept.device, kept.inode};
+}
 
 // A record's new file, written in full beside its userfile and waiting for
 // the rename that makes it the userfile.
@@ -207,6 +273,7 @@ class SpareUserfiles {
     std::string path;
     bool held = false;
     OldText text;
+    core::UniqueFd fd;  // open on the held spare, when this process has one
   };
 
   // Moves a spare to `staged_path` and gives its ownership; nothing when
@@ -216,6 +283,7 @@ class SpareUserfiles {
     for (Spare& spare : spares_) {
       if (!spare.held) continue;
       spare.held = false;
+      spare.fd.reset();
       if (rename(spare.path.c_str(), staged_path.c_str()) == 0) return spare.text.ownership;
     }
     return std::nullopt;
@@ -227,6 +295,7 @@ class SpareUserfiles {
     refresh();
     for (Spare& spare : spares_) {
       if (spare.held) continue;
+      spare.fd.reset();
       spare.held = rename(staged_path.c_str(), spare.path.c_str()) == 0;
       spare.text = text;
       if (spare.held) return;
@@ -249,8 +318,8 @@ class SpareUserfiles {
     std::string first = process_file_path(kSpareUserfileRoles[0]);
     if (owner_ == me && first == spares_[0].path) return;
     owner_ = me;
-    spares_[0] = {std::move(first), false, {}};
-    spares_[1] = {process_file_path(kSpareUserfileRoles[1]), false, {}};
+    spares_[0] = {std::move(first), false, {}, {}};
+    spares_[1] = {process_file_path(kSpareUserfileRoles[1]), false, {}, {}};
   }
 
   pid_t owner_ = 0;
@@ -358,7 +427,8 @@ bool commit_staged(const StagedUserfile& staged) {
 // and nothing to settle (a GIVE, which must change two userfiles or
 // neither, goes through staged files instead), and after the exchange the
 // spare holds the old text. Only what differs from the old text the spare
-// holds is changed: its length, owner and mode. False after logging why.
+// holds is changed: its length, owner and mode. The descriptor written
+// through stays open as the WrittenUserfile's. False after logging why.
 bool write_through_spare(const core::UserRecord& record) {
   if (!valid_user_name(record.name)) {
     core::error_log("Unable to create userfile %s", record.name);
@@ -371,20 +441,24 @@ bool write_through_spare(const core::UserRecord& record) {
 
   SpareUserfiles::Spare& spare = spare_userfiles().in_place();
   core::UniqueFd fd;
-  if (spare.held) fd = core::open_file(spare.path.c_str(), O_WRONLY | O_NOFOLLOW);
+  if (spare.held) fd = spare.fd ? std::move(spare.fd) : core::open_file(spare.path.c_str(), O_RDWR | O_NOFOLLOW);
   if (!fd) {
     spare.held = false;
-    spare.text = {{}, 0600, 0};
-    fd = core::open_file(spare.path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0600);
-    if (!fd) {
+    spare.text = {{}, 0600, 0, 0, 0};
+    fd = core::open_file(spare.path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW, 0600);
+    struct stat made {};
+    if (!fd || fstat(fd.get(), &made) != 0) {
       core::error_log("Unable to create userfile %s", spare.path);
       return false;
     }
+    spare.text.device = made.st_dev;
+    spare.text.inode = made.st_ino;
   }
   spare.held = false;  // from here on it holds no old text
+  const OldText written_over = spare.text;
   // Cut after the text, never to nothing first: ext4 writes out at its
   // close a file that was cut to nothing.
-  bool written = core::write_all(fd.get(), text);
+  bool written = core::pwrite_all(fd.get(), text, 0);
   if (written && static_cast<off_t>(text.size()) < spare.text.size)
     written = ftruncate(fd.get(), static_cast<off_t>(text.size())) == 0;
   const Ownership owner{kept.owner, kept.group};
@@ -393,11 +467,17 @@ bool write_through_spare(const core::UserRecord& record) {
   if (written && spare.text.mode != kept.mode && fchmod(fd.get(), kept.mode) != 0)
     core::error_log("Chmod on userfile %s failed", path);
   bool old_kept = false;
-  if (fd.close() && written && core::replace_file_keeping_old(spare.path, path, old_kept)) {
+  if (written && core::replace_file_keeping_old(spare.path, path, old_kept)) {
     spare.held = old_kept;
     spare.text = old_text_of(kept);
+    WrittenUserfile& last = written_userfile();
+    // The old text, exchanged out under the spare's name, is the file the
+    // kept descriptor held when the read before this write went through it.
+    if (old_kept && kept.held_by_written && last.owner == core::own_pid()) spare.fd = std::move(last.fd);
+    last = WrittenUserfile{path, std::move(fd), written_over.device, written_over.inode, core::own_pid()};
     return true;
   }
+  fd.reset();
   (void)unlink(spare.path.c_str());
   // The old file is whole, but the change was not made: say so.
   core::error_log("Creation of userfile for %s failed.", path);

@@ -146,6 +146,33 @@ TEST_F(UserfileStore, ASpareIsWrittenOverWithExactlyTheNewText) {
   EXPECT_NE(inode_of(spare), 0u);
 }
 
+// The file a process wrote last stays open and is read through again; a
+// text another writer put there since, by rename or in place, must be read
+// instead, and the next write must start from it.
+TEST_F(UserfileStore, AUserfileChangedByAnotherWriterIsReadAsItIsNow) {
+  write_file(user_path("bob"), "FLAGS 1\n");
+  for (int round = 0; round < 2; ++round) {  // the second round reads through the kept file
+    ASSERT_EQ(userdb::lock_and_load_user("bob"), 0);
+    userdb::work_user().logins_total = 5;
+    ASSERT_EQ(userdb::write_user(userdb::work_user()), 0);
+  }
+  const std::string other = user_path("bob.tool");
+  write_file(other, "FLAGS 1\nTIME 7 0 0 0\n");
+  ASSERT_EQ(rename(other.c_str(), user_path("bob").c_str()), 0);
+  ASSERT_EQ(userdb::lock_and_load_user("bob"), 0);
+  EXPECT_EQ(userdb::work_user().logins_total, 7) << "renamed over";
+  userdb::work_user().logins_total += 1;
+  ASSERT_EQ(userdb::write_user(userdb::work_user()), 0);
+
+  write_file(user_path("bob"), "FLAGS 1\nTIME 20 0 0 0\n");  // in place, same file
+  ASSERT_EQ(userdb::lock_and_load_user("bob"), 0);
+  EXPECT_EQ(userdb::work_user().logins_total, 20) << "written in place";
+  userdb::work_user().logins_total += 1;
+  ASSERT_EQ(userdb::write_user(userdb::work_user()), 0);
+  ASSERT_EQ(userdb::read_userfile("bob"), 0);
+  EXPECT_EQ(userdb::work_user().logins_total, 21);
+}
+
 TEST_F(UserfileStore, NewUserfileGetsMode0644AndRootOwnership) {
   core::UserRecord r;
   std::strcpy(r.name, "newbie");
