@@ -251,8 +251,11 @@ struct StagedUserfile {
   std::string temporary;
   std::string path;
   mode_t mode = 0644;
+  Ownership owner;       // the userfile's
   OldText replaced;      // the userfile being replaced
   bool skipped = false;  // the anonymous rule: nothing to write
+  core::UniqueFd fd;     // open from open_stage to fill_stage
+  std::optional<Ownership> reused;  // a spare's ownership, when one was taken
 };
 
 // An anonymous session leaves its own record as it found it; the records
@@ -277,14 +280,18 @@ class SpareUserfiles {
   };
 
   // Moves a spare to `staged_path` and gives its ownership; nothing when
-  // there is none. The caller holds root.
+  // there is none. The caller holds root. The spare is marked as being
+  // written (0600) under its own name first: under the staged name, an old
+  // text with a userfile's mode would count as a whole new file if this
+  // process were killed there.
   std::optional<Ownership> take(const std::string& staged_path) {
     refresh();
     for (Spare& spare : spares_) {
       if (!spare.held) continue;
       spare.held = false;
       spare.fd.reset();
-      if (rename(spare.path.c_str(), staged_path.c_str()) == 0) return spare.text.ownership;
+      if (chmod(spare.path.c_str(), 0600) == 0 && rename(spare.path.c_str(), staged_path.c_str()) == 0)
+        return spare.text.ownership;
     }
     return std::nullopt;
   }
@@ -331,24 +338,23 @@ SpareUserfiles& spare_userfiles() {
   return spares;
 }
 
-// Opens "%s.%u" (userfile path, process id) for a new text: a spare moved
-// there and marked as being written (0600) before its text changes, or a
-// new file. `reused` gives the spare's ownership, or nothing for a new file.
+// Opens "%s.%u" (userfile path, process id) for a new text, 0600 until it
+// is written in full: a spare moved there, or a new file. `reused` gives the
+// spare's ownership, or nothing for a new file.
 core::UniqueFd open_staged(const std::string& temporary, std::optional<Ownership>& reused) {
   reused = spare_userfiles().take(temporary);
   if (reused) {
     core::UniqueFd fd = core::open_file(temporary.c_str(), O_WRONLY | O_NOFOLLOW);
-    if (fd && fchmod(fd.get(), 0600) == 0) return fd;
+    if (fd) return fd;
     reused.reset();
     (void)unlink(temporary.c_str());
   }
   return core::open_file(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
 }
 
-// Writes the record's text to "%s.%u" (userfile path, process id) with the
-// userfile's owner and mode; false after logging why not (nothing is left
-// behind then).
-bool stage_userfile(const core::UserRecord& record, StagedUserfile& staged) {
+// The first step of staging a record: its staged file made and open, still
+// 0600. The caller holds root. False after logging why not.
+bool open_stage(const core::UserRecord& record, StagedUserfile& staged) {
   if (left_unwritten(record)) {
     staged.skipped = true;
     return true;
@@ -357,35 +363,40 @@ bool stage_userfile(const core::UserRecord& record, StagedUserfile& staged) {
     core::error_log("Unable to create userfile %s", record.name);
     return false;
   }
-  const std::string text = format_userfile(record, userfile_section_count());
   staged.path = userfile_path(record.name);
   KeptAttributes kept;
   if (!keep_attributes(staged.path, kept)) return false;
   staged.mode = kept.mode;
+  staged.owner = {kept.owner, kept.group};
   staged.replaced = old_text_of(kept);
-
-  core::PrivilegeBracket privileged;
   staged.temporary = staged.path + "." + std::to_string(static_cast<unsigned>(core::own_pid()));
-  std::optional<Ownership> reused;
-  core::UniqueFd fd = open_staged(staged.temporary, reused);
-  if (!fd) {
+  staged.fd = open_staged(staged.temporary, staged.reused);
+  if (!staged.fd) {
     core::error_log("Unable to create userfile %s", staged.temporary);
     return false;
   }
+  return true;
+}
+
+// The second step: the record's text written into the staged file, with
+// the userfile's owner and mode. The caller holds root. False after logging
+// why not; the caller discards the staged file then.
+bool fill_stage(const core::UserRecord& record, StagedUserfile& staged) {
+  if (staged.skipped) return true;
+  const std::string text = format_userfile(record, userfile_section_count());
+  const int fd = staged.fd.get();
   // A spare is cut to the new text's length after it, never to nothing
   // first: ext4 writes out at its close a file that was cut to nothing.
   const bool written =
-      core::write_all(fd.get(), text) && (!reused || ftruncate(fd.get(), static_cast<off_t>(text.size())) == 0);
+      core::write_all(fd, text) && (!staged.reused || ftruncate(fd, static_cast<off_t>(text.size())) == 0);
   // Owner and mode go on before the rename: a reader that opens the name
   // never meets the temporary file's 0600. The mode goes on after the text,
   // so a file left by a killed writer tells whether it was written in full.
   // A spare is mostly an old text of the same owner's: nothing to change.
-  if (reused != staged.replaced.ownership && fchown(fd.get(), kept.owner, kept.group) != 0)
+  if (staged.reused != staged.replaced.ownership && fchown(fd, staged.owner.owner, staged.owner.group) != 0)
     core::error_log("Chown on userfile %s failed", staged.path);
-  if (written && fchmod(fd.get(), kept.mode) != 0) core::error_log("Chmod on userfile %s failed", staged.path);
-  if (!fd.close() || !written) {
-    if (unlink(staged.temporary.c_str()) != 0)
-      core::error_log("Unable to remove temp userfile %s: %d", staged.temporary, errno);
+  if (written && fchmod(fd, staged.mode) != 0) core::error_log("Chmod on userfile %s failed", staged.path);
+  if (!staged.fd.close() || !written) {
     // The old file is whole, but the change was not made: say so.
     core::error_log("Creation of userfile for %s failed.", staged.path);
     return false;
@@ -396,7 +407,8 @@ bool stage_userfile(const core::UserRecord& record, StagedUserfile& staged) {
 void discard_staged(const StagedUserfile& staged) {
   if (staged.skipped || staged.temporary.empty()) return;
   core::PrivilegeBracket privileged;
-  (void)unlink(staged.temporary.c_str());
+  if (unlink(staged.temporary.c_str()) != 0 && errno != ENOENT)
+    core::error_log("Unable to remove temp userfile %s: %d", staged.temporary, errno);
 }
 
 // Puts the staged file in place; the caller holds root. The text being
@@ -508,9 +520,14 @@ int write_users_together(const core::UserRecord& first, const core::UserRecord& 
   core::PrivilegeBracket privileged;
   StagedUserfile staged_first;
   StagedUserfile staged_second;
-  bool done = stage_userfile(first, staged_first) && stage_userfile(second, staged_second);
+  // Both staged files exist, 0600, before either text goes in: a process
+  // killed before both are whole leaves one unfinished, and whoever forces
+  // its locks completes neither change.
+  bool done = open_stage(first, staged_first) && open_stage(second, staged_second) &&
+              fill_stage(first, staged_first) && fill_stage(second, staged_second);
   if (!done) {
     discard_staged(staged_first);
+    discard_staged(staged_second);
   } else {
     // Both new files are whole before either rename: a process killed
     // between the renames leaves the other one for whoever forces its
