@@ -42,6 +42,13 @@ DATABASE_RECORDS=${DATABASE_RECORDS:-100000}
 
 source "$HERE/marlod_site.sh"
 
+# The previous server's uploads are still being written back for half a
+# minute or so; each server starts its turn with none pending, so none
+# pays for another's.
+settle_writeback() {
+    sync
+}
+
 load_average() {  # LABEL
     echo "[$1] load average: $(cut -d' ' -f1-3 /proc/loadavg)"
 }
@@ -99,6 +106,7 @@ marlod_sitting() {  # LABEL RECORDS CHECKER WHAT...
     shift 3
     echo; echo "## $label (port $MARLOD_PORT): databases $records records, post_check $checker"
     make_upload_site "$records" "$checker" | sed "s/^/[$label] /"
+    settle_writeback
     start_marlod || return 1
     load_average "$label"
     for what in "$@"; do "$what" "$label" "$MARLOD_PORT"; done
@@ -126,6 +134,7 @@ main() {
             echo "## $n is running for another sitting: skipped"; continue
         fi
         echo; echo "## $n"
+        settle_writeback
         "$KIT/peers.sh" start "$n" || continue
         STARTED="$n"
         case $n in vsftpd) p=2201 ;; pure-ftpd) p=2202 ;; proftpd) p=2203 ;; esac
