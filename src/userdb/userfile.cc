@@ -64,6 +64,9 @@ int user_exists(const char* name) {
 
 namespace {
 
+// Gives this process a spare before its first write (SpareUserfiles).
+void make_spare_ahead();
+
 // The userfile this process wrote last stays open: the spare its text went
 // into, opened for writing as root. While the name still leads to that
 // file, a read of the user takes the text from the descriptor; the user's
@@ -160,7 +163,9 @@ int lock_and_load_user(const char* name) {
     if (!user_exists(name)) return 1;
     return load_user_cached(name);
   }
-  if (!could_be_user(name) || !take_user_lock(name)) return 1;
+  if (!could_be_user(name)) return 1;
+  make_spare_ahead();
+  if (!take_user_lock(name)) return 1;
   // A user who does not exist, or was removed while this process waited
   // for the lock, fails the read: the userfile is not looked for first, as
   // an account that takes its lock exists far more often than not.
@@ -311,12 +316,28 @@ class SpareUserfiles {
   }
 
   // A spare to be written over where it lies: a held one if there is one,
-  // else a free name (held false).
+  // else the first, made ahead (an open empty file) or a free name.
   Spare& in_place() {
     refresh();
     for (Spare& spare : spares_)
       if (spare.held) return spare;
     return spares_[0];
+  }
+
+  // Makes the first spare, empty, when this process has none yet: making a
+  // file in a users directory where many have just been removed takes long,
+  // and under a user's lock other sessions of the account would wait for it.
+  void make_ahead() {
+    refresh();
+    for (const Spare& spare : spares_)
+      if (spare.held || spare.fd) return;
+    Spare& first = spares_[0];
+    core::PrivilegeBracket root;
+    core::UniqueFd fd = core::open_file(first.path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW, 0600);
+    struct stat made {};
+    if (!fd || fstat(fd.get(), &made) != 0) return;  // the write tries again and says why
+    first.fd = std::move(fd);
+    first.text = {{}, 0600, 0, made.st_dev, made.st_ino};
   }
 
  private:
@@ -337,6 +358,8 @@ SpareUserfiles& spare_userfiles() {
   static SpareUserfiles spares;
   return spares;
 }
+
+void make_spare_ahead() { spare_userfiles().make_ahead(); }
 
 // Opens "%s.%u" (userfile path, process id) for a new text, 0600 until it
 // is written in full: a spare moved there, or a new file. `reused` gives the
@@ -453,7 +476,10 @@ bool write_through_spare(const core::UserRecord& record) {
 
   SpareUserfiles::Spare& spare = spare_userfiles().in_place();
   core::UniqueFd fd;
-  if (spare.held) fd = spare.fd ? std::move(spare.fd) : core::open_file(spare.path.c_str(), O_RDWR | O_NOFOLLOW);
+  if (spare.fd)
+    fd = std::move(spare.fd);  // held, or made ahead
+  else if (spare.held)
+    fd = core::open_file(spare.path.c_str(), O_RDWR | O_NOFOLLOW);
   if (!fd) {
     spare.held = false;
     spare.text = {{}, 0600, 0, 0, 0};
