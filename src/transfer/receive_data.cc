@@ -44,9 +44,6 @@ class ReceiveLoop {
   // One read of at most chunk_ bytes: > 0 bytes read, 0 at the end of the
   // data, -1 on an error (result_ says which) or an ABOR.
   ssize_t read_chunk();
-  // Waits for data, watching the control connection meanwhile; false when
-  // the client aborted.
-  bool wait_readable();
   bool write_all(const char* data, std::size_t size);
   // The per-read bookkeeping; false when the client aborted.
   bool after_chunk(std::size_t received);
@@ -63,31 +60,12 @@ class ReceiveLoop {
   ReceiveResult result_;
 };
 
-bool ReceiveLoop::wait_readable() {
-  const core::Session& s = core::session();
-  for (;;) {
-    // A line read ahead waits in oob_line for the command loop; until it
-    // is taken, the control connection is not watched.
-    const bool watch_control = s.oob_line[0] == '\0';
-    if (watch_control && core::control_input_buffered() && abort_requested()) return false;
-    pollfd watched[2] = {{in_, POLLIN, 0}, {0, POLLIN, 0}};
-    const int ready = ::poll(watched, watch_control ? 2 : 1, -1);
-    if (ready < 0) {
-      if (errno != EINTR) return true;  // the read itself reports the error
-      if (interrupted_by_signal()) return false;
-      continue;
-    }
-    if (watched[0].revents != 0) return true;
-    if (abort_requested()) return false;  // the control connection stirred
-  }
-}
-
 ssize_t ReceiveLoop::read_chunk() {
   for (;;) {
     const ssize_t got = core::stream_read_nowait(in_, buffer_, chunk_);
     if (got >= 0) return got;
     if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      if (!wait_readable()) break;
+      if (!wait_for_data_connection(in_, POLLIN)) break;
       continue;
     }
     if (errno == EINTR) {
@@ -142,7 +120,7 @@ ReceiveResult ReceiveLoop::run(bool ascii) {
   // A clear client starts sending once it has the 150 reply, which has
   // just gone out: waiting first saves a read that would find nothing. (A
   // TLS layer may hold bytes already, which the socket would not show.)
-  if (!core::tls_active(in_) && !wait_readable()) {
+  if (!core::tls_active(in_) && !wait_for_data_connection(in_, POLLIN)) {
     result_.outcome = ReceiveResult::Aborted;
     return result_;
   }

@@ -49,10 +49,6 @@ class SendLoop {
   bool after_chunk(std::size_t moved);
   // Writes all of `data`; false on a data-connection error or an ABOR.
   Outcome write_all(const char* data, std::size_t size);
-  // Waits until the data connection takes more bytes, watching the control
-  // connection meanwhile: a client that sends ABOR or STAT and stops
-  // reading data is answered instead of left waiting. False when aborted.
-  bool wait_writable();
   // At end of input: true when the file may still grow (after a pause) or
   // has grown already; `size` becomes its size now.
   bool follow_growing_file(off_t position, off_t& size);
@@ -77,31 +73,12 @@ bool SendLoop::after_chunk(std::size_t moved) {
   return !control_.interrupted();
 }
 
-bool SendLoop::wait_writable() {
-  const core::Session& s = core::session();
-  for (;;) {
-    // A line read ahead waits in oob_line for the command loop; until it
-    // is taken, the control connection is not watched.
-    const bool watch_control = s.oob_line[0] == '\0';
-    if (watch_control && core::control_input_buffered() && abort_requested()) return false;
-    pollfd watched[2] = {{out_, POLLOUT, 0}, {0, POLLIN, 0}};
-    const int ready = ::poll(watched, watch_control ? 2 : 1, -1);
-    if (ready < 0) {
-      if (errno != EINTR) return true;  // the write itself reports the error
-      if (interrupted_by_signal()) return false;
-      continue;
-    }
-    if (watched[0].revents != 0) return true;
-    if (abort_requested()) return false;  // the control connection stirred
-  }
-}
-
 Outcome SendLoop::write_all(const char* data, std::size_t size) {
   while (size > 0) {
     const ssize_t sent = core::stream_write(out_, data, size);
     if (sent < 0) {
       if (errno == EAGAIN || errno == EWOULDBLOCK) {
-        if (!wait_writable()) return Outcome::Aborted;
+        if (!wait_for_data_connection(out_, POLLOUT)) return Outcome::Aborted;
         continue;
       }
       if (errno == EINTR) {
@@ -147,7 +124,7 @@ Outcome SendLoop::binary(off_t position, off_t size) {
       return aborted_ ? Outcome::Aborted : Outcome::Done;
     }
     if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      if (!wait_writable()) return Outcome::Aborted;
+      if (!wait_for_data_connection(out_, POLLOUT)) return Outcome::Aborted;
       continue;
     }
     if (errno == EINTR) {

@@ -1,7 +1,10 @@
 // ABOR and STAT during a transfer.
 #include "transfer/transfer_control.h"
 
+#include <poll.h>
+
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 #include <string_view>
 
@@ -77,17 +80,38 @@ bool interrupted_by_signal() {
   return abort_requested();
 }
 
+bool wait_for_data_connection(int fd, short events) {
+  const core::Session& s = core::session();
+  for (;;) {
+    // A line read ahead waits in oob_line for the command loop; until it
+    // is taken, the control connection is not watched.
+    const bool watch_control = s.oob_line[0] == '\0';
+    if (watch_control && core::control_input_buffered() && abort_requested()) return false;
+    pollfd watched[2] = {{fd, events, 0}, {0, POLLIN, 0}};
+    const int ready = ::poll(watched, watch_control ? 2 : 1, -1);
+    if (ready < 0) {
+      if (errno != EINTR) return true;
+      if (interrupted_by_signal()) return false;
+      continue;
+    }
+    if (watched[0].revents != 0) return true;
+    if (abort_requested()) return false;  // the control connection stirred
+  }
+}
+
 ControlWatch::ControlWatch() : next_look_(std::chrono::steady_clock::now() + kControlInterval) {}
 
 bool ControlWatch::interrupted() {
-  core::end_session_if_requested();
-  core::check_idle_alarm();
   if (core::urgent_data_pending == 0) {
     const auto now = std::chrono::steady_clock::now();
-    if (now < next_look_) return false;
+    if (now < next_look_) {
+      core::end_session_if_requested();
+      core::check_idle_alarm();
+      return false;
+    }
     next_look_ = now + kControlInterval;
   }
-  return abort_requested();
+  return interrupted_by_signal();
 }
 
 }  // namespace transfer

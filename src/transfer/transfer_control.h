@@ -19,6 +19,13 @@ bool abort_requested();
 // pending urgent data; true when the transfer is aborted.
 bool interrupted_by_signal();
 
+// Waits until the data connection `fd` is ready for `events` (POLLIN or
+// POLLOUT), watching the control connection meanwhile: a client that sends
+// ABOR or STAT and stops moving data is answered instead of left waiting.
+// False when the transfer is aborted; true also after a poll error, which
+// the next read or write reports.
+bool wait_for_data_connection(int fd, short events);
+
 // Between the chunks of one transfer: acts on a termination request and
 // the idle alarm at every chunk, but looks at the control connection only
 // when urgent data arrived or kControlInterval has passed since it last
