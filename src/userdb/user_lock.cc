@@ -145,34 +145,60 @@ long monotonic_ns() {
 // renamed away, so a released lock is taken over at once: many sessions of
 // one account log in and out at the same moment, and a waiter that slept
 // through the release would keep a login waiting for nothing.
+//
+// One inotify instance serves every wait of a process and is never closed:
+// closing one makes the kernel wait for a grace period, milliseconds and
+// tens of them on a busy machine, which a waiter paid after every wake
+// while the lock it was waiting for lay free. The watch is on only while
+// waiting, so the rest of the session queues no events.
 class LockReleaseWatch {
  public:
-  explicit LockReleaseWatch(const std::string& lock_path)
-      : fd_(inotify_init1(IN_CLOEXEC | IN_NONBLOCK)) {
+  explicit LockReleaseWatch(const std::string& lock_path) : fd_(notice_descriptor()) {
     const std::size_t slash = lock_path.rfind('/');
     const std::string directory = slash == std::string::npos ? "." : lock_path.substr(0, slash);
-    if (fd_ && inotify_add_watch(fd_.get(), directory.c_str(), IN_DELETE | IN_MOVED_FROM) < 0) fd_.reset();
+    if (fd_ < 0) return;
+    drain();  // notices left from an earlier wait
+    watch_ = inotify_add_watch(fd_, directory.c_str(), IN_DELETE | IN_MOVED_FROM);
   }
+  ~LockReleaseWatch() {
+    if (watch_ >= 0) (void)inotify_rm_watch(fd_, watch_);
+  }
+  LockReleaseWatch(const LockReleaseWatch&) = delete;
+  LockReleaseWatch& operator=(const LockReleaseWatch&) = delete;
 
   // Waits up to `timeout_ms` for a removal in the directory (any file:
   // the caller looks at its lock again either way).
   void wait(int timeout_ms) {
-    if (!fd_) {
+    if (watch_ < 0) {
       sleep_ns(std::min(timeout_ms, kLookIntervalMs) * 1000L * 1000);
       return;
     }
-    struct pollfd ready{fd_.get(), POLLIN, 0};
+    struct pollfd ready{fd_, POLLIN, 0};
     if (poll(&ready, 1, timeout_ms) > 0) drain();
   }
 
  private:
+  // This process's instance, made on its first wait (-1 when none can be
+  // had). A forked child makes its own: reading the parent's would take
+  // the parent's notices.
+  static int notice_descriptor() {
+    static pid_t owner = 0;
+    static int fd = -1;
+    if (owner != core::own_pid()) {
+      owner = core::own_pid();
+      fd = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    }
+    return fd;
+  }
+
   void drain() {
     alignas(struct inotify_event) char events[4096];
-    while (read(fd_.get(), events, sizeof events) > 0) {
+    while (read(fd_, events, sizeof events) > 0) {
     }
   }
 
-  core::UniqueFd fd_;
+  int fd_;
+  int watch_ = -1;
 };
 
 // The process id a lock file holds, or 0 when it holds none.
