@@ -1,8 +1,8 @@
 // Reading and rewriting the bounded bulletin files. Every rewrite holds an
 // exclusive flock on "<path>.lock" from the read to the rename, so two
 // sessions adding at the same moment both keep their entry, and it replaces
-// the file only by renaming a complete temporary file over it: a failure at
-// any step leaves the old file exactly as it was.
+// the file only by exchanging a complete new file with it: a failure at any
+// step leaves the old file exactly as it was.
 #include "releases/bounded_list.h"
 
 #include <fcntl.h>
@@ -57,33 +57,57 @@ ReadResult read_entries(const std::string& path, std::vector<ListEntry>& entries
   return ReadResult::Read;
 }
 
+// The file the next text goes into: the old text the rewrite before this
+// one exchanged out, kept as "<path>.spare", or a new file. Under the lock
+// nobody else writes it; reusing it spares making and removing a file at
+// every rewrite (once per logout for the last-online list), which is dear
+// on a file system that passes over recently freed inodes to make one.
+core::UniqueFd open_spare(const std::string& spare, struct stat& status) {
+  core::UniqueFd fd = core::open_file(spare.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK);
+  if (fd && ::fstat(fd.get(), &status) == 0 && S_ISREG(status.st_mode) && status.st_nlink == 1) return fd;
+  fd.reset();
+  (void)::unlink(spare.c_str());
+  fd = core::open_file(spare.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
+  if (fd && ::fstat(fd.get(), &status) != 0) fd.reset();
+  return fd;
+}
+
+// Gives the spare the list's owner and mode where they differ.
+bool take_attributes(int fd, const struct stat& status, const FileAttributes& attributes) {
+  if ((status.st_uid != attributes.owner || status.st_gid != attributes.group) &&
+      ::fchown(fd, attributes.owner, attributes.group) != 0)
+    return false;
+  return (status.st_mode & 07777) == attributes.mode || ::fchmod(fd, attributes.mode) == 0;
+}
+
 ListStatus rewrite(const std::string& path, std::span<const ListEntry> entries,
                    const FileAttributes& attributes) {
-  const std::string temporary = path + "." + std::to_string(static_cast<unsigned>(::getpid())) + ".temp";
-  // Under the lock a file of that name can only be left over from a dead
-  // process that had our pid.
-  (void)::unlink(temporary.c_str());
-  core::UniqueFd fd = core::open_file(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
+  const std::string spare = path + ".spare";
+  struct stat status {};
+  core::UniqueFd fd = open_spare(spare, status);
   if (!fd) {
-    core::error_log("Can't create file %s: error %d", temporary, errno);
+    core::error_log("Can't create file %s: error %d", spare, errno);
     return ListStatus::CannotCreate;
   }
-  bool written = core::write_all(fd.get(), format_list(entries));
-  if (written && (::fchown(fd.get(), attributes.owner, attributes.group) != 0 ||
-                  ::fchmod(fd.get(), attributes.mode) != 0))
-    core::error_log("Can't set owner and mode of %s: error %d", temporary, errno);
+  // Cut after the text, never to nothing first: ext4 writes out at its
+  // close a file that was cut to nothing.
+  const std::string text = format_list(entries);
+  bool written = core::pwrite_all(fd.get(), text, 0);
+  if (written && status.st_size > static_cast<off_t>(text.size()))
+    written = ::ftruncate(fd.get(), static_cast<off_t>(text.size())) == 0;
+  if (written && !take_attributes(fd.get(), status, attributes))
+    core::error_log("Can't set owner and mode of %s: error %d", spare, errno);
   const bool closed = fd.close();
+  bool old_kept = false;
   if (!written || !closed) {
-    core::error_log("Can't write file %s: error %d", temporary, errno);
-    (void)::unlink(temporary.c_str());
-    return ListStatus::CannotWrite;
+    core::error_log("Can't write file %s: error %d", spare, errno);
+  } else if (!core::replace_file_keeping_old(spare, path, old_kept)) {
+    core::error_log("Unable to rename %s to %s: error %d", spare, path, errno);
+  } else {
+    return ListStatus::Done;  // the old text, if any, is the next spare
   }
-  if (!core::replace_file(temporary, path)) {
-    core::error_log("Unable to rename %s to %s: error %d", temporary, path, errno);
-    (void)::unlink(temporary.c_str());
-    return ListStatus::CannotWrite;
-  }
-  return ListStatus::Done;
+  (void)::unlink(spare.c_str());
+  return ListStatus::CannotWrite;
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // byte for byte as it was, and the entry layouts.
 #include <signal.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -81,7 +82,25 @@ TEST(BoundedList, AFailedWriteKeepsTheOldFileByteForByte) {
   EXPECT_EQ(status, ListStatus::CannotWrite);
   EXPECT_EQ(scratch::read_file(path), before);
   for (const auto& file : std::filesystem::directory_iterator(dir.path()))
-    EXPECT_EQ(file.path().filename().string().find(".temp"), std::string::npos) << file.path();
+    EXPECT_TRUE(file.path().filename() == "list" || file.path().filename() == "list.lock") << file.path();
+}
+
+// The old text a rewrite exchanges out is written over by the next one; a
+// spare that is another file's link or a symbolic link is replaced instead.
+TEST(BoundedList, ASpareThatIsNoPlainFileOfItsOwnIsNeverWrittenThrough) {
+  scratch::ScratchDir dir("bulletin");
+  const std::string path = dir / "list";
+  const std::string other = dir / "other";
+  scratch::write_file(other, "keep me\n");
+  for (const bool symbolic : {false, true}) {
+    (void)unlink((path + ".spare").c_str());
+    ASSERT_EQ(symbolic ? symlink(other.c_str(), (path + ".spare").c_str()) : link(other.c_str(), (path + ".spare").c_str()), 0);
+    ASSERT_EQ(releases::add_to_list(path, 10, ListEntry{"one", "entry"}), ListStatus::Done);
+    EXPECT_EQ(scratch::read_file(other), "keep me\n");
+  }
+  ASSERT_EQ(releases::add_to_list(path, 10, ListEntry{"two", "entry"}), ListStatus::Done);
+  EXPECT_EQ(scratch::read_file(other), "keep me\n");
+  EXPECT_EQ(seconds(path).size(), 3u);
 }
 
 TEST(BulletinEntries, PostedEntriesHaveFixedWidthsAndNoControlCharacters) {
