@@ -26,6 +26,11 @@ make_marlod_site() {
     "$PREFIX/bin/marlod-site" adduser "$MARLOD_SITE/marlod.conf" bench benchpw --flags 3 --ip '*@*' >/dev/null
     sed -i 's/^RATIO .*/RATIO 0/; s/^LOGINS .*/LOGINS 50 0 -1 -1/' "$MARLOD_SITE/root/ftp-data/users/bench"
     sed -i 's/^max_users .*/max_users 100 50/' "$MARLOD_SITE/marlod.conf"
+    # The passive ports the kit gives the peers. Left to choose, the system
+    # searches its whole ephemeral range for a port no socket holds, and a
+    # sitting leaves tens of thousands of them in TIME_WAIT there: each PASV
+    # then cost more than the transfer it opened.
+    echo "pasv_ports ${PASV_MIN:-20000}-${PASV_MAX:-29999}" >>"$MARLOD_SITE/marlod.conf"
     # The home is the site root: hard links put the tree there without a copy.
     cp -al "$TREE/big.bin" "$TREE/small.bin" "$TREE/many" "$MARLOD_SITE/root/"
 }
