@@ -114,15 +114,6 @@ bool replace_file_keeping_old(const std::string& staged, const std::string& path
   return old_kept || ::rename(staged.c_str(), path.c_str()) == 0;
 }
 
-bool replace_file(const std::string& staged, const std::string& path) {
-  bool old_kept = false;
-  if (!replace_file_keeping_old(staged, path, old_kept)) return false;
-  // The old text is of no use to anyone; left behind, it is only a stray
-  // file like one of a killed writer.
-  if (old_kept) ignore_failure(::unlink(staged.c_str()));
-  return true;
-}
-
 bool lock_file(int fd, int operation) {
   int result;
   do {

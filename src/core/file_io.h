@@ -34,16 +34,13 @@ bool write_all(int fd, std::string_view data);
 // The same at `offset`, whatever the descriptor's own.
 bool pwrite_all(int fd, std::string_view data, off_t offset);
 
-// Puts the whole file `staged` in place of `path` (rename(2) semantics:
-// `staged` is gone afterwards, `path` never missing). An existing `path` is
-// exchanged with `staged`, then the old text under the staged name is
-// unlinked: a rename over an existing file makes ext4 start writing the new
-// one out at once (about 250 microseconds here, against 15). A process
-// killed between the two leaves the old text under the staged name. False
-// with errno; `staged` is then left as it was.
-bool replace_file(const std::string& staged, const std::string& path);
-// As replace_file, but an old text exchanged out stays under the staged
-// name for the caller to use again (`old_kept` says whether there is one).
+// Puts the whole file `staged` in place of `path` (`path` is never
+// missing): an existing `path` is exchanged with `staged`, and the old text
+// stays under the staged name for the caller to use again (`old_kept` says
+// whether there is one); a rename over an existing file would make ext4
+// start writing the new one out at once (about 250 microseconds here,
+// against 15). Without an old file, or where exchange is not supported,
+// `staged` is renamed. False with errno; `staged` is then left as it was.
 bool replace_file_keeping_old(const std::string& staged, const std::string& path, bool& old_kept);
 
 // Whether two statuses are of one file (device and inode): a name still
