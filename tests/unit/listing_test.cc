@@ -5,6 +5,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -194,6 +195,19 @@ TEST_F(ListingTest, SortsByEachKeyAndReverses) {
   EXPECT_EQ(names("-lS"), (std::vector<std::string>{"b.txt", "c", "a.zip"}));
   EXPECT_EQ(names("-lX"), (std::vector<std::string>{"c", "b.txt", "a.zip"}));
   EXPECT_EQ(names("-lSr"), (std::vector<std::string>{"a.zip", "c", "b.txt"}));
+}
+
+// Names that share long prefixes, end inside one another or carry bytes
+// above 127 come out in byte order, both ways.
+TEST_F(ListingTest, NamesSortInByteOrderWhateverTheyShare) {
+  std::vector<std::string> made = {"release.2024.part10", "release.2024.part1", "release.2024.part2",
+                                   "release.2024", "release.2024.part1a", "release.2024.\xc3\xa9",
+                                   "release.2024.partZ", "release.2023.part9", "r"};
+  for (const std::string& name : made) file(name);
+  std::sort(made.begin(), made.end());
+  EXPECT_EQ(names(""), made);
+  std::reverse(made.begin(), made.end());
+  EXPECT_EQ(names("-lr"), made);
 }
 
 TEST_F(ListingTest, RecursionListsSubdirectoriesWithHeaders) {
