@@ -179,12 +179,14 @@ class LockReleaseWatch {
 
  private:
   // This process's instance, made on its first wait (-1 when none can be
-  // had). A forked child makes its own: reading the parent's would take
+  // had: instances are limited per user, 128 by default, and a process
+  // past the limit looks at the lock every 10 ms, asking again at its next
+  // wait). A forked child makes its own: reading the parent's would take
   // the parent's notices.
   static int notice_descriptor() {
     static pid_t owner = 0;
     static int fd = -1;
-    if (owner != core::own_pid()) {
+    if (owner != core::own_pid() || fd < 0) {
       owner = core::own_pid();
       fd = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
     }
