@@ -198,16 +198,22 @@ TEST_F(ListingTest, SortsByEachKeyAndReverses) {
 }
 
 // Names that share long prefixes, end inside one another or carry bytes
-// above 127 come out in byte order, both ways.
+// above 127 come out in byte order, both ways: among themselves, where
+// their first differing bytes decide, and beside a name of one letter,
+// where most share all of their first eight.
 TEST_F(ListingTest, NamesSortInByteOrderWhateverTheyShare) {
-  std::vector<std::string> made = {"release.2024.part10", "release.2024.part1", "release.2024.part2",
-                                   "release.2024", "release.2024.part1a", "release.2024.\xc3\xa9",
-                                   "release.2024.partZ", "release.2023.part9", "r"};
-  for (const std::string& name : made) file(name);
-  std::sort(made.begin(), made.end());
-  EXPECT_EQ(names(""), made);
-  std::reverse(made.begin(), made.end());
-  EXPECT_EQ(names("-lr"), made);
+  const std::vector<std::string> releases = {"release.2024.part10", "release.2024.part1", "release.2024.part2",
+                                             "release.2024", "release.2024.part1a", "release.2024.\xc3\xa9",
+                                             "release.2024.partZ", "release.2023.part9"};
+  for (const std::string& extra : {std::string(), std::string("r")}) {
+    std::vector<std::string> made = releases;
+    if (!extra.empty()) made.push_back(extra);
+    for (const std::string& name : made) file(name);
+    std::sort(made.begin(), made.end());
+    EXPECT_EQ(names(""), made) << "with '" << extra << "'";
+    std::reverse(made.begin(), made.end());
+    EXPECT_EQ(names("-lr"), made) << "with '" << extra << "'";
+  }
 }
 
 TEST_F(ListingTest, RecursionListsSubdirectoriesWithHeaders) {
