@@ -20,6 +20,7 @@
 #include "config/config_store.h"
 #include "core/match.h"
 #include "core/privilege.h"
+#include "core/two_threads.h"
 #include "core/session.h"
 #include "fs/listing_format.h"
 #include "fs/listing_options.h"
@@ -27,6 +28,10 @@
 
 namespace fs {
 namespace {
+
+// Starting a helper thread costs about as much as a few dozen status calls;
+// a directory this large gives it enough to do.
+constexpr std::size_t kEntriesWorthAHelper = 512;
 
 // Closes a directory stream on scope exit.
 class DirectoryStream {
@@ -314,6 +319,39 @@ class Lister {
     entries.push_back(std::move(entry));
   }
 
+  // Reads the status of every entry and drops the entries that have none;
+  // returns the blocks of the rest. The status calls are most of the time a
+  // large directory takes, so they are shared with a helper thread there.
+  uint64_t read_statuses(int fd, std::vector<ListEntry>& entries, bool long_format, bool dir_sizes) {
+    core::for_each_in_two_threads(entries.size(), kEntriesWorthAHelper, [&](std::size_t i) {
+      struct stat st;
+      if (!read_status(fd, entries[i].name.c_str(), st)) return;
+      entries[i].status = status_of(st);
+      entries[i].has_status = true;
+    });
+    const std::size_t collected = entries.size();
+    std::erase_if(entries, [](const ListEntry& entry) { return !entry.has_status; });
+    failures_ += static_cast<int>(collected - entries.size());
+
+    uint64_t total_blocks = 0;
+    for (ListEntry& entry : entries) {
+      set_blocks(entry);
+      total_blocks += entry.blocks;
+      if (S_ISLNK(entry.status.mode)) {
+        entry.kind = EntryKind::Symlink;
+        if (long_format || options_.with_color || options_.format == ListFormat::Machine)
+          read_link_target(entry, fd, entry.name.c_str());
+      } else if (S_ISDIR(entry.status.mode)) {
+        entry.kind = EntryKind::Directory;
+        if (dir_sizes) {
+          entry.show_dir_size = true;
+          entry.dir_size = directory_size(fd, entry.name.c_str(), dir_sizes_.unit);
+        }
+      }
+    }
+    return total_blocks;
+  }
+
   // Lists one directory; returns the subdirectories to list next when
   // recursive.
   std::vector<std::string> list_directory(const std::string& path, bool header) {
@@ -346,7 +384,6 @@ class Lister {
     if (::fstat(fd, &directory_status) == 0 && directory_status.st_size > 0)
       expected = std::clamp<std::size_t>(static_cast<std::size_t>(directory_status.st_size) / 16, 100, 1 << 20);
     entries.reserve(expected);
-    uint64_t total_blocks = 0;
     while (const dirent* item = ::readdir(dir.get())) {
       const std::string_view name = item->d_name;
       if (name.front() == '.') {
@@ -357,33 +394,11 @@ class Lister {
       entry_path.append(name);
       if (entry_path.size() > kPathLimit) continue;
       if (!filter_.shows(entry_path, name)) continue;
-
       ListEntry entry;
       entry.name.assign(name);
-      if (with_status) {
-        struct stat st;
-        if (!read_status(fd, item->d_name, st)) {
-          ++failures_;
-          continue;
-        }
-        entry.status = status_of(st);
-        entry.has_status = true;
-        set_blocks(entry);
-        total_blocks += entry.blocks;
-        if (S_ISLNK(st.st_mode)) {
-          entry.kind = EntryKind::Symlink;
-          if (long_format || options_.with_color || options_.format == ListFormat::Machine)
-            read_link_target(entry, fd, item->d_name);
-        } else if (S_ISDIR(st.st_mode)) {
-          entry.kind = EntryKind::Directory;
-          if (dir_sizes) {
-            entry.show_dir_size = true;
-            entry.dir_size = directory_size(fd, item->d_name, dir_sizes_.unit);
-          }
-        }
-      }
       entries.push_back(std::move(entry));
     }
+    const uint64_t total_blocks = with_status ? read_statuses(fd, entries, long_format, dir_sizes) : 0;
     sort_entries(entries, options_);
 
     if (header) {

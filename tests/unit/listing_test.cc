@@ -216,6 +216,28 @@ TEST_F(ListingTest, NamesSortInByteOrderWhateverTheyShare) {
   }
 }
 
+// A directory large enough that its status calls are shared between two
+// threads: each entry shows its own size, in name order.
+TEST_F(ListingTest, ALargeDirectoryShowsEveryEntryWithItsOwnStatus) {
+  dir("big");
+  std::vector<std::string> expected;
+  for (int i = 0; i < 1500; ++i) {
+    char name[16];
+    std::snprintf(name, sizeof name, "f%04d", i);
+    file(std::string("big/") + name, static_cast<std::size_t>(i % 97));
+    expected.push_back(std::to_string(i % 97) + " " + name);
+  }
+  std::vector<std::string> shown;
+  for (const std::string& line : lines_of(list("-l big"))) {
+    if (line.rfind("total ", 0) == 0) continue;
+    std::istringstream words(line);
+    std::string word, size;
+    for (int i = 0; i < 5 && words >> word; ++i) size = word;
+    shown.push_back(size + " " + name_of(line));
+  }
+  EXPECT_EQ(shown, expected);
+}
+
 TEST_F(ListingTest, RecursionListsSubdirectoriesWithHeaders) {
   dir("a/deep");
   file("a/deep/f");
