@@ -5,6 +5,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <malloc.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <netinet/ip.h>
@@ -50,6 +51,9 @@ namespace startup {
 namespace {
 
 constexpr int kPreLoginIdleSeconds = 60;
+// Larger blocks are mapped by themselves (the allocator's own first
+// threshold, kept from adapting upward).
+constexpr int kLargestHeapBlock = 128 * 1024;
 constexpr std::size_t kIdntLineLimit = 511;
 
 // The control connection's address of one end; an IPv4-mapped IPv6
@@ -143,6 +147,10 @@ void send_greeting() {
 
 int run(int argc, char** argv, char** envp) {
   core::Session& s = core::session();
+  // Memory a large listing borrowed goes back to the system when it is
+  // freed. Left to adapt, the allocator keeps such blocks in the heap from
+  // the second listing on, and an idle session would hold megabytes.
+  ::mallopt(M_MMAP_THRESHOLD, kLargestHeapBlock);
 
   // 1-4: the control connection.
   if (!socket_address(::getpeername, s.peer_addr)) {
