@@ -29,8 +29,9 @@
 namespace fs {
 namespace {
 
-// Starting a helper thread costs about as much as a few dozen status calls;
-// a directory this large gives it enough to do.
+// The first helper thread of a process costs about as much as a hundred
+// status calls to start (later ones a dozen); a directory this large gives
+// it several times that to do.
 constexpr std::size_t kEntriesWorthAHelper = 512;
 
 // Closes a directory stream on scope exit.
