@@ -120,14 +120,13 @@ bool may_afford(const std::string& name, const std::string& path, off_t size) {
   return true;
 }
 
-// Counts a complete download in the file's group id (as root, the owner
-// stays).
+// Counts a complete download in the file's group id (the owner stays).
+// The caller holds the privilege bracket.
 void count_download(int fd) {
   const core::Session& s = core::session();
   if (s.restart_point != 0 || s.file_dl_count == 0) return;
   struct stat st {};
   if (::fstat(fd, &st) != 0 || (st.st_gid + 1) % kDownloadCountWrap == 0) return;
-  core::PrivilegeBracket root;
   if (::fchown(fd, static_cast<uid_t>(-1), st.st_gid + 1) != 0) {
     // A file system without owners keeps no count; the download stands.
   }
